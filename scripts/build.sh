@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Configures and builds one variant into build/<variant>.
+#   scripts/build.sh [release|asan|tsan|m32] [extra cmake args...]
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+variant="${1:-release}"; shift || true
+args=()
+case "$variant" in
+  release) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  asan)    args=(-DCMAKE_BUILD_TYPE=Debug "-DKVO_SANITIZE=address,undefined" -DKVO_PEERS=OFF) ;;
+  tsan)    args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVO_SANITIZE=thread -DKVO_PEERS=OFF) ;;
+  m32)     args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVO_M32=ON) ;;
+  *) echo "Error: unknown build variant '$variant' (release, asan, tsan, m32)" >&2; exit 2 ;;
+esac
+cmake -S "$here" -B "$here/build/$variant" "${args[@]}" "$@" >/dev/null
+cmake --build "$here/build/$variant" -j "$(nproc)"
