@@ -76,6 +76,12 @@ public:
     NumberMat eigVecsT;  // its transpose
     ShapeMat meanShape;  // n x 2, mean shape at level 0
     std::vector<std::shared_ptr<ASMLevel> > levels;  // index = level number
+
+private:
+    // Returns why the built model cannot be searched safely (sizes that disagree
+    // with the landmark count, profiles too long for the search buffer, distance
+    // matrices smaller than their profiles), or "" when it can.
+    std::string checkUsable(const ASMModelConfig& config) const;
 };
 
 }  // namespace kvo

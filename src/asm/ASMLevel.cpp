@@ -1,0 +1,23 @@
+#include "asm/ASMLevel.h"
+
+namespace kvo {
+
+ASMLevel::ASMLevel(int lev, ImageData* img, ImageDataInt* grad)
+    : level(lev),
+      image(img),
+      gradient(grad),
+      nMaxSearchIters(0),
+      nQualifyingDisp(0),
+      nEigs(0),
+      nEigsFinal(0),
+      BMax(0.0),
+      BMaxFinal(0.0) {}
+
+bool ASMLevel::has2dProfiles() const {
+    for (uint32_t spec : profSpecs) {
+        if ((spec & PROFILE_2D_BIT) != 0) return true;
+    }
+    return false;
+}
+
+}  // namespace kvo
