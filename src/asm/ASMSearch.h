@@ -1,0 +1,188 @@
+#pragma once
+// The multi-resolution active-shape-model search that fits the 68-landmark face shape
+// to each frame.
+//
+// What it represents: the state of one face track. Every frame the search chooses a
+// similarity transform that maps the camera image into the 480 x 480 shape-search
+// pyramid so that the face there is about `refWidth` pixels wide and centred; it moves
+// each landmark to the best match of its profile model (two worker threads, each on a
+// contiguous range of landmarks), constrains the moved shape to the statistical shape
+// model, repeats from a coarse pyramid level downward, then applies the correction
+// rules, blends with the optical-flow prediction, maps the shape back to image pixels
+// and fits the Candide mesh.
+//
+// Coordinate frames:
+//  - image frame: input pixels, x right, y down (`globalShape`, all rectangles);
+//  - local frame: origin at the centre of the search frame, x right, y up, in pixels
+//    of the level being searched (`shape`, `suggestedShape`, the model's mean shapes).
+// A landmark at exactly (0, 0) counts as absent for the similarity alignment, the
+// 3 x 3 shape transforms, the initial placement and the stabiliser blend.
+//
+// Lifecycle: construct with the image manager; after ASMModel::init, call
+// initSearchState() once; then per face prepareShape(face) followed by doSearch() once
+// per frame, and isValid() once inStartPhase is false. With a model that did not load
+// (or is inconsistent with itself) the search does nothing and isValid() is false.
+//
+// Thread safety: none; call from the tracker's thread only. doSearch starts and joins
+// its matching workers inside each iteration, so no worker outlives the call. The
+// alignment uses NumberMat's class-wide LU scratch.
+//
+// The optical-flow stabiliser is compiled in when KVO_ASM_STABILIZER is 1; its module
+// must then provide flow/ASMStabilizerExtension.h. Until then the search behaves as with
+// `stabilizerEnabled` false.
+#include <pthread.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "asm/ASMCorrectionExtension.h"
+#include "asm/ASMLevel.h"
+#include "asm/ASMModel.h"
+#include "asm/ASMModelConfig.h"
+#include "asm/Profiles.h"
+#include "asm/SearchThreadArgs.h"
+#include "candide/ASMCandideExtension.h"
+#include "image/ImageDataManager.h"
+#include "math/Matrix.h"
+#include "math/NumberMat.h"
+#include "math/Rectangle.h"
+#include "math/ShapeMat.h"
+
+#ifndef KVO_ASM_STABILIZER
+#define KVO_ASM_STABILIZER 0
+#endif
+#if KVO_ASM_STABILIZER
+#include "flow/ASMStabilizerExtension.h"
+#endif
+
+namespace kvo {
+
+class ASMSearch {
+public:
+    static constexpr double TO_DEGREE = 57.29577951308232;     // 180 / pi
+    static constexpr double TO_RADIAN = 0.017453292519943295;  // pi / 180
+
+    // Requires: `manager` outlives the search. Builds the empty working matrices and
+    // the three extensions; reads no model data.
+    explicit ASMSearch(ImageDataManager& manager);
+    ~ASMSearch();
+    ASMSearch(const ASMSearch&) = delete;
+    ASMSearch& operator=(const ASMSearch&) = delete;
+
+    // Sizes the whole search state from the loaded model: the working shapes become the
+    // model's mean shape, the parameter vectors zeros, `validRegion` the image ROI inset
+    // by 30 pixels on each side; initialises the stabiliser and the Candide extension;
+    // builds the worker ranges and records, and each worker's profile scratch.
+    // Requires: ASMModel::init has run on `model`. A model that is empty or whose parts
+    // disagree in size is reported once and leaves the search inactive.
+    // This overload takes the ROI from the image manager (the whole input when it has
+    // none).
+    void initSearchState();
+    void initSearchState(const Rectangle& imageRoi);
+
+    // True when initSearchState found a usable model; otherwise every operation that
+    // needs the model does nothing.
+    bool isActive() const { return active; }
+
+    // Places the mean shape into `face` (image frame, pixels) and restarts the start
+    // phase: frameCount 0, inStartPhase true, eigFraction 0, scale 1.
+    void prepareShape(const Rectangle& face);
+
+    // One search on the current frame of the image manager; returns `globalShape`.
+    ShapeMat& doSearch();
+
+    // Plausibility of `globalShape`: size within [minFaceSize, maxFaceSize], centre
+    // inside `validRegion`, with strictValidation the layout checks, and after the start
+    // phase (with candideEnabled) the Candide pose limits. False for an inactive search
+    // or a shape with non-finite coordinates.
+    bool isValid();
+
+    // Re-centres `shape` on the origin and rescales it to the normalised face width,
+    // keeping every landmark's image position; builds and returns `matrix`, the map from
+    // input pixels to search-frame pixels.
+    Matrix& prepareMatrix();
+
+    // out = in mapped from the local frame to the image frame. `out` is resized only
+    // when its size differs from `in`.
+    void updateGlobalShape(ShapeMat& out, const ShapeMat& in);
+
+    // Aligns `src` to `target` (same number of rows) by the similarity transform that
+    // minimises the squared distances over the landmarks present in both; transforms
+    // `src` in place and returns `alignTransform` ([[a, -b, tx], [b, a, ty], [0, 0, 1]]).
+    // Fewer than two distinct usable points, or a solution that is not finite or has
+    // zero scale, leave `src` unchanged and return the identity.
+    NumberMat& AlignShape(ShapeMat& src, const ShapeMat& target);
+
+    // Constrains `suggested` to the shape model of `level`: aligns the model shape for
+    // `b` to it, projects it into the model frame, limits the parameters to the
+    // eigenvectors in use, and maps the result back. Writes `b`, transforms `suggested`
+    // into the model frame in place, and returns `conformedShape`. `final` selects the
+    // last-iteration eigenvector count and limit. When the alignment is degenerate the
+    // result is a copy of the current `shape` (the search does not move).
+    ShapeMat& ConformShapeToModel(NumberMat& b, ShapeMat& suggested, ASMLevel& level,
+                                  NumberMat& eigVecs, NumberMat& eigVecsT, bool final);
+
+    // Worker body: matches the profiles of landmarks [first, last) of a SearchThreadArgs
+    // and writes their new positions into its `suggested` rows. Returns null.
+    static void* GetSuggestedShape_thread(void* args);
+
+    ImageDataManager& manager;
+    ASMModel model;
+    ASMModelConfig config;
+    ShapeMat shape;           // current shape, local frame
+    ShapeMat suggestedShape;  // output of the profile matching, local frame
+    ShapeMat globalShape;     // result of the last search, image frame
+#if KVO_ASM_STABILIZER
+    ASMStabilizerExtension stabilizer;
+#endif
+    ASMCorrectionExtension correction;
+    ASMCandideExtension candide;
+    NumberMat alignSystem;         // 4 x 4 normal equations of the alignment
+    std::vector<double> alignRhs;  // 4: right-hand side, then solution (a, b, tx, ty)
+    NumberMat alignTransform;      // 3 x 3
+    NumberMat alignInverse;        // 3 x 3
+    NumberMat meanCol;             // 2n x 1
+    NumberMat workCol;             // 2n x 1
+    ShapeMat conformedShape;
+    ShapeMat savedShape;  // shape kept for the stabiliser blend
+    ShapeMat modelShape;  // scratch of ConformShapeToModel
+    NumberMat b;          // 2n x 1 shape-model parameters
+    NumberMat bTmp;       // 2n x 1 scratch
+    int32_t frameCount = 0;
+    double eigFraction = 0.0;
+    double offsetX = 0.0;  // image-frame pixels
+    double offsetY = 0.0;  // image-frame pixels
+    double scale = 1.0;    // search-frame pixels per image pixel
+    Matrix matrix;
+    Rectangle validRegion;
+    double minFaceSize = 50.0;   // pixels
+    double maxFaceSize = 500.0;  // pixels
+    int32_t strictValidation = 1;
+    bool stabilizerEnabled = true;
+    bool correctionEnabled = true;
+    bool candideEnabled = true;
+    bool candideActionUnitsEnabled = true;
+    bool inStartPhase = true;
+    int32_t numThreads = 2;
+    std::vector<pthread_t> threads;            // one handle per worker
+    std::vector<SearchThreadArgs> threadArgs;  // one record per worker
+
+private:
+    // True when the stabiliser exists and is switched on.
+    bool stabilizerActive() const;
+    // Runs one matching pass of all workers on `level` and waits for them.
+    void matchProfiles(ASMLevel& level);
+    // Applies a 3 x 3 transform to every landmark not at (0, 0).
+    static void transformShape(ShapeMat& s, const NumberMat& m);
+    // Checks that the loaded model is complete and consistent; reports the first fault.
+    bool modelUsable();
+    // True when every coordinate of s is finite.
+    static bool isFinite(const ShapeMat& s);
+
+    std::vector<Profiles> profiles;    // one per worker
+    std::vector<char> threadStarted;   // per worker: started as a thread this pass
+    bool active = false;
+    bool lastAlignmentDegenerate = false;
+};
+
+}  // namespace kvo
