@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "models/EmbeddedModels.h"
 #include "util/StringUtils.h"
 #include "util/Trace.h"
 
@@ -60,11 +59,6 @@ ASMCandideExtension::ASMCandideExtension(ShapeMat& s)
       extraVertices(tableOf(kTableE)),
       poseParams{1.0, 0.0, 0.0, 0.0, 0.0, 0.0},
       shapeParams{1.0, 0.0, 0.0, 0.0, 0.0, 0.0} {}
-
-void ASMCandideExtension::init() {
-    if (initialised) return;  // the model's unit lists may be filled only once
-    initFromModelText(decodeCandideModel());
-}
 
 void ASMCandideExtension::initFromModelText(const std::string& text) {
     if (initialised) return;

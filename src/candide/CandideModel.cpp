@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "models/EmbeddedModels.h"
 #include "util/StringUtils.h"
 
 namespace kvo {
@@ -12,8 +11,6 @@ CandideModel::CandideModel() : transformParams(6, 0.0), usable(false) {
 }
 
 CandideModel::~CandideModel() = default;
-
-void CandideModel::init() { initFromText(decodeCandideModel()); }
 
 bool CandideModel::initFromText(const std::string& text) {
     SplitString splitter(text);

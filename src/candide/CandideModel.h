@@ -96,9 +96,12 @@ public:
     LevenbergMarquardt lm;
     double rotScale[9];                      // row-major 3 x 3: scale x rotation
 
-private:
-    // Total squared 2-D error of `pts` under the pose `p` (see calculateTransformMatrix).
+    // Total squared 2-D error of `pts` under the pose `p` (six values): the sum over
+    // the points of (trunc(point x) - x')^2 + (point y - y')^2, where (x', y') is the
+    // point's `transformed` coordinates scaled, rotated and translated by `p`.
     static double poseError(const std::vector<CandidePointPtr>& pts, const double* p);
+
+private:
     // Forward-difference derivatives of the error into lm.gradient and lm.jtj.
     void poseDerivatives(const std::vector<CandidePointPtr>& pts, double e);
     void clear();

@@ -21,10 +21,10 @@ namespace kvo {
 
 class LevenbergMarquardt {
 public:
-    static const int STATE_STARTED = 0;
-    static const int STATE_DONE = 1;
-    static const int STATE_CALC_J = 2;
-    static const int STATE_CHECK_ERR = 3;
+    static constexpr int STATE_STARTED = 0;
+    static constexpr int STATE_DONE = 1;
+    static constexpr int STATE_CALC_J = 2;
+    static constexpr int STATE_CHECK_ERR = 3;
 
     LevenbergMarquardt();
 
