@@ -25,10 +25,10 @@ namespace kvo {
 
 class ImageDataManager {
 public:
-    static const int FRAME_LEVELS = 4;            // levels of the frame pyramid
-    static const int ASM_LEVELS = 4;              // levels of the shape-search pyramid
-    static const uint32_t ASM_FRAME_SIZE = 480;   // pixels, width and height of level 0
-    static const uint32_t GRADIENT_ROW_LENGTH = 1920;  // integers in gradientRowBuffer
+    static constexpr int FRAME_LEVELS = 4;            // levels of the frame pyramid
+    static constexpr int ASM_LEVELS = 4;              // levels of the shape-search pyramid
+    static constexpr uint32_t ASM_FRAME_SIZE = 480;   // pixels, width and height of level 0
+    static constexpr uint32_t GRADIENT_ROW_LENGTH = 1920;  // integers in gradientRowBuffer
 
     ImageDataManager() = default;
     ~ImageDataManager();

@@ -35,7 +35,7 @@ struct ResizeThreadArgs {
 
 class ResizeImageUtils {
 public:
-    static const int MAX_THREADS = 2;
+    static constexpr int MAX_THREADS = 2;
     static pthread_t** THREADS;               // MAX_THREADS handles
     static ResizeThreadArgs** THREAD_ARGS;    // MAX_THREADS argument records
 
@@ -56,9 +56,10 @@ public:
     // (16.16 fixed-point stepping through the source's flat index). Destination rows whose
     // source row start lies outside the source are 128; pixels whose flat index lies
     // outside the source (index 0 included) are 255.
-    // Requires: a and d finite and non-zero, tx and ty finite (otherwise it reports and
-    // leaves the destination unchanged).
-    static void resizeNearestNeighborGray(const uint8_t* source, int sourceWidth,
+    // Requires: a and d finite and non-zero, tx and ty finite, a non-null source of
+    // non-zero size; otherwise it reports, leaves the destination unchanged and returns
+    // false.
+    static bool resizeNearestNeighborGray(const uint8_t* source, int sourceWidth,
                                           int sourceHeight, uint8_t* destination,
                                           int destinationWidth, int destinationHeight,
                                           const Matrix& matrix);
