@@ -15,6 +15,8 @@
 //
 // Thread safety: none; one detector is used from the host's calling thread only.
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -106,7 +108,7 @@ private:
     std::vector<int> labels_;           // class of each rectangle during a merge
     std::vector<int> classCounts_;
     std::vector<double> classSums_;     // x, y, width, height sums per class
-    double reportedIncrement_ = 0.0;    // last scale increment reported as unusable
+    double reportedIncrement_ = std::numeric_limits<double>::quiet_NaN();  // last unusable increment reported
     bool reportedNoCascade_ = false;
 };
 
