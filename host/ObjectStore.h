@@ -53,6 +53,9 @@ public:
     // Number of live objects.
     std::size_t size() const { return live_; }
 
+    // Number of slots ever allocated (live or free): the arena's memory high-water mark.
+    std::size_t capacity() const { return slots_.size(); }
+
     // Number of bitmaps currently acquired.
     std::size_t acquiredBitmaps() const { return acquired_; }
     void noteAcquired(bool acquired) { acquired ? ++acquired_ : --acquired_; }

@@ -34,7 +34,7 @@ Runtime::~Runtime() {
 
 Runtime* Runtime::current() { return gCurrent.load(); }
 
-FREObject Runtime::created(FREResult r, FREObject handle, const char* what) {
+FREObject Runtime::created(FREResult r, const FREObject& handle, const char* what) {
     if (r != FRE_OK) {
         throw HostError(std::string("cannot create ") + what + ": " + fre::resultName(r));
     }

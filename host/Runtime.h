@@ -114,6 +114,7 @@ public:
     void release(Mark m) { store_.release(m); }
     void clear() { store_.clear(); }
     std::size_t objectCount() const { return store_.size(); }
+    std::size_t arenaCapacity() const { return store_.capacity(); }  // slots, live or free
 
     // Releases to the mark taken at its construction when it ends.
     class Scope {
@@ -155,7 +156,8 @@ public:
 private:
     HostObject& expect(FREObject handle, Kind kind, const char* what);
     const HostObject& expect(FREObject handle, Kind kind, const char* what) const;
-    FREObject created(FREResult r, FREObject handle, const char* what);
+    // Returns `handle` when `r` is FRE_OK (read after the call that set it); throws otherwise.
+    FREObject created(FREResult r, const FREObject& handle, const char* what);
 
     ObjectStore store_;
     pthread_t owner_;
