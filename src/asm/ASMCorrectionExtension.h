@@ -16,7 +16,7 @@ namespace kvo {
 class ASMCorrectionExtension {
 public:
     // Number of landmarks the rules are written for.
-    static const int NUM_LANDMARKS = 68;
+    static constexpr int NUM_LANDMARKS = 68;
 
     // Requires: `shape` outlives this object.
     explicit ASMCorrectionExtension(ShapeMat& shape);

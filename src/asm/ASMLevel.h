@@ -28,7 +28,7 @@ class ImageDataInt;
 class ASMLevel {
 public:
     // Bit 31 of a profile specification: the landmark has a 2-D profile.
-    static const uint32_t PROFILE_2D_BIT = 0x80000000u;
+    static constexpr uint32_t PROFILE_2D_BIT = 0x80000000u;
 
     // Ensures: all counts zero, both limits 0.0, empty vectors and empty matrices.
     ASMLevel(int level, ImageData* image, ImageDataInt* gradient);

@@ -38,7 +38,7 @@ public:
 
     // Length of the 1-D matcher's derivative buffer (doubles). A 1-D profile of
     // length L is accepted only when L + 2 * nPixSearch fits into it.
-    static const int PROFILE_BUFFER_LENGTH = 50;
+    static constexpr int PROFILE_BUFFER_LENGTH = 50;
 
     // Ensures: three empty matrices and no levels.
     ASMModel();

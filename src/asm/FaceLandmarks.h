@@ -18,18 +18,18 @@ namespace kvo {
 // Face-attribute bits that a landmark descriptor may carry.
 class FaceAttributes {
 public:
-    static const int32_t FA_Rowley = 0x2000;
-    static const int32_t FA_ViolaJones = 0x1000;
-    static const int32_t FA_VjFailed = 0x200;
-    static const int32_t FA_Synthesize = 0x100;
-    static const int32_t FA_NnFailed = 0x80;
-    static const int32_t FA_Expression = 0x40;
-    static const int32_t FA_EyesClosed = 0x20;
-    static const int32_t FA_Obscured = 0x10;
-    static const int32_t FA_Mustache = 0x8;
-    static const int32_t FA_Beard = 0x4;
-    static const int32_t FA_Glasses = 0x2;
-    static const int32_t FA_BadImage = 0x1;
+    static constexpr int32_t FA_Rowley = 0x2000;
+    static constexpr int32_t FA_ViolaJones = 0x1000;
+    static constexpr int32_t FA_VjFailed = 0x200;
+    static constexpr int32_t FA_Synthesize = 0x100;
+    static constexpr int32_t FA_NnFailed = 0x80;
+    static constexpr int32_t FA_Expression = 0x40;
+    static constexpr int32_t FA_EyesClosed = 0x20;
+    static constexpr int32_t FA_Obscured = 0x10;
+    static constexpr int32_t FA_Mustache = 0x8;
+    static constexpr int32_t FA_Beard = 0x4;
+    static constexpr int32_t FA_Glasses = 0x2;
+    static constexpr int32_t FA_BadImage = 0x1;
 };
 
 // One landmark descriptor.
