@@ -8,6 +8,7 @@
 #include "asm/ASMModel.h"
 #include "asm/FaceLandmarks.h"
 #include "image/ImageDataManager.h"
+#include "models/EmbeddedModels.h"
 #include "support/TinyShapeModel.h"
 
 namespace kvo {
@@ -544,6 +545,23 @@ TEST_F(LoaderTest, A76LandmarkModelTakesTheReplacementEntries) {
     EXPECT_EQ(FaceLandmarks::gLand76Tab[7].get(), FaceLandmarks::gLandTab[75].get());
     EXPECT_EQ(258, FaceLandmarks::gLandTab[76]->bits);
     EXPECT_EQ(76, FaceLandmarks::nOldPoints);
+}
+
+TEST_F(LoaderTest, InitReadsTheEmbeddedModelOrReportsItsAbsence) {
+    const bool embedded = !decodeShapeModel().empty();
+    ASMModelConfig config;
+    testing::internal::CaptureStdout();
+    model.init(config, images);
+    const std::string out = testing::internal::GetCapturedStdout();
+    if (embedded) {
+        EXPECT_TRUE(model.loaded()) << out;
+        EXPECT_EQ(68, model.meanShape.rows);
+        EXPECT_EQ(&images.asmCurrent[2], model.levels[2]->image);
+    } else {
+        EXPECT_EQ("Error: ASMModel::init: the embedded shape model is empty; face tracking is unavailable\n",
+                  out);
+        expectEmpty();
+    }
 }
 
 }  // namespace
