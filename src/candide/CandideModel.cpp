@@ -13,6 +13,7 @@ CandideModel::CandideModel() : transformParams(6, 0.0), usable(false) {
 CandideModel::~CandideModel() = default;
 
 bool CandideModel::initFromText(const std::string& text) {
+    clear();  // a repeated parse replaces the model instead of doubling its units
     SplitString splitter(text);
     std::vector<std::string>& lines = splitter.split('\n', true);
     usable = parseVertices(lines) && parseFaceList(lines) && parseActionUnitVectors(lines) &&

@@ -39,10 +39,9 @@ public:
     CandideModel& operator=(const CandideModel&) = delete;
 
     // Decodes the embedded Candide text and parses it (see `initFromText`).
-    // Requires: called once per model.
     void init();
 
-    // Splits `text` into lines (empty lines kept) and parses the vertex list, the face
+    // Discards any earlier model, splits `text` into lines (empty lines kept) and parses the vertex list, the face
     // list, the seven action units and the four shape units, in that order; then sets
     // `transformParams` to (1, 0, 0, 0, 0, 0).
     // Ensures: on success `isUsable()`; on a missing section or a malformed record one

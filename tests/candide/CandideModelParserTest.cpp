@@ -252,3 +252,15 @@ TEST(CandideParser, NonNumericRecordIsRejected) {
     EXPECT_FALSE(parse(m, mm.text()).ok);
     expectEmptyAndUnusable(m);
 }
+
+TEST(CandideParser, ParsingAgainReplacesTheModel) {
+    CandideModel once, twice;
+    ASSERT_TRUE(parse(once, MiniModel().text()).ok);
+    ASSERT_TRUE(parse(twice, MiniModel().text()).ok);
+    ASSERT_TRUE(parse(twice, MiniModel().text()).ok);
+    EXPECT_EQ(twice.actionUnits.size(), 7u);
+    EXPECT_EQ(twice.shapeUnits.size(), 4u);
+    EXPECT_EQ(twice.triangles, once.triangles);
+    for (size_t k = 0; k < once.vertices.size(); ++k)
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(twice.vertices[k]->neutral[c], once.vertices[k]->neutral[c]);
+}

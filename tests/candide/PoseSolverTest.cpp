@@ -132,7 +132,9 @@ TEST(PoseSolver, RepeatedFitsNeverRaiseTheErrorAndRecoverScaleAndRotation) {
     for (int fit = 0; fit < 20; ++fit) {
         m.calculateTransformMatrix(pts, pose, 10);
         const double e = CandideModel::poseError(pts, pose.data());
-        EXPECT_LE(e, error) << "fit " << fit;
+        // Accepted steps never raise the error beyond rounding (x87 excess precision in
+        // 32-bit builds can differ from the recomputation in the last bits).
+        EXPECT_LE(e, error * (1.0 + 1e-12)) << "fit " << fit;
         error = e;
     }
     EXPECT_LT(error, 0.01 * startError);
