@@ -1,0 +1,80 @@
+// Cost of obtaining the three embedded model texts at tracker init: decoding each
+// prefix-coded model, against reading the same plain text from a file (the page cache
+// is warm, so this is the best case for a file).
+//
+//   bench_model_init [--benchmark_filter=...]
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "models/EmbeddedModels.h"
+
+namespace {
+
+struct ModelEntry {
+    const char* name;
+    std::string (*decode)();
+};
+
+const ModelEntry kModels[] = {
+    {"cascade", kvo::decodeCascadeModel},
+    {"shape_model", kvo::decodeShapeModel},
+    {"candide", kvo::decodeCandideModel},
+};
+
+void BM_Decode(benchmark::State& state) {
+    const ModelEntry& m = kModels[state.range(0)];
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        std::string text = m.decode();
+        bytes = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetLabel(m.name);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
+}
+BENCHMARK(BM_Decode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// A temporary file holding the decoded text of model `index`, removed at exit.
+class PlainTextFile {
+public:
+    explicit PlainTextFile(int index) {
+        char name[] = "/tmp/kvo_model_textXXXXXX";
+        const int fd = mkstemp(name);
+        if (fd < 0) std::abort();
+        close(fd);
+        path_ = name;
+        const std::string text = kModels[index].decode();
+        std::ofstream(path_, std::ios::binary) << text;
+    }
+    ~PlainTextFile() { std::remove(path_.c_str()); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+void BM_ReadPlainText(benchmark::State& state) {
+    const PlainTextFile file(static_cast<int>(state.range(0)));
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        std::ifstream in(file.path(), std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        std::string text = s.str();
+        bytes = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetLabel(kModels[state.range(0)].name);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
+}
+BENCHMARK(BM_ReadPlainText)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
