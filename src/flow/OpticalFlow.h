@@ -13,23 +13,23 @@
 //
 // Thread safety: not thread-safe. update() starts one or two workers and joins them
 // before returning; the workers only read the pyramid images and write their own
-// scratch.
+// lists, scratch and argument record.
 #include <pthread.h>
 
 #include <memory>
 #include <vector>
 
+#include "flow/TrackPointsArgs.h"
 #include "image/ImageDataManager.h"
 #include "math/Point.h"
 #include "math/Rectangle.h"
 
 namespace kvo {
 
-struct TrackPointsArgs;
-
 class OpticalFlow {
 public:
     static const int MAX_WINDOW = 41;               // pixels
+    static const int MIN_WINDOW = 11;               // pixels
     static const int MAX_PATCH = MAX_WINDOW + 2;    // window plus the derivatives' border
 
     explicit OpticalFlow(ImageDataManager& manager);
@@ -38,19 +38,26 @@ public:
     OpticalFlow& operator=(const OpticalFlow&) = delete;
 
     // Requires: the manager is initialised. Ensures: a 41 x 41 window, every worker's
-    // buffers allocated, validRegion = the manager's ROI inset by 5 pixels.
+    // lists, buffers, thread handle and argument record allocated, validRegion = the
+    // manager's ROI inset by 5 pixels on each side. May be called again (re-sizes).
     void init();
 
-    // Chooses the window: the size becomes odd and stays within 11 ... 41 pixels.
+    // Chooses the window: min(size, 41), an even size minus one, 10 or less becomes 11.
+    // Ensures: windowSize odd in 11 ... 41, halfWindow = windowSize >> 1,
+    // windowArea = windowSize^2.
     void patchSize(int size);
 
     // Tracks `points` (input pixels) from the previous into the current frame, moving
-    // the point objects in place and rewriting `states`. With
-    // checkPointsValidBeforeTracking, points outside validRegion or already lost are
-    // dropped first. Returns the number of points tracked.
+    // the point objects in place and rewriting `states` (one per remaining point; false:
+    // lost). With checkPointsValidBeforeTracking, points outside validRegion or (after
+    // the first tracked frame) already lost are removed from `points` first.
+    // A point at the ROI origin or with a non-finite coordinate is marked lost and not
+    // read as pixels. Returns the number of points tracked.
+    // Requires: init done and the pyramid in use refreshed for this frame; otherwise
+    // reports and returns 0 leaving the points where they are.
     int update(std::vector<PointPtr>& points, std::vector<bool>& states);
 
-    // Worker body; `args` is a TrackPointsArgs. Returns null.
+    // Worker body; `args` is a TrackPointsArgs. Returns null (0).
     static void* trackPoints(void* args);
 
     ImageDataManager* manager;
@@ -59,16 +66,33 @@ public:
     int halfWindow = 20;
     int windowSize = 41;
     int windowArea = 1681;
-    std::vector<std::vector<PointPtr>> workerPointsIn;
-    std::vector<std::vector<PointPtr>> workerPointsOut;
+    std::vector<std::vector<PointPtr>> workerPointsIn;   // ROI-relative, one list per worker
+    std::vector<std::vector<PointPtr>> workerPointsOut;  // ROI-relative, one list per worker
     std::vector<std::vector<bool>> workerStates;
     unsigned lastPointCount = 0;
-    Rectangle validRegion;
+    std::vector<std::vector<double>> workerSmoothRow;      // MAX_PATCH each
+    std::vector<std::vector<double>> workerDiffRow;        // MAX_PATCH each
+    std::vector<std::vector<double>> workerPatchPrevious;  // MAX_PATCH^2 each, row-major
+    std::vector<std::vector<double>> workerPatchCurrent;   // MAX_PATCH^2 each, row-major
+    std::vector<std::vector<double>> workerDerivX;         // MAX_WINDOW^2 each
+    std::vector<std::vector<double>> workerDerivY;         // MAX_WINDOW^2 each
+    std::vector<std::vector<double>> workerRowBuffer;      // MAX_PATCH each
+    Rectangle validRegion;  // input pixels
     int levels = 4;
     unsigned iterations = 25;
-    double epsilon = 0.0006;
+    double epsilon = 0.0006;  // pixels^2
     bool useASMPyramid = false;
     bool checkPointsValidBeforeTracking = true;
+    std::vector<pthread_t> threads;          // one per worker
+    std::vector<TrackPointsArgs> threadArgs; // one per worker
+
+private:
+    // True when the images of `count` levels of the pyramid in use are ready.
+    bool imagesReady(int count) const;
+    // Drops the points outside validRegion or already lost (keeps order).
+    void filterPoints(std::vector<PointPtr>& points, std::vector<bool>& states) const;
+
+    std::vector<char> threadStarted;  // per worker: running as its own thread this pass
 };
 
 }  // namespace kvo
