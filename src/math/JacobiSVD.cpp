@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "util/StringUtils.h"
@@ -16,6 +17,11 @@ namespace {
 // Rotations whose off-diagonal product is below this fraction of the norms are skipped
 // (ten times the double epsilon).
 const double kRotationEps = 2.220446049250313e-15;
+
+// A completion row whose absolute sum (relative to the unit sum it starts from) falls
+// below this after removing a projection holds only rounding noise; rescaling the noise
+// would give a vector that is not orthogonal at all, so the row is dropped instead.
+const double kCompletionEps = 100.0 * std::numeric_limits<double>::epsilon();
 
 // Attempts at completing one null-space row before giving up. A single attempt always
 // succeeds while fewer than m rows precede it; only rows beyond m can fail.
@@ -186,7 +192,7 @@ void JacobiSVD::run(std::vector<double>& At, std::vector<double>& W, std::vector
                         ri[k] -= d * rj[k];
                         absSum += std::fabs(ri[k]);
                     }
-                    const double scale = absSum != 0.0 ? 1.0 / absSum : 0.0;
+                    const double scale = absSum > kCompletionEps ? 1.0 / absSum : 0.0;
                     for (int k = 0; k < m; ++k) ri[k] *= scale;
                 }
             }
