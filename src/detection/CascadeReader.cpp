@@ -114,6 +114,9 @@ void ViolaJones::releaseCascade() {
     owned.firstRect = allRects;
     firstStage = nullptr;
     allRects = nullptr;
+    scanStages_.clear();
+    scanStumps_.clear();
+    scanRects_.clear();
     // `owned` frees the lists on leaving scope.
 }
 
@@ -225,7 +228,24 @@ bool ViolaJones::readXML(char* cascadeXml) {
     allRects = cascade.firstRect;
     cascade.firstStage = nullptr;
     cascade.firstRect = nullptr;
+    buildScanCascade();
     return true;
+}
+
+void ViolaJones::buildScanCascade() {
+    for (const VJStage* s = firstStage; s; s = s->next) {
+        ScanStage stage{s->threshold, static_cast<int>(scanStumps_.size()), 0};
+        for (const VJClassifier* c = s->firstClassifier; c; c = c->next) {
+            ScanStump stump{c->threshold, {c->rightValue, c->leftValue},
+                            static_cast<int>(scanRects_.size()), 0};
+            for (const VJFeatureRect* r = c->firstRect; r; r = r->nextInFeature)
+                scanRects_.push_back(ScanRect{0, 0, 0, 0, r->weight});
+            stump.endRect = static_cast<int>(scanRects_.size());
+            scanStumps_.push_back(stump);
+        }
+        stage.endStump = static_cast<int>(scanStumps_.size());
+        scanStages_.push_back(stage);
+    }
 }
 
 }  // namespace kvo

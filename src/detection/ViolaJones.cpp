@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 
 #include "detection/IntegralImage.h"
 #include "image/ImageData.h"
@@ -62,6 +63,8 @@ void ViolaJones::init(char* cascadeXml) {
         detectionROI.height = std::trunc(roi->height * levelScale);
     }
     reserveResults(INITIAL_RESULT_CAPACITY);
+    rowWindows_.resize(integralImage->width + 1);
+    rowSigmas_.resize(integralImage->width + 1);
     readXML(cascadeXml);
 }
 
@@ -126,7 +129,10 @@ void ViolaJones::detect(std::vector<std::shared_ptr<Rectangle>>& faces) {
         const int boxH = static_cast<int>(ch);
         int extentX = boxW;
         int extentY = boxH;
-        for (VJFeatureRect* r = allRects; r; r = r->nextInCascade) {
+        // The cascade-wide list is in reading order, which is also the order of the
+        // scan arrays' rectangles.
+        ScanRect* flat = scanRects_.data();
+        for (VJFeatureRect* r = allRects; r; r = r->nextInCascade, ++flat) {
             const int rx = static_cast<int>(r->x * sx + 0.5);
             const int ry = static_cast<int>(r->y * sy + 0.5);
             const int rw = static_cast<int>(r->width * sx + 0.5);
@@ -135,6 +141,10 @@ void ViolaJones::detect(std::vector<std::shared_ptr<Rectangle>>& faces) {
             r->topRight = r->topLeft + rw;
             r->bottomLeft = (ry + rh) * W + rx;
             r->bottomRight = r->bottomLeft + rw;
+            flat->topLeft = r->topLeft;
+            flat->topRight = r->topRight;
+            flat->bottomLeft = r->bottomLeft;
+            flat->bottomRight = r->bottomRight;
             extentX = std::max(extentX, rx + rw);
             extentY = std::max(extentY, ry + rh);
         }
@@ -177,6 +187,39 @@ void ViolaJones::detect(std::vector<std::shared_ptr<Rectangle>>& faces) {
     }
 }
 
+// Sum of the stumps' votes of one stage for the window at `window` (its top-left offset
+// into the integral image), in list order.
+inline double ViolaJones::stageSum(const ScanStage& stage, const int32_t* window, double norm,
+                                   double sigma) const {
+    const ScanStump* stumps = scanStumps_.data();
+    const ScanRect* rects = scanRects_.data();
+    double sum = 0.0;
+    const ScanStump* stumpEnd = stumps + stage.endStump;
+    for (const ScanStump* c = stumps + stage.firstStump; c != stumpEnd; ++c) {
+        // Haar features have two or three rectangles; the first two are unrolled. The sum
+        // is formed in the same order as a plain loop from 0.0 (0.0 + w0 b0 differs from
+        // w0 b0 only in the sign of a zero, which no comparison below can see).
+        const ScanRect* r = rects + c->firstRect;
+        const ScanRect* rectEnd = rects + c->endRect;
+        double weighted = 0.0;
+        if (rectEnd - r >= 2) {
+            weighted = r[0].weight * boxSum(window, r[0].topLeft, r[0].topRight, r[0].bottomLeft,
+                                            r[0].bottomRight);
+            weighted += r[1].weight * boxSum(window, r[1].topLeft, r[1].topRight, r[1].bottomLeft,
+                                             r[1].bottomRight);
+            r += 2;
+        }
+        for (; r != rectEnd; ++r)
+            weighted += r->weight * boxSum(window, r->topLeft, r->topRight, r->bottomLeft, r->bottomRight);
+        const double f = norm * weighted;
+        // The vote is picked by index rather than by a branch: the outcome is close to
+        // random from window to window, and a mispredicted branch per stump dominated the
+        // scan's time.
+        sum += c->votes[sigma * c->threshold > f];
+    }
+    return sum;
+}
+
 void ViolaJones::scanScale(const int32_t* ii, const int32_t* squares, int rowLength, int x0,
                            int y0, int xEnd, int yEnd, int boxWidth, int boxHeight, double cw,
                            double ch, int dx, int dy, long long stopCount, size_t& count,
@@ -187,8 +230,22 @@ void ViolaJones::scanScale(const int32_t* ii, const int32_t* squares, int rowLen
     const int boxRight = boxWidth;
     const int boxBottom = boxHeight * rowLength;
     const int boxBottomRight = boxBottom + boxWidth;
+    if (xEnd <= x0) return;
+    const size_t positions = static_cast<size_t>((xEnd - 1 - x0) / dx) + 1;
+    if (rowWindows_.size() < positions) {  // only if the images grew after init
+        rowWindows_.resize(positions);
+        rowSigmas_.resize(positions);
+    }
+    int* windows = rowWindows_.data();
+    double* sigmas = rowSigmas_.data();
 
+    // A row of window positions at a time, stage by stage: each stage runs over the
+    // row's surviving windows, which keeps the stage's stumps and the integral-image rows
+    // they read hot in the cache. Every window gets exactly the evaluation it would get
+    // alone; the survivors are then taken in x order, so the early stop ends at the same
+    // window as a window-by-window scan.
     for (int y = y0; y < yEnd; y += dy) {
+        size_t alive = 0;
         for (int x = x0; x < xEnd; x += dx) {
             const int p = y * rowLength + x;
             const int32_t s = boxSum(ii, p, p + boxRight, p + boxBottom, p + boxBottomRight);
@@ -196,31 +253,28 @@ void ViolaJones::scanScale(const int32_t* ii, const int32_t* squares, int rowLen
             // Pixels count as values in 0...1.
             const double mean = s * norm;
             const double variance = q * normSq - mean * mean;
-            const double sigma = variance > 0.0 ? std::sqrt(variance) : 1.0;
-
-            const int32_t* window = ii + p;
-            bool accepted = true;
-            for (const VJStage* stage = firstStage; stage; stage = stage->next) {
-                double sum = 0.0;
-                for (const VJClassifier* c = stage->firstClassifier; c; c = c->next) {
-                    double weighted = 0.0;
-                    for (const VJFeatureRect* r = c->firstRect; r; r = r->nextInFeature) {
-                        weighted += r->weight * boxSum(window, r->topLeft, r->topRight,
-                                                       r->bottomLeft, r->bottomRight);
-                    }
-                    const double f = norm * weighted;
-                    sum += (sigma * c->threshold > f) ? c->leftValue : c->rightValue;
-                }
-                if (stage->threshold > sum) {
-                    accepted = false;
-                    break;
-                }
+            windows[alive] = x;
+            sigmas[alive] = variance > 0.0 ? std::sqrt(variance) : 1.0;
+            ++alive;
+        }
+        const int32_t* row = ii + static_cast<ptrdiff_t>(y) * rowLength;
+        for (const ScanStage& stage : scanStages_) {
+            size_t kept = 0;
+            for (size_t i = 0; i < alive; ++i) {
+                // Branch-free compaction: every window is copied, only survivors advance.
+                const bool passes = !(stage.threshold > stageSum(stage, row + windows[i], norm, sigmas[i]));
+                windows[kept] = windows[i];
+                sigmas[kept] = sigmas[i];
+                kept += passes;
             }
-            if (!accepted) continue;
+            alive = kept;
+            if (alive == 0) break;
+        }
 
+        for (size_t i = 0; i < alive; ++i) {
             if (count == rawPool_.size()) reserveResults(2 * rawPool_.size() + 16);
             VJRectangle& hit = *rawPool_[count];
-            hit.x = x / levelScale;
+            hit.x = windows[i] / levelScale;
             hit.y = y / levelScale;
             hit.width = cw / levelScale;
             hit.height = ch / levelScale;

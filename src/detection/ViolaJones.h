@@ -96,12 +96,35 @@ public:
     static const size_t INITIAL_RESULT_CAPACITY = 2048;
 
 private:
+    // The cascade copied into contiguous arrays for the scan's inner loop (same order and
+    // values as the lists; the rectangles' corner offsets are rewritten per window size).
+    struct ScanRect {
+        int topLeft, topRight, bottomLeft, bottomRight;
+        double weight;
+    };
+    struct ScanStump {
+        double threshold;
+        double votes[2];  // [0] the right value, [1] the left value: indexed by the test
+        int firstRect, endRect;
+    };
+    struct ScanStage {
+        double threshold;
+        int firstStump, endStump;
+    };
+
     void releaseCascade();
+    void buildScanCascade();
     void reserveResults(size_t count);
+    double stageSum(const ScanStage& stage, const int32_t* window, double norm, double sigma) const;
     void scanScale(const int32_t* ii, const int32_t* squares, int rowLength, int x0, int y0,
                    int xEnd, int yEnd, int boxWidth, int boxHeight, double cw, double ch,
                    int dx, int dy, long long stopCount, size_t& count, bool& stop);
 
+    std::vector<ScanStage> scanStages_;
+    std::vector<ScanStump> scanStumps_;
+    std::vector<ScanRect> scanRects_;
+    std::vector<int> rowWindows_;       // x of the windows of one row still in the cascade
+    std::vector<double> rowSigmas_;     // their standard deviations
     std::vector<std::shared_ptr<VJRectangle>> rawPool_;
     std::vector<std::shared_ptr<Rectangle>> facePool_;
     std::vector<std::shared_ptr<Rectangle>> mergedPool_;

@@ -1,0 +1,206 @@
+// Face detection speed: the library's detector (detect + merge with default parameters,
+// as the tracker runs them) against OpenCV's CascadeClassifier::detectMultiScale on the
+// same cascade file, on frames of franck.mp4 scaled to 640 x 480 grey.
+//
+// Each frame is its own benchmark; after the run the program prints, for each detector,
+// the median time per frame and the share of frames in which it found a face, and the
+// ratio of the medians. OpenCV runs twice: with its default worker threads and with one
+// thread (the library's detector is single-threaded).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "detection/ViolaJones.h"
+#include "image/ImageDataManager.h"
+#include "image/InputData.h"
+#include "models/EmbeddedModels.h"
+
+#ifdef KVO_HAVE_OPENCV
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "image/GreyConversion.h"
+
+namespace {
+
+const int WIDTH = 640;
+const int HEIGHT = 480;
+const int FRAMES = 30;
+const int FRAME_STRIDE = 160;  // spread over the 4,800 frames of the video
+const char* CASCADE_FILE = "/usr/share/opencv4/haarcascades/haarcascade_frontalface_default.xml";
+
+class FrameInput : public kvo::InputData {
+public:
+    FrameInput() : kvo::InputData(WIDTH, HEIGHT), grey(WIDTH * HEIGHT) {}
+    unsigned char* getData() override { return grey.data(); }
+    std::vector<uint8_t> grey;
+};
+
+std::vector<std::vector<uint8_t>>& frames() {
+    static std::vector<std::vector<uint8_t>> all;
+    return all;
+}
+
+// The library's detector over one frame.
+struct Ours {
+    Ours() : detector(manager) {
+        manager.init(&input, nullptr);
+        std::string cascade = kvo::decodeCascadeModel();
+        detector.init(&cascade[0]);
+    }
+    void show(int index) {
+        input.grey = frames()[index];
+        manager.update(0);
+    }
+    // detect, then merge when there are enough windows: true when a face is found.
+    bool run() {
+        detector.detect(faces);
+        if (faces.size() < static_cast<size_t>(detector.minDetections)) return false;
+        return !detector.merge(faces).empty();
+    }
+    FrameInput input;
+    kvo::ImageDataManager manager;
+    kvo::ViolaJones detector;
+    std::vector<std::shared_ptr<kvo::Rectangle>> faces;
+};
+
+Ours& ours() {
+    static Ours o;
+    return o;
+}
+
+// OpenCV with the same window sizes: 24 x 24 cascade windows from startScale to maxScale,
+// and one scale factor, the geometric mean of the detector's scale steps.
+struct Peer {
+    Peer() : cascade(CASCADE_FILE) {
+        const kvo::ViolaJones& d = ours().detector;
+        const int steps = static_cast<int>((d.maxScale - d.startScale) / d.scaleIncrement + 0.5);
+        minSize = cv::Size(static_cast<int>(24 * d.startScale), static_cast<int>(24 * d.startScale));
+        maxSize = cv::Size(static_cast<int>(24 * d.maxScale), static_cast<int>(24 * d.maxScale));
+        scaleFactor = std::pow(d.maxScale / d.startScale, 1.0 / steps);
+    }
+    bool run(int index) {
+        const cv::Mat grey(HEIGHT, WIDTH, CV_8UC1, frames()[index].data());
+        cascade.detectMultiScale(grey, found, scaleFactor, 3, 0, minSize, maxSize);
+        return !found.empty();
+    }
+    cv::CascadeClassifier cascade;
+    cv::Size minSize, maxSize;
+    double scaleFactor = 1.1;
+    std::vector<cv::Rect> found;
+};
+
+Peer& peer() {
+    static Peer p;
+    return p;
+}
+
+void BM_Ours(benchmark::State& state) {
+    Ours& o = ours();
+    o.show(static_cast<int>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(o.run());
+}
+
+void BM_OpenCV(benchmark::State& state) {
+    cv::setNumThreads(-1);
+    for (auto _ : state) benchmark::DoNotOptimize(peer().run(static_cast<int>(state.range(0))));
+}
+
+void BM_OpenCV_1thread(benchmark::State& state) {
+    cv::setNumThreads(1);
+    for (auto _ : state) benchmark::DoNotOptimize(peer().run(static_cast<int>(state.range(0))));
+    cv::setNumThreads(-1);
+}
+
+// Keeps every per-frame time (milliseconds) by benchmark family.
+class Collector : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
+            times[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
+        }
+    }
+    std::map<std::string, std::vector<double>> times;
+};
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+}
+
+bool loadFrames() {
+    cv::VideoCapture video(std::string(KVO_MEDIA_DIR) + "/franck.mp4");
+    cv::Mat colour, scaled, bgra;
+    for (int index = 0; video.isOpened() && video.read(colour) &&
+                        static_cast<int>(frames().size()) < FRAMES; ++index) {
+        if (index % FRAME_STRIDE) continue;
+        cv::resize(colour, scaled, cv::Size(WIDTH, HEIGHT), 0, 0, cv::INTER_AREA);
+        cv::cvtColor(scaled, bgra, cv::COLOR_BGR2BGRA);
+        std::vector<uint8_t> grey(WIDTH * HEIGHT);
+        kvo::convertToGrey(bgra.ptr<uint8_t>(), grey.data(), grey.size());
+        frames().push_back(std::move(grey));
+    }
+    return !frames().empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!loadFrames()) {
+        std::fprintf(stderr, "cannot read frames of %s/franck.mp4\n", KVO_MEDIA_DIR);
+        return 1;
+    }
+    const int n = static_cast<int>(frames().size());
+    for (auto* b : {benchmark::RegisterBenchmark("BM_Ours", BM_Ours),
+                    benchmark::RegisterBenchmark("BM_OpenCV", BM_OpenCV),
+                    benchmark::RegisterBenchmark("BM_OpenCV_1thread", BM_OpenCV_1thread)})
+        b->DenseRange(0, n - 1)->Unit(benchmark::kMillisecond)->MinTime(0.05);
+
+    // Detection rates, outside the timed runs.
+    int oursFound = 0, peerFound = 0;
+    for (int i = 0; i < n; ++i) {
+        ours().show(i);
+        oursFound += ours().run();
+        peerFound += peer().run(i);
+    }
+
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    benchmark::Shutdown();
+
+    const double oursMs = median(collector.times["BM_Ours"]);
+    const double peerMs = median(collector.times["BM_OpenCV"]);
+    const double peer1Ms = median(collector.times["BM_OpenCV_1thread"]);
+    std::printf("\n%d frames of franck.mp4 at %d x %d; OpenCV scaleFactor %.4f, window %d...%d px, minNeighbors 3\n",
+                n, WIDTH, HEIGHT, peer().scaleFactor, peer().minSize.width, peer().maxSize.width);
+    std::printf("ours:              median %8.3f ms/frame, face found in %5.1f %% of frames\n",
+                oursMs, 100.0 * oursFound / n);
+    std::printf("OpenCV:            median %8.3f ms/frame, face found in %5.1f %% of frames\n",
+                peerMs, 100.0 * peerFound / n);
+    std::printf("OpenCV, 1 thread:  median %8.3f ms/frame\n", peer1Ms);
+    if (oursMs > 0)
+        std::printf("speed-up of ours: %.2f x (OpenCV default threads), %.2f x (OpenCV 1 thread)\n",
+                    peerMs / oursMs, peer1Ms / oursMs);
+    return 0;
+}
+
+#else
+
+int main() {
+    std::fprintf(stderr, "bench_detect needs OpenCV to read the video frames\n");
+    return 0;
+}
+
+#endif
