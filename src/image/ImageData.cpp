@@ -12,14 +12,15 @@ namespace {
 // Allocates a zeroed buffer of width x height elements of `elementSize` bytes, or returns
 // null (after reporting) when it cannot be allocated or its size does not fit size_t.
 void* allocateZeroed(uint32_t width, uint32_t height, std::size_t elementSize) {
-    const uint64_t bytes = static_cast<uint64_t>(width) * height * elementSize;
-    if (bytes > static_cast<uint64_t>(SIZE_MAX)) {
+    const uint64_t elements = static_cast<uint64_t>(width) * height;  // < 2^64
+    if (elements > static_cast<uint64_t>(SIZE_MAX / elementSize)) {
         Err("Failed to allocate memory");
         return nullptr;
     }
-    void* data = fastMalloc(static_cast<std::size_t>(bytes));
+    const std::size_t bytes = static_cast<std::size_t>(elements) * elementSize;
+    void* data = fastMalloc(bytes);
     if (data != nullptr) {
-        std::memset(data, 0, static_cast<std::size_t>(bytes));
+        std::memset(data, 0, bytes);
     }
     return data;
 }
