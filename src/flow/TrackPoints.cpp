@@ -25,13 +25,23 @@ inline int truncIndex(double v) {
     return static_cast<int>(v);
 }
 
-// Window indices of the previous window around u (one axis) that lie inside the image:
-// window index i is pixel trunc(u) - h + i.
+// Window indices of the previous window around u (one axis) that get derivatives.
+// Window index i lies on pixel trunc(u) - h + i, which must be inside the image; and the
+// patch that holds the window, one more index on each side, is sampled at
+// p = u - h - 0.5 + i, so floor(p) >= 0 at the first and floor(p) + 1 <= size - 1 at the
+// last patch index: then the sampler never moves the patch and every window pixel keeps
+// its offset from the point.
 inline Span previousSpan(double u, int h, int s, int size) {
     const int ui = truncIndex(u);
     Span sp;
     sp.first = std::max(0, h - ui);
     sp.last = std::min(s, size + h - ui);
+    if (sp.last <= sp.first) return sp;
+    const double lo = std::ceil(h + 1.5 - u);             // first index whose left neighbour has p >= 0
+    const double hi = std::ceil(size - 0.5 + h - u) - 1;  // one past the last index whose right neighbour fits
+    sp.first = std::max(sp.first, static_cast<int>(std::min(lo, static_cast<double>(s))));
+    sp.last = std::min(sp.last, static_cast<int>(std::max(hi, 0.0)));
+    if (sp.last < sp.first) sp.last = sp.first;
     return sp;
 }
 
@@ -204,8 +214,9 @@ void* OpticalFlow::trackPoints(void* argsPtr) {
                 // coarser level's result, or the previous position at the top level).
                 states[j] = false;
                 if (level < top && isFinite(o.x, o.y) && s > 0.0) {
-                    o.x /= 2.0 * s;
-                    o.y /= 2.0 * s;
+                    // The coarser level's scale is s / 2.
+                    o.x *= 2.0 / s;
+                    o.y *= 2.0 / s;
                 } else {
                     o.x = p.x;
                     o.y = p.y;
