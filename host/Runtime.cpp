@@ -57,7 +57,8 @@ FREObject Runtime::boolean(bool value) {
 }
 
 FREObject Runtime::string(const std::string& utf8) {
-    if (uint64_t(utf8.size()) > UINT32_MAX) throw HostError("cannot create a String: text too long");
+    const uint64_t size = utf8.size();
+    if (size > UINT32_MAX) throw HostError("cannot create a String: text too long");
     FREObject h = nullptr;
     return created(fre::newFromUTF8(store_, uint32_t(utf8.size()), bytes(utf8), &h), h,
                    "a String (is the text valid UTF-8?)");
