@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -97,6 +100,65 @@ TEST(RealFaceScan, EarlyStopKeepsThePrefixOfTheFullScan) {
         EXPECT_EQ(rig.detector.rawDetections[i]->y, full[i].y);
         EXPECT_EQ(rig.detector.rawDetections[i]->scale, full[i].scale);
     }
+}
+
+// Every window of one window size evaluated directly from the cascade lists and the
+// integral images, as the plain formulas read, against the detector's optimised scan.
+TEST(RealFaceScan, ScanMatchesADirectEvaluationOfEveryWindow) {
+    const cv::Mat grey = cv::imread(std::string(KVO_MEDIA_DIR) + "/franck_02045.jpg", cv::IMREAD_GRAYSCALE);
+    if (grey.empty()) GTEST_SKIP() << "sample still not installed";
+    kvo_test::DetectorRig rig(grey.cols, grey.rows,
+                              kvo_test::oldLayoutCascadeFromOpenCv(kvo_test::defaultCascadePath()));
+    std::copy(grey.datastart, grey.dataend, rig.input.pixels.begin());
+    rig.manager.update(0);
+    kvo::ViolaJones& d = rig.detector;
+    d.fullScan = true;
+    size_t accepted = 0;
+    for (double scale : {4.0, 5.5, 7.0, 8.5, 10.0, 11.5}) {
+        SCOPED_TRACE(scale);
+        d.startScale = d.maxScale = scale;
+        rig.detect();  // also leaves the corner offsets of this scale in the lists
+
+        const int W = int(rig.manager.integralImage.width), H = int(rig.manager.integralImage.height);
+        const int32_t* ii = rig.manager.integralImage.data;
+        const int32_t* sq = rig.manager.squaredIntegralImage.data;
+        auto box = [W](const int32_t* img, int p, int w, int h) {
+            return int32_t(uint32_t(img[p]) - uint32_t(img[p + w]) - uint32_t(img[p + h * W]) +
+                           uint32_t(img[p + h * W + w]));
+        };
+        const double cw = 24 * scale, ch = 24 * scale, area = cw * ch;
+        const double norm = 1.0 / (255.0 * area), normSq = 1.0 / (65025.0 * area);
+        const int step = std::max(1, int(cw * d.stepFactor + 0.5));
+        std::vector<std::pair<int, int>> expected;
+        for (int y = 0; y < int(H - ch); y += step) {
+            for (int x = 0; x < int(W - cw); x += step) {
+                const int p = y * W + x;
+                const double mean = box(ii, p, int(cw), int(ch)) * norm;
+                const double var = box(sq, p, int(cw), int(ch)) * normSq - mean * mean;
+                const double sigma = var > 0 ? std::sqrt(var) : 1.0;
+                bool pass = true;
+                for (const kvo::VJStage* s = d.firstStage; s && pass; s = s->next) {
+                    double sum = 0;
+                    for (const kvo::VJClassifier* c = s->firstClassifier; c; c = c->next) {
+                        double f = 0;
+                        for (const kvo::VJFeatureRect* r = c->firstRect; r; r = r->nextInFeature)
+                            f += r->weight * box(ii, p + r->topLeft, r->topRight - r->topLeft,
+                                                 (r->bottomLeft - r->topLeft) / W);
+                        sum += sigma * c->threshold > norm * f ? c->leftValue : c->rightValue;
+                    }
+                    pass = !(s->threshold > sum);
+                }
+                if (pass) expected.emplace_back(x, y);
+            }
+        }
+        accepted += expected.size();
+        ASSERT_EQ(d.rawDetections.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(d.rawDetections[i]->x, expected[i].first);
+            EXPECT_EQ(d.rawDetections[i]->y, expected[i].second);
+        }
+    }
+    EXPECT_GT(accepted, 10u);  // the comparison covered real faces, not only rejections
 }
 
 #else
