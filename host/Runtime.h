@@ -41,7 +41,9 @@ namespace kvohost {
 // One FRE call as the runtime received it.
 struct CallRecord {
     std::string function;   // e.g. "FREAcquireBitmapData"
-    std::string arguments;  // e.g. "#3, 0" (handles as #<slot>, null as "null", texts quoted)
+    // e.g. "#3, 0, ptr": handles as #<slot> (unknown ones as ?<hex>), null handles and
+    // out-pointers as "null", other out-pointers as "ptr", texts quoted.
+    std::string arguments;
     std::string output;     // what the call stored on FRE_OK, e.g. "#12" or "42"; else empty
     FREResult result = FRE_OK;
 };
