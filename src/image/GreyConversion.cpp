@@ -34,10 +34,10 @@ static_assert(static_cast<double>(kWeightUnits[2]) == 0.299 * kUnitsPerOne, "0.2
 
 // Rounds a count of units to the nearest value with 53 significant bits, ties to even.
 uint64_t roundToDouble(uint64_t v) {
-    int bits = 0;
-    for (uint64_t t = v; t != 0; t >>= 1) {
-        ++bits;
+    if (v < (uint64_t{1} << 53)) {
+        return v;
     }
+    const int bits = 64 - __builtin_clzll(v);
     if (bits <= 53) {
         return v;
     }
@@ -72,7 +72,7 @@ uint8_t exactGrey(uint32_t b0, uint32_t b1, uint32_t b2) {
 inline uint8_t greyOf(uint32_t b0, uint32_t b1, uint32_t b2) {
     const uint32_t s = 114 * b0 + 587 * b1 + 299 * b2;
     const uint32_t q = s / 1000;
-    if (q * 1000 != s) {
+    if (q * 1000 != s || s == 0) {
         return static_cast<uint8_t>(q);
     }
     return exactGrey(b0, b1, b2);
@@ -100,7 +100,7 @@ inline __m128i weightedSums(__m128i pixels, __m128i weights) {
 }
 
 // Eight pixels (32 bytes): S / 1000 as eight 16-bit lanes, and in `exact` 0xFFFF where S
-// is a multiple of 1000. S < 2^18, so S / 1000 = (S >> 3) / 125 with S >> 3 < 2^15, and
+// is a non-zero multiple of 1000. S < 2^18, so S / 1000 = (S >> 3) / 125 with S >> 3 < 2^15, and
 // x / 125 = (x * 33555) >> 22 for every x < 59074.
 inline __m128i quotients(const uint8_t* px, __m128i weights, __m128i* exact) {
     const __m128i s0 = weightedSums(_mm_loadu_si128(reinterpret_cast<const __m128i*>(px)), weights);
@@ -111,7 +111,9 @@ inline __m128i quotients(const uint8_t* px, __m128i weights, __m128i* exact) {
     const __m128i low = _mm_packs_epi32(_mm_and_si128(s0, seven), _mm_and_si128(s1, seven));
     const __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(x, _mm_set1_epi16(static_cast<short>(33555))), 6);
     const __m128i rest = _mm_sub_epi16(x, _mm_mullo_epi16(q, _mm_set1_epi16(125)));
-    *exact = _mm_cmpeq_epi16(_mm_or_si128(rest, low), _mm_setzero_si128());
+    // S = 0 (black) is exact as it stands; leave it out of the slow path.
+    const __m128i zero = _mm_setzero_si128();
+    *exact = _mm_andnot_si128(_mm_cmpeq_epi16(x, zero), _mm_cmpeq_epi16(_mm_or_si128(rest, low), zero));
     return q;
 }
 

@@ -218,12 +218,32 @@ void* ResizeImageUtils::resizeNearestNeighborGray_thread(void* argsPtr) {
     const int64_t width = args.sourceWidth;
     const int64_t total = width * args.sourceHeight;
     const int columns = args.destinationWidth;
+    // True when c * stepX stays below 2^31 for every column (no sign change, no wrap).
+    const bool stepsStayPositive =
+        stepX < 0x80000000u &&
+        static_cast<uint64_t>(stepX) * static_cast<uint64_t>(columns > 0 ? columns - 1 : 0) < 0x80000000u;
     for (int r = args.firstRow; r < args.endRow; ++r) {
         uint8_t* out = args.destination + static_cast<std::size_t>(r) * columns;
         const uint32_t rowPosition = static_cast<uint32_t>(r) * stepY;
         const int64_t rowStart = signedHigh16(rowPosition) * width + offY * width + offX;
         if (rowStart <= 0 || rowStart >= total) {
             std::memset(out, 128, static_cast<std::size_t>(columns));
+            continue;
+        }
+        if (stepsStayPositive) {
+            // Column offsets grow from 0 without wrapping and rowStart > 0, so every index
+            // is positive; only the end of the source can be crossed, once.
+            const uint8_t* row = args.source + rowStart;
+            const int64_t available = total - rowStart;  // pixels from rowStart to the end
+            uint32_t columnPosition = 0;
+            int c = 0;
+            for (; c < columns && static_cast<int64_t>(columnPosition >> 16) < available;
+                 ++c, columnPosition += stepX) {
+                out[c] = row[columnPosition >> 16];
+            }
+            for (; c < columns; ++c) {
+                out[c] = 255;
+            }
             continue;
         }
         uint32_t columnPosition = 0;
