@@ -88,7 +88,8 @@ void ASMCandideExtension::initFromModelText(const std::string& text) {
         posePoints[i] = model.vertices[mapVertices[p]];
     }
 
-    updateTransformByShape(shape);
+    // A search without a shape model has an empty shape: nothing to place the mesh on.
+    if (shape.rows > 0) updateTransformByShape(shape);
 
     // A landmark listed twice keeps the vertex of its first listing.
     mappedPoints.resize(mapLandmarks.size());
