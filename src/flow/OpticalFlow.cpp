@@ -173,13 +173,19 @@ int OpticalFlow::update(std::vector<PointPtr>& points, std::vector<bool>& states
             a.useASMPyramid = useASMPyramid;
         }
         std::vector<char>& started = threadStarted;
-        for (size_t t = 0; t < workers; ++t) {
+        // The calling thread is worker 0 (it would only wait otherwise); the others run
+        // on their own threads, joined in index order before returning. Should a worker
+        // fail to start, its share is tracked on this thread as well.
+        for (size_t t = 1; t < workers; ++t) {
             started[t] = pthread_create(&threads[t], nullptr, &OpticalFlow::trackPoints, &threadArgs[t]) == 0;
-            // Should a worker fail to start, its share is tracked on this thread.
-            if (!started[t]) trackPoints(&threadArgs[t]);
         }
-        for (size_t t = 0; t < workers; ++t) {
-            if (started[t]) pthread_join(threads[t], nullptr);
+        trackPoints(&threadArgs[0]);
+        for (size_t t = 1; t < workers; ++t) {
+            if (started[t]) {
+                pthread_join(threads[t], nullptr);
+            } else {
+                trackPoints(&threadArgs[t]);
+            }
         }
         for (size_t t = 0; t < workers; ++t) {
             const size_t start = t * chunk;

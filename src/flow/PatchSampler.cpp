@@ -13,12 +13,6 @@ constexpr double SMOOTH_CENTRE = 0.3125;  // 10 / 32
 
 inline int clampIndex(int v, int size) { return v < 0 ? 0 : (v >= size ? size - 1 : v); }
 
-// Horizontal interpolation of one source row into `out` (pw values).
-inline void interpolateRow(const uint8_t* src, int pw, double a, double* out) {
-    const double a0 = 1.0 - a;
-    for (int x = 0; x < pw; ++x) out[x] = a0 * src[x] + a * src[x + 1];
-}
-
 // The sampler for images smaller than the patch plus one pixel: every read is clamped.
 void samplePatchClamped(const ImageData& image, int x0, int y0, double a, double b, int pw,
                         int ph, double* patch, int stride) {
@@ -64,9 +58,9 @@ void samplePatch(const ImageData& image, double cx, double cy, int pw, int ph, d
     // Each source row is interpolated horizontally once; the row buffer carries it to the
     // next output row.
     const double b0 = 1.0 - b;
-    const uint8_t* src = image.data + static_cast<size_t>(y0) * w + x0;
-    interpolateRow(src, pw, a, rowBuffer);
     const double a0 = 1.0 - a;
+    const uint8_t* src = image.data + static_cast<size_t>(y0) * w + x0;
+    for (int x = 0; x < pw; ++x) rowBuffer[x] = a0 * src[x] + a * src[x + 1];
     for (int y = 0; y < ph; ++y) {
         src += w;
         double* out = patch + static_cast<size_t>(y) * stride;
