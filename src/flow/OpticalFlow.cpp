@@ -32,6 +32,7 @@ void OpticalFlow::init() {
     threads.assign(workers, pthread_t());
     threadArgs.assign(workers, TrackPointsArgs());
     threadStarted.assign(workers, 0);
+    workerPointPool.resize(workers);
     for (size_t t = 0; t < workers; ++t) {
         TrackPointsArgs& a = threadArgs[t];
         a.manager = manager;
@@ -143,11 +144,17 @@ int OpticalFlow::update(std::vector<PointPtr>& points, std::vector<bool>& states
             std::vector<PointPtr>& in = workerPointsIn[t];
             std::vector<PointPtr>& out = workerPointsOut[t];
             std::vector<bool>& st = workerStates[t];
-            // Lists keep their point objects; new ones are created only when they grow.
-            for (std::vector<PointPtr>* list : {&in, &out}) {
-                const size_t old = list->size();
-                list->resize(count);
-                for (size_t j = old; j < count; ++j) (*list)[j] = std::make_shared<Point>(0.0, 0.0);
+            // The lists take their point objects from the worker's pool; new ones are
+            // created only when the worker has never held this many points.
+            std::vector<PointPtr>& pool = workerPointPool[t];
+            while (pool.size() < 2 * count) pool.push_back(std::make_shared<Point>(0.0, 0.0));
+            const size_t old = std::min(in.size(), out.size());
+            in.resize(count);
+            out.resize(count);
+            for (size_t j = old; j < count; ++j) {
+                in[j] = pool[2 * j];
+                out[j] = pool[2 * j + 1];
+                in[j]->x = in[j]->y = out[j]->x = out[j]->y = 0.0;
             }
             st.resize(count, true);
             for (size_t j = 0; j < count; ++j) {
