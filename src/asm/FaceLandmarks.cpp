@@ -1,9 +1,11 @@
 #include "asm/FaceLandmarks.h"
 
+#include "util/LoadOrder.h"
+
 namespace kvo {
 
-LandmarkTable FaceLandmarks::gLandTab;
-LandmarkTable FaceLandmarks::gLand76Tab;
+LandmarkTable FaceLandmarks::gLandTab KVO_LOAD_ORDER(KVO_ORDER_LANDMARK_TABLES);
+LandmarkTable FaceLandmarks::gLand76Tab KVO_LOAD_ORDER(KVO_ORDER_LANDMARK_TABLES);
 int32_t FaceLandmarks::nOldPoints = 0;
 
 namespace {

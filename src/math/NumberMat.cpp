@@ -1,5 +1,7 @@
 #include "math/NumberMat.h"
 
+#include "util/LoadOrder.h"
+
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -12,10 +14,10 @@ namespace kvo {
 
 // Scratch of the inversion and LU routines. Their initialisers use nothing defined in
 // other translation units, so their order relative to other statics does not matter.
-NumberMat NumberMat::_pLU(4, 4, true);
-std::vector<int> NumberMat::_permVec(4, 0);
-std::vector<double> NumberMat::_xTmp(4, 0.0);
-std::vector<int> NumberMat::_nos(50, 0);
+NumberMat NumberMat::_pLU KVO_LOAD_ORDER(KVO_ORDER_MATRIX_SCRATCH)(4, 4, true);
+std::vector<int> NumberMat::_permVec KVO_LOAD_ORDER(KVO_ORDER_MATRIX_SCRATCH)(4, 0);
+std::vector<double> NumberMat::_xTmp KVO_LOAD_ORDER(KVO_ORDER_MATRIX_SCRATCH)(4, 0.0);
+std::vector<int> NumberMat::_nos KVO_LOAD_ORDER(KVO_ORDER_MATRIX_SCRATCH)(50, 0);
 
 NumberMat::NumberMat(int r, int c, bool allocate) : cols(0), rows(0), numElements(0) {
     if (allocate) dim(r, c);
