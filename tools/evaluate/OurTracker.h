@@ -1,0 +1,70 @@
+#pragma once
+// The library's tracker driven frame by frame from 32-bit host pixels, with the time of
+// each stage of a frame.
+//
+// What it represents: one kvo::Kestavo with its own input of a fixed size. step() does
+// what kvo_update and Kestavo::update do in face-tracking mode (grey conversion, frame
+// pyramid, detection or one shape search, the validity check), calling the same
+// component functions in the same order, so that each stage can be timed on its own.
+// The search-pyramid resampling, stabiliser and Candide fit happen inside the shape
+// search and are timed with it; the evaluation separates them by paired runs.
+//
+// Thread safety: none; one thread per instance. Instances must not run concurrently
+// (the library's matrix scratch is shared).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "LandmarkMap.h"
+#include "image/InputData.h"
+#include "math/Rectangle.h"
+#include "tracker/Kestavo.h"
+
+namespace kvoeval {
+
+struct StageTimes {
+    double greyMs = 0.0;
+    double pyramidMs = 0.0;
+    double detectMs = 0.0;  // 0 when the frame was not a detection frame
+    double searchMs = 0.0;  // 0 when no search ran
+};
+
+class OurTracker {
+public:
+    // Requires: width, height > 0. `shapeModelJson` null for the embedded model.
+    OurTracker(int width, int height, const char* shapeModelJson, bool stabilizer, bool candide);
+
+    // Processes one frame of width x height host pixels (rows back to back).
+    // Returns the state name after the frame.
+    const std::string& step(const uint32_t* bgra, StageTimes* times = nullptr);
+
+    // The same through Kestavo::update itself (for checking that step() agrees with it).
+    const std::string& stepDirect(const uint32_t* bgra);
+
+    // True when the last frame ended with a valid tracked shape (past the start phase).
+    bool tracking() const;
+    bool shapeModelLoaded() { return tracker_->asmSearch.isActive(); }
+    Shape68 shape() const;
+    const std::vector<uint8_t>& grey() const { return input_.grey; }
+    kvo::Kestavo& tracker() { return *tracker_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+private:
+    class GreyInput : public kvo::InputData {
+    public:
+        GreyInput(int w, int h) : kvo::InputData(w, h), grey(static_cast<size_t>(w) * h) {}
+        unsigned char* getData() override { return grey.data(); }
+        std::vector<uint8_t> grey;
+    };
+    int width_, height_;
+    GreyInput input_;
+    kvo::Rectangle roi_;
+    std::unique_ptr<kvo::Kestavo> tracker_;
+};
+
+// Milliseconds on the monotonic clock since an arbitrary origin.
+double nowMs();
+
+}  // namespace kvoeval
