@@ -12,7 +12,12 @@
 #include <string>
 #include <unistd.h>
 
+#include <memory>
+#include <vector>
+
+#include "image/InputData.h"
 #include "models/EmbeddedModels.h"
+#include "tracker/Kestavo.h"
 
 namespace {
 
@@ -74,6 +79,40 @@ void BM_ReadPlainText(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
 }
 BENCHMARK(BM_ReadPlainText)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// The whole tracker init for a 640 x 480 frame, as kvo_init runs it: buffers sized, the
+// three models decoded and parsed, the search state and the result record built.
+class BlankFrame : public kvo::InputData {
+public:
+    BlankFrame() : kvo::InputData(640, 480), grey(640 * 480, 128) {}
+    unsigned char* getData() override { return grey.data(); }
+    std::vector<unsigned char> grey;
+};
+
+void BM_TrackerInit(benchmark::State& state) {
+    BlankFrame frame;
+    for (auto _ : state) {
+        std::unique_ptr<kvo::Kestavo> tracker(new kvo::Kestavo());
+        tracker->init(&frame, nullptr);
+        benchmark::DoNotOptimize(tracker.get());
+    }
+}
+BENCHMARK(BM_TrackerInit)->Unit(benchmark::kMillisecond);
+
+// Reading all three plain texts from files: the baseline for the init's decode and parse.
+void BM_ReadAllPlainTexts(benchmark::State& state) {
+    const PlainTextFile files[] = {PlainTextFile(0), PlainTextFile(1), PlainTextFile(2)};
+    for (auto _ : state) {
+        for (const PlainTextFile& f : files) {
+            std::ifstream in(f.path(), std::ios::binary);
+            std::ostringstream s;
+            s << in.rdbuf();
+            std::string text = s.str();
+            benchmark::DoNotOptimize(text.data());
+        }
+    }
+}
+BENCHMARK(BM_ReadAllPlainTexts)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
