@@ -1,0 +1,208 @@
+#include "HostTracker.h"
+
+#include <chrono>
+
+#include <opencv2/imgproc.hpp>
+
+#include "AppError.h"
+
+namespace kvo {
+namespace app {
+
+namespace {
+
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+bool isTrackingState(const std::string& state) {
+    return state == "state_face_tracking" || state == "state_face_tracking_start";
+}
+
+HostTracker::HostTracker(const std::string& libraryPath) : path_(libraryPath) {
+    try {
+        ext_.reset(new kvohost::Extension(runtime_, libraryPath));
+    } catch (const kvohost::HostError& e) {
+        std::string what = e.what();
+        if (what.compare(0, 7, "Error: ") == 0) what = what.substr(7);
+        throw AppError("cannot load the library '" + libraryPath + "': " + what);
+    }
+    fUpdate_ = resolve("kvo_update");
+    fUpdateByEyes_ = resolve("kvo_updateByEyes");
+    fLastState_ = resolve("kvo_get_lastState");
+    fNextState_ = resolve("kvo_get_nextState");
+    fVertices_ = resolve("kvo_get_faceShape_faceShapeVectices");
+    fBounds_ = resolve("kvo_get_faceShape_bounds");
+    fCandide_ = resolve("kvo_get_faceShape_candideShapeVertices");
+    fFace_ = resolve("kvo_get_lastDetectedFace");
+    fFaces_ = resolve("kvo_get_lastDetectedFaces");
+    fPoints_ = resolve("kvo_get_pointsToTrack");
+    fPointStates_ = resolve("kvo_get_pointStates");
+    const char* const poseNames[6] = {"kvo_get_faceShape_scale",     "kvo_get_faceShape_translationX",
+                                      "kvo_get_faceShape_translationY", "kvo_get_faceShape_rotationX",
+                                      "kvo_get_faceShape_rotationY",   "kvo_get_faceShape_rotationZ"};
+    for (int i = 0; i < 6; ++i) fPose_[i] = resolve(poseNames[i]);
+}
+
+HostTracker::~HostTracker() = default;
+
+const FRENamedFunction* HostTracker::resolve(const char* name) {
+    const FRENamedFunction* f = ext_->find(name);
+    if (f == nullptr) throw AppError("the library '" + path_ + "' has no function " + name);
+    return f;
+}
+
+FREObject HostTracker::call(const FRENamedFunction* f, uint32_t argc, FREObject* argv) {
+    FREObject none[1] = {nullptr};
+    return ext_->invoke(*f, argc, argv != nullptr ? argv : none);
+}
+
+void HostTracker::init(const cv::Mat& firstFrame, const double roi[4], const Options& o) {
+    cv::cvtColor(firstFrame, bgra_, cv::COLOR_BGR2BGRA);
+    const uint32_t w = static_cast<uint32_t>(bgra_.cols), h = static_cast<uint32_t>(bgra_.rows);
+    bitmap_ = runtime_.bitmap(w, h, reinterpret_cast<const uint32_t*>(bgra_.data));
+
+    kvohost::Runtime::Scope scope(runtime_);
+    kvohost::Runtime& rt = runtime_;
+    ext_->call("kvo_init", bitmap_, rt.number(roi[0]), rt.number(roi[1]), rt.number(roi[2]), rt.number(roi[3]));
+    if (o.detectionVarsGiven) {
+        ext_->call("kvo_setFaceDetectionVars", rt.number(o.startScale), rt.number(o.scaleIncrement),
+                   rt.number(o.maxScale), rt.number(o.stepFactor), rt.integer(o.minDetections),
+                   rt.boolean(o.fullScan));
+    }
+    if (o.detectionRoiGiven) {
+        ext_->call("kvo_setFaceDetectionROI", rt.number(o.detectionRoi[0]), rt.number(o.detectionRoi[1]),
+                   rt.number(o.detectionRoi[2]), rt.number(o.detectionRoi[3]));
+    }
+    if (o.trackingVarsGiven) {
+        ext_->call("kvo_setFaceTrackingVars", rt.number(o.minFaceSize), rt.number(o.maxFaceSize),
+                   rt.integer(o.strictValidation));
+    }
+    if (o.pointVarsGiven) {
+        ext_->call("kvo_setPointTrackingVars", rt.integer(o.window), rt.integer(o.levels),
+                   rt.integer(o.iterations), rt.number(o.epsilon));
+    }
+    if (o.checkPointsValid >= 0) ext_->call("kvo_set_checkPointsValidBeforeTracking", rt.boolean(o.checkPointsValid == 1));
+    if (o.candide >= 0) ext_->call("kvo_set_candideEnabled", rt.boolean(o.candide == 1));
+    if (o.candideActionUnits >= 0) ext_->call("kvo_set_candideActionUnitsEnabled", rt.boolean(o.candideActionUnits == 1));
+    candideEnabled_ = rt.toBool(ext_->call("kvo_get_candideEnabled"));
+
+    FREObject tris = rt.array();
+    ext_->call("kvo_get_faceShape_faceShapeTriangles", tris);
+    faceTriangles_.resize(rt.length(tris));
+    for (uint32_t i = 0; i < faceTriangles_.size(); ++i) faceTriangles_[i] = rt.toInt(rt.element(tris, i));
+    FREObject ctris = rt.array();
+    ext_->call("kvo_get_faceShape_candideShapeTriangles", ctris);
+    candideTriangles_.resize(rt.length(ctris));
+    for (uint32_t i = 0; i < candideTriangles_.size(); ++i) candideTriangles_[i] = rt.toInt(rt.element(ctris, i));
+
+    eyeIterations_ = o.eyeIterations;
+    for (int i = 0; i < 4; ++i) eyes_[i] = o.eyes[i];
+    result_.landmarks.reserve(2 * 68);
+    result_.candide.reserve(candideTriangles_.size() * 2);
+}
+
+void HostTracker::setMode(const char* modeName) {
+    kvohost::Runtime::Scope scope(runtime_);
+    ext_->call("kvo_set_mode", runtime_.string(modeName));
+}
+
+void HostTracker::addPoints(const std::vector<double>& xy) {
+    kvohost::Runtime::Scope scope(runtime_);
+    FREObject list = runtime_.array();
+    for (size_t i = 0; i + 1 < xy.size(); i += 2) {
+        runtime_.setElement(list, static_cast<uint32_t>(i / 2), runtime_.point(xy[i], xy[i + 1]));
+    }
+    ext_->call("kvo_addPointsToTrack", list);
+}
+
+void HostTracker::update(const cv::Mat& bgr, bool byEyes) {
+    cv::cvtColor(bgr, bgra_, cv::COLOR_BGR2BGRA);
+    runtime_.setBitmapPixels(bitmap_, reinterpret_cast<const uint32_t*>(bgra_.data));
+
+    kvohost::Runtime::Scope scope(runtime_);
+    FREObject state;
+    const auto start = std::chrono::steady_clock::now();
+    if (byEyes) {
+        FREObject argv[4] = {bitmap_, runtime_.point(eyes_[0], eyes_[1]), runtime_.point(eyes_[2], eyes_[3]),
+                             runtime_.integer(eyeIterations_)};
+        state = call(fUpdateByEyes_, 4, argv);
+    } else {
+        FREObject argv[1] = {bitmap_};
+        state = call(fUpdate_, 1, argv);
+    }
+    result_.updateMs = millisecondsSince(start);
+    result_.state = runtime_.toString(state);
+    const auto gettersStart = std::chrono::steady_clock::now();
+    readResults();
+    result_.gettersMs = millisecondsSince(gettersStart);
+}
+
+void HostTracker::refresh() {
+    kvohost::Runtime::Scope scope(runtime_);
+    readResults();
+}
+
+void HostTracker::readNumbers(FREObject array, std::vector<double>& out) {
+    const uint32_t n = runtime_.length(array);
+    out.resize(n);
+    for (uint32_t i = 0; i < n; ++i) out[i] = runtime_.toNumber(runtime_.element(array, i));
+}
+
+Box HostTracker::readBox(FREObject rect) {
+    const kvohost::RectangleValue r = runtime_.toRectangle(rect);
+    return Box{r.x, r.y, r.width, r.height};
+}
+
+void HostTracker::readResults() {
+    kvohost::Runtime& rt = runtime_;
+    FrameResult& r = result_;
+    r.lastState = rt.toString(call(fLastState_));
+    r.nextState = rt.toString(call(fNextState_));
+    r.faceFitted = isTrackingState(r.state);
+
+    FREObject args[1];
+    args[0] = rt.array();
+    call(fVertices_, 1, args);
+    readNumbers(args[0], r.landmarks);
+    args[0] = rt.rectangle();
+    call(fBounds_, 1, args);
+    r.bounds = readBox(args[0]);
+    for (int i = 0; i < 6; ++i) r.pose[i] = rt.toNumber(call(fPose_[i]));
+    if (candideEnabled_) {
+        args[0] = rt.array();
+        call(fCandide_, 1, args);
+        readNumbers(args[0], r.candide);
+    } else {
+        r.candide.clear();
+    }
+
+    args[0] = rt.rectangle();
+    call(fFace_, 1, args);
+    r.detectedFace = readBox(args[0]);
+    args[0] = rt.array();
+    call(fFaces_, 1, args);
+    const uint32_t nf = rt.length(args[0]);
+    r.detections.resize(nf);
+    for (uint32_t i = 0; i < nf; ++i) r.detections[i] = readBox(rt.element(args[0], i));
+
+    args[0] = rt.array();
+    call(fPoints_, 1, args);
+    const uint32_t np = rt.length(args[0]);
+    r.points.resize(2 * np);
+    for (uint32_t i = 0; i < np; ++i) {
+        const kvohost::PointValue p = rt.toPoint(rt.element(args[0], i));
+        r.points[2 * i] = p.x;
+        r.points[2 * i + 1] = p.y;
+    }
+    args[0] = rt.array();
+    call(fPointStates_, 1, args);
+    const uint32_t ns = rt.length(args[0]);
+    r.pointStates.resize(ns);
+    for (uint32_t i = 0; i < ns; ++i) r.pointStates[i] = rt.toBool(rt.element(args[0], i)) ? 1 : 0;
+}
+
+}  // namespace app
+}  // namespace kvo

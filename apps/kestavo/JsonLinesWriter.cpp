@@ -1,0 +1,86 @@
+#include "JsonLinesWriter.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "AppError.h"
+
+namespace kvo {
+namespace app {
+
+bool hasPose(const FrameResult& r, bool candideEnabled) {
+    return candideEnabled && r.state == "state_face_tracking";
+}
+
+JsonLinesWriter::JsonLinesWriter(const std::string& path, bool candideVertices)
+    : path_(path), candideVertices_(candideVertices) {
+    file_ = std::fopen(path.c_str(), "wb");
+    if (file_ == nullptr) throw AppError("cannot write '" + path + "': " + std::strerror(errno));
+}
+
+JsonLinesWriter::~JsonLinesWriter() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+void JsonLinesWriter::write(long frame, double timeSeconds, const FrameResult& r) {
+    FILE* f = file_;
+    std::fprintf(f, "{\"frame\":%ld,", frame);
+    if (timeSeconds >= 0.0) std::fprintf(f, "\"time\":%.4f,", timeSeconds);
+    else std::fputs("\"time\":null,", f);
+    // State names are the library's fixed identifiers: no characters need escaping.
+    std::fprintf(f, "\"state\":\"%s\",\"last_state\":\"%s\",\"next_state\":\"%s\",", r.state.c_str(),
+                 r.lastState.c_str(), r.nextState.c_str());
+    if (r.faceFitted) {
+        std::fputs("\"landmarks\":[", f);
+        for (size_t i = 0; i + 1 < r.landmarks.size(); i += 2) {
+            std::fprintf(f, "%s[%.4f,%.4f]", i == 0 ? "" : ",", r.landmarks[i], r.landmarks[i + 1]);
+        }
+        std::fprintf(f, "],\"bounds\":[%.0f,%.0f,%.0f,%.0f],", r.bounds.x, r.bounds.y, r.bounds.width,
+                     r.bounds.height);
+    } else {
+        std::fputs("\"landmarks\":null,\"bounds\":null,", f);
+    }
+    if (hasPose(r, !r.candide.empty())) {
+        std::fprintf(f, "\"pose\":{\"scale\":%.6g,\"tx\":%.4f,\"ty\":%.4f,\"rx\":%.6g,\"ry\":%.6g,\"rz\":%.6g},",
+                     r.pose[0], r.pose[1], r.pose[2], r.pose[3], r.pose[4], r.pose[5]);
+        if (candideVertices_) {
+            std::fputs("\"candide\":[", f);
+            for (size_t i = 0; i + 1 < r.candide.size(); i += 2) {
+                std::fprintf(f, "%s[%.3f,%.3f]", i == 0 ? "" : ",", r.candide[i], r.candide[i + 1]);
+            }
+            std::fputs("],", f);
+        }
+    } else {
+        std::fputs("\"pose\":null,", f);
+    }
+    const bool detected = r.state == "state_face_detection" || r.lastState == "state_face_detection";
+    if (detected) {
+        const Box& d = r.detectedFace;
+        if (d.width > 0.0 && d.height > 0.0) {
+            std::fprintf(f, "\"face\":[%.0f,%.0f,%.0f,%.0f],", d.x, d.y, d.width, d.height);
+        } else {
+            std::fputs("\"face\":null,", f);
+        }
+        std::fprintf(f, "\"raw_detections\":%u,", static_cast<unsigned>(r.detections.size()));
+    }
+    if (!r.pointStates.empty()) {
+        std::fputs("\"points\":[", f);
+        for (size_t i = 0; i < r.pointStates.size(); ++i) {
+            std::fprintf(f, "%s[%.4f,%.4f,%s]", i == 0 ? "" : ",", r.points[2 * i], r.points[2 * i + 1],
+                         r.pointStates[i] ? "true" : "false");
+        }
+        std::fputs("],", f);
+    }
+    std::fprintf(f, "\"update_ms\":%.3f,\"getters_ms\":%.3f}\n", r.updateMs, r.gettersMs);
+}
+
+void JsonLinesWriter::close() {
+    if (file_ == nullptr) return;
+    const bool failed = std::ferror(file_) != 0;
+    const int rc = std::fclose(file_);
+    file_ = nullptr;
+    if (failed || rc != 0) throw AppError("cannot write '" + path_ + "': the data could not be written");
+}
+
+}  // namespace app
+}  // namespace kvo

@@ -1,0 +1,46 @@
+#pragma once
+// The per-frame records of a run, one JSON object a line.
+//
+// What it represents: an open JSON Lines file. Each record holds the frame index, its
+// time in seconds (null for stills), the library's state, last and next state, and
+// then, as the frame warrants: the 68 landmarks as [x, y] pairs and their bounds
+// (null unless a shape search ran this frame), the Candide pose (scale, translations
+// in pixels, rotations in radians; null unless the tracker is past its start phase
+// with Candide on), the projected Candide vertices (when asked), the detected face
+// and the number of raw detections (when a detection pass ran), the tracked points
+// with their states, and the milliseconds the host measured for kvo_update
+// ("update_ms") and for the getters ("getters_ms").
+//
+// Thread safety: none.
+#include <cstdio>
+#include <string>
+
+#include "HostTracker.h"
+
+namespace kvo {
+namespace app {
+
+class JsonLinesWriter {
+public:
+    // Requires: `path` writable (throws AppError otherwise).
+    JsonLinesWriter(const std::string& path, bool candideVertices);
+    ~JsonLinesWriter();
+    JsonLinesWriter(const JsonLinesWriter&) = delete;
+    JsonLinesWriter& operator=(const JsonLinesWriter&) = delete;
+
+    // `timeSeconds` < 0 writes null.
+    void write(long frame, double timeSeconds, const FrameResult& r);
+    // Flushes and closes. Throws AppError when the data could not be written.
+    void close();
+
+private:
+    FILE* file_ = nullptr;
+    std::string path_;
+    bool candideVertices_;
+};
+
+// The pose is meaningful only once the Candide fit runs: after the start phase.
+bool hasPose(const FrameResult& r, bool candideEnabled);
+
+}  // namespace app
+}  // namespace kvo

@@ -1,0 +1,333 @@
+// kestavo: runs libKestavo.so on a video, stills or a camera the way a host application
+// does, and writes what it sees (annotated video, PNG frames, contact sheet, JSON
+// Lines, plot) and a summary. Errors: one "Error: ..." line on standard error, exit 2.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "Annotator.h"
+#include "AppError.h"
+#include "ContactSheet.h"
+#include "FrameSource.h"
+#include "HostTracker.h"
+#include "JsonLinesWriter.h"
+#include "Options.h"
+#include "PendingFile.h"
+#include "PosePlot.h"
+#include "Progress.h"
+#include "RunStats.h"
+
+namespace kvo {
+namespace app {
+namespace {
+
+volatile std::sig_atomic_t gStopRequested = 0;
+
+void onSignal(int) { gStopRequested = 1; }
+
+bool fileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string programFolder() {
+    char buf[4096];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    buf[n] = '\0';
+    std::string path(buf);
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+std::string defaultInput() { return std::string(KVO_SOURCE_DIR) + "/.cache/media/franck.mp4"; }
+
+std::string findLibrary(const std::string& given) {
+    if (!given.empty()) {
+        if (!fileExists(given)) throw AppError("library not found: '" + given + "'");
+        return given;
+    }
+    const std::string beside = programFolder() + "/libKestavo.so";
+    if (fileExists(beside)) return beside;
+    if (fileExists(KVO_LIBRARY_PATH)) return KVO_LIBRARY_PATH;
+    throw AppError("libKestavo.so not found next to the program; give its path with --library");
+}
+
+std::string lowerExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string e = path.substr(dot + 1);
+    for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return e;
+}
+
+// The codec for a video output name, from its extension.
+int videoFourcc(const std::string& path) {
+    const std::string e = lowerExtension(path);
+    if (e == "avi") return cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
+    if (e == "mp4" || e == "m4v" || e == "mov") return cv::VideoWriter::fourcc('m', 'p', '4', 'v');
+    throw AppError("bad value '" + path + "' for --video: the name must end in .avi (MJPG) or .mp4 (mp4v)");
+}
+
+void checkImageName(const std::string& option, const std::string& path) {
+    if (lowerExtension(path) != "png") throw AppError("bad value '" + path + "' for " + option + ": the name must end in .png");
+}
+
+void ensureFolder(const std::string& dir) {
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) throw AppError("cannot write frames to '" + dir + "': not a folder");
+    } else if (mkdir(dir.c_str(), 0777) != 0) {
+        throw AppError("cannot create folder '" + dir + "': " + std::strerror(errno));
+    }
+    if (access(dir.c_str(), W_OK) != 0) throw AppError("cannot write to folder '" + dir + "': " + std::strerror(errno));
+}
+
+void writeImage(const std::string& finalPath, const cv::Mat& image) {
+    PendingFile out(finalPath);
+    if (!cv::imwrite(out.tempPath(), image)) throw AppError("cannot write '" + finalPath + "'");
+    out.commit();
+}
+
+void printSummary(const Options& o, const FrameSource& source, const HostTracker& tracker, const RunStats& s,
+                  double seconds, const std::string& written, bool interrupted) {
+    const long n = s.frames();
+    std::printf("kestavo summary%s\n", interrupted ? " (interrupted)" : "");
+    std::printf("  input:       %s (%d x %d", source.description().c_str(), source.width(), source.height());
+    if (source.fps() > 0) std::printf(", %.3g fps", source.fps());
+    std::printf(")\n  library:     %s\n", tracker.libraryPath().c_str());
+    std::printf("  mode:        %s\n", runModeName(o.mode));
+    std::printf("  frames:      %ld in %.1f s (%.1f frames/s, outputs included)\n", n, seconds,
+                seconds > 0 ? n / seconds : 0.0);
+    const double share = n > 0 ? 100.0 * s.tracked() / n : 0.0;
+    switch (o.mode) {
+        case RunMode::FaceDetection:
+            std::printf("  faces:       detected in %ld frames (%.1f%%)\n", s.facesDetected(),
+                        n > 0 ? 100.0 * s.facesDetected() / n : 0.0);
+            break;
+        case RunMode::PointTracking: {
+            const FrameResult& r = tracker.result();
+            long valid = 0;
+            for (char v : r.pointStates) valid += v ? 1 : 0;
+            std::printf("  points:      %ld of %ld still valid at the end\n", valid, static_cast<long>(r.pointStates.size()));
+            break;
+        }
+        default:
+            std::printf("  tracked:     %ld frames (%.1f%%)\n", s.tracked(), share);
+            std::printf("  detections:  %ld track starts (%ld re-detections), %ld tracks lost\n", s.trackStarts(),
+                        s.trackStarts() > 0 ? s.trackStarts() - 1 : 0, s.losses());
+    }
+    std::printf("  kvo_update:  median %.2f ms, p95 %.2f ms, max %.2f ms\n", quantile(s.updateMs(), 0.5),
+                quantile(s.updateMs(), 0.95), quantile(s.updateMs(), 1.0));
+    std::printf("  getters:     median %.2f ms, p95 %.2f ms\n", quantile(s.gettersMs(), 0.5), quantile(s.gettersMs(), 0.95));
+    std::printf("  (host clock around the calls; the library exposes no per-stage timings)\n");
+    if (!written.empty()) std::printf("  wrote:       %s\n", written.c_str());
+    std::fflush(stdout);
+}
+
+int run(int argc, char** argv) {
+    const Options o = parseOptions(argc, argv);
+    if (o.help) {
+        std::cout << helpText("kestavo", defaultInput());
+        return 0;
+    }
+    // Names first: a bad output name should not cost a library load.
+    int fourcc = 0;
+    if (!o.video.empty()) fourcc = videoFourcc(o.video);
+    if (!o.sheet.empty()) checkImageName("--sheet", o.sheet);
+    if (!o.plot.empty()) checkImageName("--plot", o.plot);
+
+    std::string input = o.input;
+    if (input.empty()) {
+        input = defaultInput();
+        if (!fileExists(input)) {
+            throw AppError("the default sample '" + input + "' is missing; run scripts/setup.sh to install it, or give an input");
+        }
+    }
+    std::unique_ptr<FrameSource> source = FrameSource::open(input, o.repeat);
+    const int width = source->width(), height = source->height();
+    double roi[4] = {0, 0, double(width), double(height)};
+    if (o.roiGiven) {
+        if (o.roi[0] + o.roi[2] > width || o.roi[1] + o.roi[3] > height) {
+            throw AppError("bad value for --roi: the region must lie inside the " + std::to_string(width) + " x " +
+                           std::to_string(height) + " frame");
+        }
+        for (int i = 0; i < 4; ++i) roi[i] = o.roi[i];
+    }
+
+    // Every output is opened (under its temporary name) before the first frame.
+    std::unique_ptr<PendingFile> videoFile, jsonFile, sheetFile, plotFile;
+    if (!o.video.empty()) videoFile.reset(new PendingFile(o.video));
+    if (!o.jsonl.empty()) jsonFile.reset(new PendingFile(o.jsonl));
+    if (!o.sheet.empty()) sheetFile.reset(new PendingFile(o.sheet));
+    if (!o.plot.empty()) plotFile.reset(new PendingFile(o.plot));
+    if (!o.framesDir.empty()) ensureFolder(o.framesDir);
+
+    long expected = source->frameCount();
+    if (o.maxFrames > 0 && (expected < 0 || expected > o.maxFrames)) expected = o.maxFrames;
+
+    HostTracker tracker(findLibrary(o.library));
+    cv::Mat frame, annotated;
+    source->read(frame);
+    tracker.init(frame, roi, o);
+
+    cv::VideoWriter writer;
+    if (videoFile) {
+        const double fps = source->fps() > 0 ? source->fps() : 10.0;
+        if (!writer.open(videoFile->tempPath(), cv::CAP_FFMPEG, fourcc, fps, cv::Size(width, height)) ||
+            !writer.isOpened()) {
+            throw AppError("cannot write '" + o.video + "': the video encoder refused it");
+        }
+    }
+    std::unique_ptr<JsonLinesWriter> json;
+    if (jsonFile) json.reset(new JsonLinesWriter(jsonFile->tempPath(), o.candideVertices));
+    std::unique_ptr<ContactSheet> sheet;
+    if (sheetFile) sheet.reset(new ContactSheet(width, height, expected, o.sheetTiles, o.sheetColumns));
+    const Annotator annotator(tracker.faceTriangles(), tracker.candideTriangles());
+
+    bool pointsPending = false;  // points mode: points not yet handed to the library
+    switch (o.mode) {
+        case RunMode::FaceDetection: tracker.setMode("mode_face_detection"); break;
+        case RunMode::PointTracking:
+            if (o.points.empty()) {
+                tracker.setMode("mode_face_detection");  // find the face for the grid first
+            } else {
+                tracker.setMode("mode_point_tracking");
+            }
+            pointsPending = true;
+            break;
+        default: break;
+    }
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    RunStats stats(expected);
+    Progress progress(o.progress, expected);
+    const auto start = std::chrono::steady_clock::now();
+    long index = 0;
+    bool haveFrame = true;
+    while (haveFrame && !gStopRequested && (o.maxFrames == 0 || index < o.maxFrames)) {
+        tracker.update(frame, o.mode == RunMode::EyeTracking && index == 0);
+        if (pointsPending) {
+            std::vector<double> xy;
+            if (!o.points.empty()) {
+                for (const PointArg& p : o.points) {
+                    xy.push_back(p.x);
+                    xy.push_back(p.y);
+                }
+            } else if (tracker.result().detectedFace.width > 0) {
+                // Grid over the face; the frame is given once more in point-tracking mode so
+                // that the next frame is tracked from this one's full pyramid.
+                const Box f = tracker.result().detectedFace;
+                const double firstMs = tracker.result().updateMs;
+                tracker.setMode("mode_point_tracking");
+                tracker.update(frame);
+                const_cast<FrameResult&>(tracker.result()).updateMs += firstMs;
+                for (int j = 0; j < o.grid; ++j) {
+                    for (int i = 0; i < o.grid; ++i) {
+                        xy.push_back(f.x + (i + 0.5) * f.width / o.grid);
+                        xy.push_back(f.y + (j + 0.5) * f.height / o.grid);
+                    }
+                }
+            }
+            if (!xy.empty()) {
+                const FrameResult before = tracker.result();
+                tracker.addPoints(xy);
+                tracker.refresh();
+                FrameResult& r = const_cast<FrameResult&>(tracker.result());
+                r.updateMs = before.updateMs;
+                r.gettersMs = before.gettersMs;
+                pointsPending = false;
+            }
+        }
+        const FrameResult& r = tracker.result();
+        stats.add(r, tracker.candideEnabled());
+        const double time = source->fps() > 0 ? index / source->fps() : -1.0;
+        if (json) json->write(index, time, r);
+
+        const bool pngWanted = !o.framesDir.empty() && index % o.every == 0;
+        if (writer.isOpened() || pngWanted || (sheet && sheet->wants(index))) {
+            frame.copyTo(annotated);
+            annotator.draw(annotated, index, r);
+            if (writer.isOpened()) writer.write(annotated);
+            if (pngWanted) {
+                char name[32];
+                std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
+                writeImage(o.framesDir + name, annotated);
+            }
+            if (sheet) sheet->offer(index, annotated);
+        }
+        ++index;
+        progress.update(index);
+        haveFrame = source->read(frame);
+    }
+    progress.finish();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    std::string written;
+    auto note = [&](const std::string& path) { written += (written.empty() ? "" : ", ") + path; };
+    if (json) {
+        json->close();
+        jsonFile->commit();
+        note(o.jsonl);
+    }
+    if (videoFile) {
+        writer.release();
+        videoFile->commit();
+        note(o.video);
+    }
+    if (sheetFile) {
+        if (!cv::imwrite(sheetFile->tempPath(), sheet->render())) throw AppError("cannot write '" + o.sheet + "'");
+        sheetFile->commit();
+        note(o.sheet);
+    }
+    if (plotFile) {
+        const cv::Mat plot = renderPlot(stats, "kestavo: " + source->description());
+        if (!cv::imwrite(plotFile->tempPath(), plot)) throw AppError("cannot write '" + o.plot + "'");
+        plotFile->commit();
+        note(o.plot);
+    }
+    if (!o.framesDir.empty()) note(o.framesDir + "/frame_*.png");
+    if (!o.quiet) printSummary(o, *source, tracker, stats, seconds, written, gStopRequested != 0);
+    return gStopRequested ? 130 : 0;
+}
+
+// One line, whatever the message holds.
+std::string oneLine(std::string s) {
+    for (char& c : s) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    return s;
+}
+
+}  // namespace
+}  // namespace app
+}  // namespace kvo
+
+int main(int argc, char** argv) {
+    using kvo::app::oneLine;
+    try {
+        return kvo::app::run(argc, argv);
+    } catch (const kvo::app::AppError& e) {
+        std::cerr << "Error: " << oneLine(e.what()) << std::endl;
+    } catch (const kvohost::HostError& e) {
+        std::cerr << oneLine(e.what()) << std::endl;
+    } catch (const cv::Exception& e) {
+        std::cerr << "Error: OpenCV: " << oneLine(e.msg) << std::endl;
+    } catch (const std::exception& e) {
+        std::cerr << "Error: " << oneLine(e.what()) << std::endl;
+    }
+    return 2;
+}
