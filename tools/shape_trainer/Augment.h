@@ -1,0 +1,36 @@
+#pragma once
+// Training-set augmentation: mirror images (with the landmarks' partners swapped),
+// small rotations and scalings about the face centre, and lighting changes (gain,
+// offset, gamma) of a grey image and its 68 landmarks.
+//
+// Thread safety: pure functions.
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "MuctShapes.h"
+
+namespace kvo {
+namespace trainer {
+
+struct Variation {
+    bool mirror = false;
+    double rotation = 0.0;  // radians, counter-clockwise as seen in the image
+    double scale = 1.0;     // about the shape's centre
+    double gain = 1.0;      // grey' = 255 * (gain * grey / 255)^gamma + offset
+    double gamma = 1.0;
+    double offset = 0.0;    // grey levels
+};
+
+// Mirror partner of each of the 68 landmarks, from the library's landmark table.
+// Requires: the table has been built (FaceLandmarks::initGLandTab).
+std::vector<int> mirrorPartners();
+
+// Applies `v` to `grey` and `points` (image pixels, y down), writing `outGrey`
+// (same size) and `outPoints`. Pixels from outside the image are replicated from the
+// border.
+void applyVariation(const cv::Mat& grey, const ShapeVec& points, const Variation& v,
+                    cv::Mat& outGrey, ShapeVec& outPoints);
+
+}  // namespace trainer
+}  // namespace kvo

@@ -1,0 +1,231 @@
+// shape_trainer: builds the library's 68-landmark shape model.
+//
+//   shape_trainer --muct muct68-shapes.csv --labels train_labels.tsv --media DIR --out model.json
+//                 [--seed N] [--stride N] [--max-faces N] [--augment N] [--len1d L]
+//                 [--ridge R] [--muct-limit N] [--validation-out FILE]
+//
+// 1. Shape statistics: the complete MUCT shapes are aligned by similarity and analysed
+//    (mean, eigenvectors, eigenvalues).
+// 2. Placement: on the training faces the library's detector finds, the labelled shapes
+//    are expressed in the frame in which the search places its mean shape (width-scaled
+//    by initScale / refWidth, shifted by 0.05 and 0.25 of the half width); the mean
+//    shape is scaled and shifted to their average.
+// 3. Profiles: every training face, its mirror image and `augment` random variations
+//    (rotation, scale, lighting) are sampled through the search's own pyramid.
+// Faces whose source names the held-out speaker ("franck") are never used. Every fifth
+// block of 100 video frames and every fifth still form the validation split, written to
+// --validation-out for the evaluation tool.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Augment.h"
+#include "FaceDetections.h"
+#include "ModelWriter.h"
+#include "MuctShapes.h"
+#include "ProfileTrainer.h"
+#include "ShapeStatistics.h"
+#include "TrainingSet.h"
+#include "asm/ASMModelConfig.h"
+
+using namespace kvo;
+using namespace kvo::trainer;
+
+namespace {
+
+struct Options {
+    std::string muct, labels, media, out, validationOut;
+    unsigned seed = 20240611u;
+    int stride = 3;
+    int maxFaces = 0;
+    int augment = 4;
+    int len1d = 9;
+    double ridge = 0.05;
+    int muctLimit = 0;
+    bool twoDEyes = false;
+};
+
+bool parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](void) -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
+        if (a == "--muct") o.muct = value();
+        else if (a == "--labels") o.labels = value();
+        else if (a == "--media") o.media = value();
+        else if (a == "--out") o.out = value();
+        else if (a == "--validation-out") o.validationOut = value();
+        else if (a == "--seed") o.seed = static_cast<unsigned>(std::strtoul(value().c_str(), nullptr, 10));
+        else if (a == "--stride") o.stride = std::atoi(value().c_str());
+        else if (a == "--max-faces") o.maxFaces = std::atoi(value().c_str());
+        else if (a == "--augment") o.augment = std::atoi(value().c_str());
+        else if (a == "--len1d") o.len1d = std::atoi(value().c_str());
+        else if (a == "--ridge") o.ridge = std::atof(value().c_str());
+        else if (a == "--muct-limit") o.muctLimit = std::atoi(value().c_str());
+        else {
+            std::fprintf(stderr, "unknown option %s\n", a.c_str());
+            return false;
+        }
+    }
+    if (o.muct.empty() || o.labels.empty() || o.media.empty() || o.out.empty()) {
+        std::fprintf(stderr, "usage: shape_trainer --muct CSV --labels TSV --media DIR --out JSON [options]\n");
+        return false;
+    }
+    if (o.stride < 1) o.stride = 1;
+    if (o.len1d < 3 || o.len1d > 40) o.len1d = 9;
+    return true;
+}
+
+// Uniform double in [lo, hi) from the 32-bit generator (portable, unlike the standard
+// distributions).
+double uniform(std::mt19937& rng, double lo, double hi) {
+    const double u = static_cast<double>(rng()) / 4294967296.0;
+    return lo + (hi - lo) * u;
+}
+
+bool isValidation(const LabelledFace& f, int stillIndex) {
+    if (f.frame >= 0) return (f.frame / 100) % 5 == 4;
+    return stillIndex % 5 == 4;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!parse(argc, argv, o)) return 2;
+
+    // 1. Shape statistics.
+    std::vector<ShapeVec> shapes = readMuctShapes(o.muct, o.muctLimit);
+    if (shapes.size() < 2) return 1;
+    ShapeModel model = buildShapeModel(shapes, 8);
+    std::printf("shapes: %zu MUCT shapes, first eigenvalues (unit-norm frame) %.6g %.6g %.6g\n",
+                shapes.size(), model.vals[0], model.vals[1], model.vals[2]);
+
+    // 2. Labelled faces: training and validation split.
+    std::vector<LabelledFace> all = readLabels(o.labels);
+    std::vector<LabelledFace> train, validation;
+    int stillIndex = 0;
+    for (const LabelledFace& f : all) {
+        if (f.source.find("franck") != std::string::npos) continue;  // held-out speaker
+        if (f.frame >= 0 && f.frame % o.stride != 0) continue;
+        const bool val = isValidation(f, stillIndex);
+        if (f.frame < 0) ++stillIndex;
+        (val ? validation : train).push_back(f);
+    }
+    if (o.maxFaces > 0 && static_cast<int>(train.size()) > o.maxFaces) {
+        // An even spread over the list keeps every source represented.
+        std::vector<LabelledFace> sub;
+        for (int k = 0; k < o.maxFaces; ++k) sub.push_back(train[static_cast<size_t>(k) * train.size() / o.maxFaces]);
+        train.swap(sub);
+        validation.clear();
+    }
+    std::printf("faces: %zu training, %zu validation\n", train.size(), validation.size());
+    if (!o.validationOut.empty()) {
+        std::ofstream v(o.validationOut);
+        for (const LabelledFace& f : validation) {
+            v << f.source << '\t' << f.frame << '\t';
+            char buf[32];
+            for (size_t k = 0; k < f.points.size(); ++k) {
+                std::snprintf(buf, sizeof buf, k ? " %.3f" : "%.3f", f.points[k]);
+                v << buf;
+            }
+            v << '\n';
+        }
+    }
+    std::vector<cv::Mat> images = loadImages(train, o.media);
+
+    // 3. Placement of the mean shape relative to the detector's rectangles.
+    const ASMModelConfig config;
+    FaceDetections detector;
+    ShapeVec target(136, 0.0);
+    int placed = 0;
+    for (size_t k = 0; k < train.size(); ++k) {
+        if (images[k].empty()) continue;
+        Rectangle face;
+        if (!detector.detect(images[k], face)) continue;
+        const ShapeVec& p = train[k].points;
+        double cx = 0, cy = 0;
+        for (int i = 0; i < 68; ++i) { cx += p[2 * i] / 68.0; cy += p[2 * i + 1] / 68.0; }
+        if (!face.contains(cx, cy)) continue;
+        const double half = std::trunc(face.width * 0.5 + 0.5);
+        const double fx = face.width / config.refWidth * config.initScale;
+        const double fy = face.height / config.refWidth * config.initScale;
+        for (int i = 0; i < 68; ++i) {
+            target[2 * i] += (p[2 * i] - face.x - 1.05 * half - 0.5) / fx;
+            target[2 * i + 1] += -(p[2 * i + 1] - face.y - 1.25 * half - 0.5) / fy;
+        }
+        ++placed;
+    }
+    double s = 1.0, tx = 0.0, ty = 0.0;
+    if (placed > 0) {
+        for (double& v : target) v /= placed;
+        double mx = 0, my = 0, gx = 0, gy = 0;
+        for (int i = 0; i < 68; ++i) {
+            mx += model.mean[2 * i] / 68; my += model.mean[2 * i + 1] / 68;
+            gx += target[2 * i] / 68; gy += target[2 * i + 1] / 68;
+        }
+        double num = 0, den = 0;
+        for (int i = 0; i < 68; ++i) {
+            const double ax = model.mean[2 * i] - mx, ay = model.mean[2 * i + 1] - my;
+            num += ax * (target[2 * i] - gx) + ay * (target[2 * i + 1] - gy);
+            den += ax * ax + ay * ay;
+        }
+        s = num / den;
+        tx = gx - s * mx;
+        ty = gy - s * my;
+    } else {
+        // No detection: a face of refWidth / initScale pixels centred like the placement.
+        s = 215.0 / 0.25;
+        std::printf("placement: no detected training face, default scale\n");
+    }
+    placeModel(model, s, tx, ty);
+    std::printf("placement: %d detected faces, scale %.6f, shift (%.6f, %.6f)\n", placed, s, tx, ty);
+
+    // 4. Profiles.
+    ProfileLayout layout = ProfileLayout::uniform(o.len1d);
+    layout.nPixSearch = config.nPixSearch;
+    layout.sigmoidScale = config.sigmoidScale;
+    ProfileTrainer profiles(layout);
+    std::mt19937 rng(o.seed);
+    cv::Mat grey;
+    ShapeVec pts;
+    for (size_t k = 0; k < train.size(); ++k) {
+        if (images[k].empty()) continue;
+        profiles.addFace(images[k], train[k].points);
+        Variation mirror;
+        mirror.mirror = true;
+        applyVariation(images[k], train[k].points, mirror, grey, pts);
+        profiles.addFace(grey, pts);
+        for (int a = 0; a < o.augment; ++a) {
+            Variation v;
+            v.mirror = (rng() & 1u) != 0;
+            v.rotation = uniform(rng, -0.15, 0.15);
+            v.scale = uniform(rng, 0.85, 1.15);
+            v.gain = uniform(rng, 0.7, 1.3);
+            v.gamma = uniform(rng, 0.75, 1.33);
+            v.offset = uniform(rng, -20.0, 20.0);
+            applyVariation(images[k], train[k].points, v, grey, pts);
+            profiles.addFace(grey, pts);
+        }
+    }
+    std::printf("profiles: %ld sampled faces\n", profiles.faces());
+    if (profiles.faces() < 2) {
+        std::fprintf(stderr, "too few faces to train profiles\n");
+        return 1;
+    }
+    ModelWriterOptions wo;
+    wo.ridge1d = o.ridge;
+    wo.ridge2d = o.ridge;
+    const std::string json = writeModelJson(model, profiles, wo);
+    std::ofstream out(o.out, std::ios::binary);
+    out << json;
+    if (!out) {
+        std::fprintf(stderr, "cannot write %s\n", o.out.c_str());
+        return 1;
+    }
+    std::printf("model: %s, %zu bytes\n", o.out.c_str(), json.size());
+    return 0;
+}

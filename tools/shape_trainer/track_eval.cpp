@@ -1,0 +1,301 @@
+// track_eval: measures a shape model through the tracker as a host drives it.
+//
+//   track_eval --video franck.mp4 [--model model.json] [--step N] [--frames N]
+//              [--dlib-cache FILE] [--draw DIR] [--still-frames F1,F2,...]
+//   track_eval --labels validation.tsv --media DIR [--model model.json]
+//
+// Video mode: every frame goes through kvo::Kestavo (face-tracking mode, grey by the
+// library's own conversion). Prints the share of frames in "state_face_tracking"; on
+// every `step`-th frame that is tracked, the distance of the shared landmarks to dlib's
+// 68-point predictor divided by dlib's outer-eye-corner distance, per feature group and
+// per 100-frame window; and, for a few frames each fed 50 times to a fresh tracker, the
+// largest landmark movement between consecutive feeds after the start phase.
+// Labels mode: the validation faces; stills are fed 10 times to a fresh track, video
+// frames are tracked in order from the start of each labelled block. Prints the mean
+// landmark error over all 68 points divided by the outer-eye-corner distance (27-32).
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <dlib/image_processing.h>
+#include <dlib/image_processing/frontal_face_detector.h>
+#include <dlib/opencv.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "TrainingSet.h"
+#include "image/InputData.h"
+#include "tracker/KVOModeState.h"
+#include "tracker/Kestavo.h"
+
+using namespace kvo;
+using namespace kvo::trainer;
+
+namespace {
+
+class GreyFrame : public InputData {
+public:
+    GreyFrame(int w, int h) : InputData(w, h), pixels(static_cast<size_t>(w) * h) {}
+    unsigned char* getData() override { return pixels.data(); }
+    void set(const cv::Mat& grey) {
+        for (int r = 0; r < grey.rows; ++r)
+            std::memcpy(&pixels[static_cast<size_t>(r) * grey.cols], grey.ptr<uint8_t>(r), grey.cols);
+    }
+    std::vector<unsigned char> pixels;
+};
+
+// A tracker on a frame size, with the model given or the embedded one.
+struct Tracker {
+    Tracker(int w, int h, const std::string& model) : input(w, h) {
+        kestavo.init(&input, nullptr, model.empty() ? nullptr : model.c_str());
+    }
+    const std::string& feed(const cv::Mat& grey) {
+        input.set(grey);
+        return kestavo.update();
+    }
+    std::vector<double> shape() const {
+        std::vector<double> s;
+        for (const PointPtr& p : kestavo.faceShape.points) {
+            s.push_back(p->x);
+            s.push_back(p->y);
+        }
+        return s;
+    }
+    GreyFrame input;
+    Kestavo kestavo;
+};
+
+// Shared points: (ours, dlib's) and their group.
+struct Shared {
+    int ours, dlib;
+    const char* group;
+};
+const Shared kShared[] = {
+    {27, 36, "eyes"}, {29, 39, "eyes"}, {34, 42, "eyes"}, {32, 45, "eyes"},
+    {21, 17, "brows"}, {24, 21, "brows"}, {18, 22, "brows"}, {15, 26, "brows"},
+    {41, 33, "nose"},
+    {48, 48, "mouth"}, {51, 51, "mouth"}, {54, 54, "mouth"}, {57, 57, "mouth"},
+    {64, 62, "mouth"}, {61, 66, "mouth"},
+    {7, 8, "chin"},
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void draw(const std::string& path, const cv::Mat& bgr, const std::vector<double>& shape,
+          const std::vector<double>& ref) {
+    cv::Mat img = bgr.clone();
+    for (size_t i = 0; i + 1 < ref.size(); i += 2)
+        cv::circle(img, cv::Point2d(ref[i], ref[i + 1]), 2, cv::Scalar(255, 128, 0), -1);
+    for (size_t i = 0; i + 1 < shape.size(); i += 2)
+        cv::circle(img, cv::Point2d(shape[i], shape[i + 1]), 2, cv::Scalar(0, 255, 0), -1);
+    cv::Mat big;
+    cv::resize(img, big, cv::Size(), 2.0, 2.0, cv::INTER_NEAREST);
+    cv::imwrite(path, big);
+}
+
+int videoMode(const std::string& video, const std::string& model, int step, int maxFrames,
+              const std::string& cachePath, const std::string& drawDir, const std::vector<int>& stillFrames) {
+    // dlib's points per evaluated frame, cached (they do not depend on the model).
+    std::map<int, std::vector<double>> dlibPts;
+    {
+        std::ifstream in(cachePath);
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream ls(line);
+            int f;
+            ls >> f;
+            std::vector<double> p;
+            double v;
+            while (ls >> v) p.push_back(v);
+            if (p.size() == 136 || p.empty()) dlibPts[f] = p;
+        }
+    }
+    const bool haveCache = !dlibPts.empty();
+    dlib::frontal_face_detector detector;
+    dlib::shape_predictor predictor;
+    if (!haveCache) {
+        detector = dlib::get_frontal_face_detector();
+        dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+    }
+    GreyVideo frames(video);
+    if (!frames.isOpen()) {
+        std::fprintf(stderr, "cannot open %s\n", video.c_str());
+        return 1;
+    }
+    cv::Mat grey;
+    std::unique_ptr<Tracker> tracker;
+    std::vector<cv::Mat> stills;
+    int n = 0, tracked = 0;
+    std::map<std::string, std::pair<double, int>> groups;
+    std::map<int, std::pair<double, int>> windows;
+    std::map<int, std::pair<int, int>> windowTracked;
+    double total = 0;
+    int totalN = 0;
+    for (int f = 0; (maxFrames <= 0 || f < maxFrames) && frames.next(grey); ++f) {
+        if (!tracker) tracker.reset(new Tracker(grey.cols, grey.rows, model));
+        const std::string state = tracker->feed(grey);
+        ++n;
+        const bool isTracking = state == KVOState::FACE_TRACKING;
+        tracked += isTracking;
+        windowTracked[f / 100].first += isTracking;
+        windowTracked[f / 100].second += 1;
+        for (int sf : stillFrames)
+            if (sf == f) stills.push_back(grey.clone());
+        if (f % step != 0) continue;
+        if (!haveCache) {
+            dlib::cv_image<dlib::bgr_pixel> img(frames.colour());
+            std::vector<dlib::rectangle> dets = detector(img);
+            std::vector<double> p;
+            if (!dets.empty()) {
+                dlib::full_object_detection d = predictor(img, dets[0]);
+                for (unsigned k = 0; k < 68; ++k) {
+                    p.push_back(d.part(k).x());
+                    p.push_back(d.part(k).y());
+                }
+            }
+            dlibPts[f] = p;
+        }
+        const std::vector<double>& ref = dlibPts[f];
+        if (ref.size() != 136 || !isTracking) continue;
+        const std::vector<double> s = tracker->shape();
+        const double eye = std::hypot(ref[2 * 45] - ref[2 * 36], ref[2 * 45 + 1] - ref[2 * 36 + 1]);
+        double frameSum = 0;
+        for (const Shared& sp : kShared) {
+            const double e = std::hypot(s[2 * sp.ours] - ref[2 * sp.dlib], s[2 * sp.ours + 1] - ref[2 * sp.dlib + 1]) / eye;
+            groups[sp.group].first += e;
+            groups[sp.group].second += 1;
+            frameSum += e;
+        }
+        const double frameErr = frameSum / (sizeof kShared / sizeof kShared[0]);
+        windows[f / 100].first += frameErr;
+        windows[f / 100].second += 1;
+        total += frameErr;
+        ++totalN;
+        if (!drawDir.empty() && f % 500 == 0) {
+            char name[64];
+            std::snprintf(name, sizeof name, "/frame_%05d.png", f);
+            draw(drawDir + name, frames.colour(), s, ref);
+        }
+    }
+    if (!haveCache && !cachePath.empty()) {
+        std::ofstream out(cachePath);
+        for (const auto& kv : dlibPts) {
+            out << kv.first;
+            char buf[32];
+            for (double v : kv.second) {
+                std::snprintf(buf, sizeof buf, " %.1f", v);
+                out << buf;
+            }
+            out << '\n';
+        }
+    }
+    std::printf("frames %d, tracking %d (%.2f %%)\n", n, tracked, 100.0 * tracked / std::max(1, n));
+    std::printf("shared-point error / outer-eye distance: mean %.4f over %d frames\n", totalN ? total / totalN : 0.0, totalN);
+    for (const auto& g : groups)
+        std::printf("  group %-6s %.4f\n", g.first.c_str(), g.second.first / std::max(1, g.second.second));
+    std::printf("per 100-frame window: frames tracked %%, mean error\n");
+    for (const auto& w : windowTracked) {
+        const auto it = windows.find(w.first);
+        std::printf("  %5d-%5d  %6.1f %%  %s\n", w.first * 100, w.first * 100 + 99,
+                    100.0 * w.second.first / std::max(1, w.second.second),
+                    it == windows.end() ? "-" : std::to_string(it->second.first / it->second.second).substr(0, 6).c_str());
+    }
+    // Steadiness: each chosen frame fed 50 times to a fresh tracker.
+    for (size_t k = 0; k < stills.size(); ++k) {
+        Tracker t(stills[k].cols, stills[k].rows, model);
+        std::vector<double> prev;
+        double worst = 0;
+        int trackedFeeds = 0;
+        for (int r = 0; r < 50; ++r) {
+            const std::string st = t.feed(stills[k]);
+            const bool ok = st == KVOState::FACE_TRACKING;
+            trackedFeeds += ok;
+            std::vector<double> s = t.shape();
+            if (ok && !prev.empty())
+                for (size_t i = 0; i + 1 < s.size(); i += 2)
+                    worst = std::max(worst, std::hypot(s[i] - prev[i], s[i + 1] - prev[i + 1]));
+            prev = ok ? s : std::vector<double>();
+        }
+        std::printf("steadiness: frame %d fed 50 times: %d feeds tracking, largest move between feeds %.4f px\n",
+                    stillFrames[k], trackedFeeds, worst);
+    }
+    return 0;
+}
+
+int labelsMode(const std::string& labelsPath, const std::string& media, const std::string& model) {
+    std::vector<LabelledFace> faces = readLabels(labelsPath);
+    std::vector<cv::Mat> images = loadImages(faces, media);
+    double sum = 0;
+    int measured = 0, tracked = 0, count = 0;
+    std::map<std::pair<int, int>, std::unique_ptr<Tracker>> trackers;
+    std::string lastSource;
+    int lastFrame = -10;
+    for (size_t k = 0; k < faces.size(); ++k) {
+        if (images[k].empty()) continue;
+        std::unique_ptr<Tracker>& t = trackers[std::make_pair(images[k].cols, images[k].rows)];
+        if (!t) t.reset(new Tracker(images[k].cols, images[k].rows, model));
+        const bool still = faces[k].frame < 0;
+        const bool continues = !still && faces[k].source == lastSource && faces[k].frame - lastFrame <= 10;
+        if (!continues) t->kestavo.reset();
+        std::string state;
+        const int feeds = still ? 10 : (continues ? 1 : 6);
+        for (int r = 0; r < feeds; ++r) state = t->feed(images[k]);
+        lastSource = faces[k].source;
+        lastFrame = faces[k].frame;
+        ++count;
+        if (state != KVOState::FACE_TRACKING && state != KVOState::FACE_TRACKING_START) continue;
+        ++tracked;
+        const std::vector<double> s = t->shape();
+        const std::vector<double>& p = faces[k].points;
+        const double eye = std::hypot(p[2 * 32] - p[2 * 27], p[2 * 32 + 1] - p[2 * 27 + 1]);
+        double e = 0;
+        for (int i = 0; i < 68; ++i) e += std::hypot(s[2 * i] - p[2 * i], s[2 * i + 1] - p[2 * i + 1]);
+        sum += e / 68 / eye;
+        ++measured;
+    }
+    std::printf("validation: %d faces, %d tracked, mean error / outer-eye distance %.4f\n", count, tracked,
+                measured ? sum / measured : 0.0);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string video, modelPath, cache, drawDir, labels, media;
+    int step = 4, frames = 0;
+    std::vector<int> stillFrames;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i], v = argv[i + 1];
+        if (a == "--video") video = v;
+        else if (a == "--model") modelPath = v;
+        else if (a == "--step") step = std::max(1, std::atoi(v.c_str()));
+        else if (a == "--frames") frames = std::atoi(v.c_str());
+        else if (a == "--dlib-cache") cache = v;
+        else if (a == "--draw") drawDir = v;
+        else if (a == "--labels") labels = v;
+        else if (a == "--media") media = v;
+        else if (a == "--still-frames") {
+            std::stringstream ss(v);
+            std::string item;
+            while (std::getline(ss, item, ',')) stillFrames.push_back(std::atoi(item.c_str()));
+        }
+    }
+    const std::string model = modelPath.empty() ? std::string() : readFile(modelPath);
+    if (!labels.empty()) return labelsMode(labels, media, model);
+    if (video.empty()) {
+        std::fprintf(stderr, "usage: track_eval --video FILE [--model JSON] ... | --labels TSV --media DIR\n");
+        return 2;
+    }
+    return videoMode(video, model, step, frames, cache, drawDir, stillFrames);
+}
