@@ -1,0 +1,237 @@
+// soak: a long run of libKestavo.so under the stand-in host.
+//
+// Feeds the sample videos, looped, frame by frame through kvo_update and reads the
+// results back as a host application does, with a random host action (mode switch,
+// reset, parameter change, points added) every few hundred frames. Reports resident
+// memory at the end of the warm-up and at the end, the median and worst frame time,
+// and fails (exit status 1) when memory grew after the warm-up by more than the
+// allowance or a frame took longer than the allowed multiple of the median.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "FramePipe.h"
+#include "SoakOptions.h"
+#include "host/HostRuntime.h"
+
+namespace {
+
+// Resident set size of this process in KiB (from /proc/self/statm), or -1.
+long residentKiB() {
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f == nullptr) return -1;
+    long pages = 0, resident = -1;
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = -1;
+    std::fclose(f);
+    return resident < 0 ? -1 : resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+const char* const kModes[] = {"mode_face_detection", "mode_face_tracking", "mode_point_tracking"};
+
+// The host side of the run: the runtime, the loaded library and the result objects a
+// host application keeps from frame to frame.
+class HostApp {
+public:
+    HostApp(const soak::Options& o)
+        : opt_(o), ext_(rt_, o.library), rng_(o.seed) {
+        update_ = ext_.find("kvo_update");
+    }
+
+    void init(const uint32_t* pixels) {
+        bitmap_ = rt_.bitmap(opt_.width, opt_.height, pixels);  // reused for every frame
+        kvohost::Runtime::Scope scope(rt_);
+        ext_.call("kvo_init", bitmap_, rt_.number(0), rt_.number(0), rt_.number(opt_.width),
+                  rt_.number(opt_.height));
+    }
+
+    // One frame: intake, tracking and the results a host reads every frame.
+    void frame(const uint32_t* pixels) {
+        rt_.setBitmapPixels(bitmap_, pixels);
+        kvohost::Runtime::Scope scope(rt_);
+        FREObject argv[] = {bitmap_};
+        ext_.invoke(*update_, 1, argv);
+        // The result objects are the frame's own, as in an application that makes them
+        // per frame: the stand-in host frees them with the scope. (Values written into
+        // objects that outlive the scope would stay in the host's arena for good and
+        // hide the library's own memory behind the host's.)
+        ext_.call("kvo_get_faceShape_points", rt_.array());
+        ext_.call("kvo_get_faceShape_bounds", rt_.rectangle());
+        ext_.call("kvo_get_faceShape_candideShapeVertices", rt_.array());
+        ext_.call("kvo_get_lastDetectedFace", rt_.rectangle());
+        ext_.call("kvo_get_lastDetectedFaces", rt_.array());
+        FREObject points = rt_.array();
+        ext_.call("kvo_get_pointsToTrack", points);
+        ext_.call("kvo_get_pointStates", rt_.array());
+        ext_.call("kvo_get_faceShape_rotationY");
+        trackedPoints_ = rt_.length(points);
+    }
+
+    // One random host action; returns its name for the log.
+    const char* randomAction() {
+        kvohost::Runtime::Scope scope(rt_);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        switch (std::uniform_int_distribution<int>(0, 7)(rng_)) {
+            case 0:
+                ext_.call("kvo_set_mode", rt_.string(kModes[std::uniform_int_distribution<int>(0, 2)(rng_)]));
+                return "set_mode";
+            case 1:
+                ext_.call("kvo_reset");
+                return "reset";
+            case 2:
+                ext_.call("kvo_setFaceDetectionVars", rt_.number(2 + 3 * unit(rng_)), rt_.number(0.2 + 0.4 * unit(rng_)),
+                          rt_.number(8 + 8 * unit(rng_)), rt_.number(0.03 + 0.05 * unit(rng_)),
+                          rt_.integer(std::uniform_int_distribution<int>(1, 4)(rng_)), rt_.boolean(unit(rng_) < 0.3));
+                return "setFaceDetectionVars";
+            case 3:
+                ext_.call("kvo_setFaceTrackingVars", rt_.number(30 + 40 * unit(rng_)), rt_.number(300 + 300 * unit(rng_)),
+                          rt_.integer(unit(rng_) < 0.5 ? 0 : 1));
+                return "setFaceTrackingVars";
+            case 4:
+                ext_.call("kvo_setPointTrackingVars", rt_.integer(std::uniform_int_distribution<int>(5, 50)(rng_)),
+                          rt_.integer(std::uniform_int_distribution<int>(1, 5)(rng_)),
+                          rt_.integer(std::uniform_int_distribution<int>(3, 60)(rng_)), rt_.number(0.0001 + 0.001 * unit(rng_)));
+                return "setPointTrackingVars";
+            case 5: {
+                // Points accumulate until a reset in point tracking; keep their number
+                // bounded so that the run measures leaks, not a growing workload.
+                if (trackedPoints_ > 150) {
+                    ext_.call("kvo_set_mode", rt_.string("mode_point_tracking"));
+                    ext_.call("kvo_reset");
+                }
+                std::vector<FREObject> pts;
+                const int n = std::uniform_int_distribution<int>(1, 20)(rng_);
+                for (int i = 0; i < n; ++i) {
+                    pts.push_back(rt_.point(opt_.width * unit(rng_), opt_.height * unit(rng_)));
+                }
+                FREObject arr = rt_.array(pts.size());
+                for (size_t i = 0; i < pts.size(); ++i) rt_.setElement(arr, static_cast<uint32_t>(i), pts[i]);
+                ext_.call("kvo_addPointsToTrack", arr);
+                return "addPointsToTrack";
+            }
+            case 6: {
+                const double w = opt_.width * (0.5 + 0.5 * unit(rng_)), h = opt_.height * (0.5 + 0.5 * unit(rng_));
+                ext_.call("kvo_setFaceDetectionROI", rt_.number((opt_.width - w) * unit(rng_)),
+                          rt_.number((opt_.height - h) * unit(rng_)), rt_.number(w), rt_.number(h));
+                return "setFaceDetectionROI";
+            }
+            default:
+                ext_.call("kvo_set_candideEnabled", rt_.boolean(unit(rng_) < 0.7));
+                ext_.call("kvo_set_candideActionUnitsEnabled", rt_.boolean(unit(rng_) < 0.5));
+                return "set_candide";
+        }
+    }
+
+    std::string mode() {
+        kvohost::Runtime::Scope scope(rt_);
+        return rt_.toString(ext_.call("kvo_get_mode"));
+    }
+    size_t hostObjects() const { return rt_.objectCount(); }
+    std::mt19937& rng() { return rng_; }
+
+private:
+    const soak::Options& opt_;
+    kvohost::Runtime rt_;
+    kvohost::Extension ext_;
+    std::mt19937 rng_;
+    const FRENamedFunction* update_ = nullptr;
+    FREObject bitmap_ = nullptr;
+    uint32_t trackedPoints_ = 0;
+};
+
+int run(const soak::Options& opt) {
+    soak::FramePipe frames(opt.videos, opt.width, opt.height);
+    if (!frames.next()) {
+        std::fprintf(stderr, "Error: no frame could be decoded from the videos (is ffmpeg installed?).\n");
+        return 2;
+    }
+    HostApp app(opt);
+    app.init(frames.pixels());
+
+    std::vector<float> ms(static_cast<size_t>(opt.frames));
+    std::vector<std::string> actionAt(static_cast<size_t>(opt.frames));
+    long rssWarm = -1, rssPeakAfterWarm = 0;
+    long nextEvent = opt.eventEveryMin;
+    long events = 0;
+    using Clock = std::chrono::steady_clock;
+    for (long i = 0; i < opt.frames; ++i) {
+        if (i > 0 && !frames.next()) {
+            std::fprintf(stderr, "Error: decoding stopped at frame %ld.\n", i);
+            return 2;
+        }
+        if (i == nextEvent) {
+            actionAt[i] = app.randomAction();
+            ++events;
+            nextEvent += std::uniform_int_distribution<long>(opt.eventEveryMin, opt.eventEveryMax)(app.rng());
+        }
+        const auto t0 = Clock::now();
+        app.frame(frames.pixels());
+        ms[i] = std::chrono::duration<float, std::milli>(Clock::now() - t0).count();
+
+        if (i + 1 == opt.warmup) rssWarm = residentKiB();
+        if (i + 1 > opt.warmup) rssPeakAfterWarm = std::max(rssPeakAfterWarm, residentKiB());
+        if ((i + 1) % 5000 == 0 || i + 1 == opt.warmup || i + 1 == 1000) {
+            std::vector<float> sofar(ms.begin(), ms.begin() + i + 1);
+            std::nth_element(sofar.begin(), sofar.begin() + sofar.size() / 2, sofar.end());
+            std::printf("soak: frame %ld  rss %ld KiB  host objects %zu  median %.3f ms  worst %.3f ms  mode %s  "
+                        "video %zu loop %ld\n",
+                        i + 1, residentKiB(), app.hostObjects(), sofar[sofar.size() / 2],
+                        *std::max_element(ms.begin(), ms.begin() + i + 1), app.mode().c_str(), frames.videoIndex(),
+                        frames.loops());
+            std::fflush(stdout);
+        }
+    }
+    const long rssEnd = residentKiB();
+
+    // Statistics over the frames after the warm-up.
+    std::vector<float> after(ms.begin() + opt.warmup, ms.end());
+    std::vector<float> sorted = after;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    const auto worstIt = std::max_element(after.begin(), after.end());
+    const long worstFrame = opt.warmup + static_cast<long>(worstIt - after.begin());
+    const double worst = *worstIt;
+    long slow = 0;
+    for (float t : after) slow += (t > opt.maxFrameRatio * median) ? 1 : 0;
+    std::sort(sorted.begin(), sorted.end());
+    const double p99 = sorted[static_cast<size_t>(0.99 * (sorted.size() - 1))];
+    std::printf("soak: %ld frames, %ld host actions, videos looped %ld times\n", opt.frames, events, frames.loops());
+    std::printf("soak: rss after warm-up (frame %ld) %ld KiB, peak after %ld KiB, at the end %ld KiB\n", opt.warmup,
+                rssWarm, rssPeakAfterWarm, rssEnd);
+    std::printf("soak: frame time after warm-up: median %.3f ms, 99th percentile %.3f ms, worst %.3f ms at frame %ld%s%s\n",
+                median, p99, worst, worstFrame, actionAt[worstFrame].empty() ? "" : " after ",
+                actionAt[worstFrame].c_str());
+    std::printf("soak: frames above %.0f x median: %ld\n", opt.maxFrameRatio, slow);
+
+    bool ok = true;
+    if (rssPeakAfterWarm - rssWarm > opt.maxGrowthKiB) {
+        std::printf("Error: resident memory grew by %ld KiB after the warm-up (allowed %.0f KiB).\n",
+                    rssPeakAfterWarm - rssWarm, opt.maxGrowthKiB);
+        ok = false;
+    }
+    if (worst > opt.maxFrameRatio * median) {
+        std::printf("Error: the worst frame took %.1f times the median (allowed %.1f).\n", worst / median,
+                    opt.maxFrameRatio);
+        ok = false;
+    }
+    std::printf("soak: %s\n", ok ? "PASS" : "FAIL");
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    soak::Options opt;
+    if (!soak::parseOptions(argc, argv, opt)) return 2;
+    try {
+        return run(opt);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 2;
+    }
+}
