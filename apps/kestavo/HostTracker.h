@@ -68,6 +68,8 @@ public:
     void addPoints(const std::vector<double>& xy);
 
     const FrameResult& result() const { return result_; }
+    // The same, for the caller to merge what two calls on one frame reported.
+    FrameResult& result() { return result_; }
     // The landmark triangulation (three indices per triangle) and the Candide triangles.
     const std::vector<int>& faceTriangles() const { return faceTriangles_; }
     const std::vector<int>& candideTriangles() const { return candideTriangles_; }

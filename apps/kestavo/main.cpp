@@ -138,6 +138,9 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
 }
 
 int run(int argc, char** argv) {
+    // Decoder chatter would break the one-line error rule; errors are reported here.
+    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+    setenv("OPENCV_LOG_LEVEL", "SILENT", 0);
     const Options o = parseOptions(argc, argv);
     if (o.help) {
         std::cout << helpText("kestavo", defaultInput());
@@ -221,20 +224,21 @@ int run(int argc, char** argv) {
     while (haveFrame && !gStopRequested && (o.maxFrames == 0 || index < o.maxFrames)) {
         tracker.update(frame, o.mode == RunMode::EyeTracking && index == 0);
         if (pointsPending) {
+            // The frame's record stays what its first call reported (for the grid: the
+            // detection), with the points as handed to the library added.
+            const FrameResult first = tracker.result();
             std::vector<double> xy;
             if (!o.points.empty()) {
                 for (const PointArg& p : o.points) {
                     xy.push_back(p.x);
                     xy.push_back(p.y);
                 }
-            } else if (tracker.result().detectedFace.width > 0) {
+            } else if (first.detectedFace.width > 0) {
                 // Grid over the face; the frame is given once more in point-tracking mode so
                 // that the next frame is tracked from this one's full pyramid.
-                const Box f = tracker.result().detectedFace;
-                const double firstMs = tracker.result().updateMs;
+                const Box f = first.detectedFace;
                 tracker.setMode("mode_point_tracking");
                 tracker.update(frame);
-                const_cast<FrameResult&>(tracker.result()).updateMs += firstMs;
                 for (int j = 0; j < o.grid; ++j) {
                     for (int i = 0; i < o.grid; ++i) {
                         xy.push_back(f.x + (i + 0.5) * f.width / o.grid);
@@ -243,12 +247,16 @@ int run(int argc, char** argv) {
                 }
             }
             if (!xy.empty()) {
-                const FrameResult before = tracker.result();
+                const double extraMs = o.points.empty() ? tracker.result().updateMs : 0.0;
                 tracker.addPoints(xy);
                 tracker.refresh();
-                FrameResult& r = const_cast<FrameResult&>(tracker.result());
-                r.updateMs = before.updateMs;
-                r.gettersMs = before.gettersMs;
+                FrameResult& r = tracker.result();
+                const std::vector<double> points = r.points;
+                const std::vector<char> states = r.pointStates;
+                r = first;
+                r.points = points;
+                r.pointStates = states;
+                r.updateMs += extraMs;
                 pointsPending = false;
             }
         }
