@@ -220,6 +220,34 @@ inline double ViolaJones::stageSum(const ScanStage& stage, const int32_t* window
     return sum;
 }
 
+void ViolaJones::stageSum2(const ScanStage& stage, const int32_t* a, const int32_t* b, double norm,
+                           double sigmaA, double sigmaB, bool passes[2]) const {
+    const ScanStump* stumps = scanStumps_.data();
+    const ScanRect* rects = scanRects_.data();
+    double sumA = 0.0, sumB = 0.0;
+    const ScanStump* stumpEnd = stumps + stage.endStump;
+    for (const ScanStump* c = stumps + stage.firstStump; c != stumpEnd; ++c) {
+        const ScanRect* r = rects + c->firstRect;
+        const ScanRect* rectEnd = rects + c->endRect;
+        double wa = 0.0, wb = 0.0;
+        if (rectEnd - r >= 2) {
+            wa = r[0].weight * boxSum(a, r[0].topLeft, r[0].topRight, r[0].bottomLeft, r[0].bottomRight);
+            wb = r[0].weight * boxSum(b, r[0].topLeft, r[0].topRight, r[0].bottomLeft, r[0].bottomRight);
+            wa += r[1].weight * boxSum(a, r[1].topLeft, r[1].topRight, r[1].bottomLeft, r[1].bottomRight);
+            wb += r[1].weight * boxSum(b, r[1].topLeft, r[1].topRight, r[1].bottomLeft, r[1].bottomRight);
+            r += 2;
+        }
+        for (; r != rectEnd; ++r) {
+            wa += r->weight * boxSum(a, r->topLeft, r->topRight, r->bottomLeft, r->bottomRight);
+            wb += r->weight * boxSum(b, r->topLeft, r->topRight, r->bottomLeft, r->bottomRight);
+        }
+        sumA += c->votes[sigmaA * c->threshold > norm * wa];
+        sumB += c->votes[sigmaB * c->threshold > norm * wb];
+    }
+    passes[0] = !(stage.threshold > sumA);
+    passes[1] = !(stage.threshold > sumB);
+}
+
 void ViolaJones::scanScale(const int32_t* ii, const int32_t* squares, int rowLength, int x0,
                            int y0, int xEnd, int yEnd, int boxWidth, int boxHeight, double cw,
                            double ch, int dx, int dy, long long stopCount, size_t& count,
@@ -260,7 +288,22 @@ void ViolaJones::scanScale(const int32_t* ii, const int32_t* squares, int rowLen
         const int32_t* row = ii + static_cast<ptrdiff_t>(y) * rowLength;
         for (const ScanStage& stage : scanStages_) {
             size_t kept = 0;
-            for (size_t i = 0; i < alive; ++i) {
+            size_t i = 0;
+            for (; i + 1 < alive; i += 2) {
+                // Two windows at once give the processor two independent chains of work.
+                bool passes[2];
+                stageSum2(stage, row + windows[i], row + windows[i + 1], norm, sigmas[i],
+                          sigmas[i + 1], passes);
+                const int xa = windows[i + 1];
+                const double sa = sigmas[i + 1];
+                windows[kept] = windows[i];
+                sigmas[kept] = sigmas[i];
+                kept += passes[0];
+                windows[kept] = xa;
+                sigmas[kept] = sa;
+                kept += passes[1];
+            }
+            for (; i < alive; ++i) {
                 // Branch-free compaction: every window is copied, only survivors advance.
                 const bool passes = !(stage.threshold > stageSum(stage, row + windows[i], norm, sigmas[i]));
                 windows[kept] = windows[i];

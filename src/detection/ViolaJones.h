@@ -116,6 +116,8 @@ private:
     void buildScanCascade();
     void reserveResults(size_t count);
     double stageSum(const ScanStage& stage, const int32_t* window, double norm, double sigma) const;
+    void stageSum2(const ScanStage& stage, const int32_t* a, const int32_t* b, double norm,
+                   double sigmaA, double sigmaB, bool passes[2]) const;
     void scanScale(const int32_t* ii, const int32_t* squares, int rowLength, int x0, int y0,
                    int xEnd, int yEnd, int boxWidth, int boxHeight, double cw, double ch,
                    int dx, int dy, long long stopCount, size_t& count, bool& stop);

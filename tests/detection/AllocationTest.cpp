@@ -14,6 +14,12 @@ namespace {
 std::atomic<long> gAllocations{0};
 }
 
+// The replacements pair malloc with free; GCC cannot see that they replace each other
+// and warns about the pairing where it inlines them.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t size) {
     ++gAllocations;
     if (void* p = std::malloc(size ? size : 1)) return p;
