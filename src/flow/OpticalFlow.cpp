@@ -60,8 +60,9 @@ void OpticalFlow::init() {
 
 void OpticalFlow::patchSize(int size) {
     int p = std::min(size, static_cast<int>(MAX_WINDOW));
-    if ((p & 1) == 0) p -= 1;
+    // Small sizes first: making INT_MIN odd by decrementing it would overflow.
     if (p <= 10) p = MIN_WINDOW;
+    if ((p & 1) == 0) p -= 1;
     halfWindow = p >> 1;
     windowSize = 2 * halfWindow + 1;
     windowArea = windowSize * windowSize;
