@@ -69,6 +69,10 @@ ProfileTrainer::Pipeline& ProfileTrainer::pipelineFor(int width, int height) {
     return *p;
 }
 
+ImageDataManager* ProfileTrainer::lastManager() { return last_ ? &last_->manager : nullptr; }
+
+const ShapeMat* ProfileTrainer::lastShape() { return last_ ? &last_->search.shape : nullptr; }
+
 bool ProfileTrainer::addFace(const cv::Mat& grey, const ShapeVec& points) {
     std::vector<std::vector<std::vector<double>>> profs;
     if (!sampleFace(grey, points, profs)) return false;
@@ -82,6 +86,7 @@ bool ProfileTrainer::sampleFace(const cv::Mat& grey, const ShapeVec& points,
                                 std::vector<std::vector<std::vector<double>>>& out) {
     if (grey.empty() || grey.type() != CV_8UC1 || points.size() != 2 * kLandmarks) return false;
     Pipeline& pl = pipelineFor(grey.cols, grey.rows);
+    last_ = &pl;
     for (int r = 0; r < grey.rows; ++r)
         std::memcpy(&pl.input.pixels[static_cast<size_t>(r) * grey.cols], grey.ptr<uint8_t>(r), grey.cols);
 

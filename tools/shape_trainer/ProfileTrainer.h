@@ -18,6 +18,8 @@
 #include <opencv2/core.hpp>
 
 #include "MuctShapes.h"
+#include "image/ImageDataManager.h"
+#include "math/ShapeMat.h"
 
 namespace kvo {
 namespace trainer {
@@ -62,6 +64,11 @@ public:
     bool sampleFace(const cv::Mat& grey, const ShapeVec& points,
                     std::vector<std::vector<std::vector<double>>>& out);
 
+    // The image manager and the normalised level-0 shape (local frame) of the last
+    // sampled face: its search pyramid still holds that face. Null before any face.
+    ImageDataManager* lastManager();
+    const ShapeMat* lastShape();
+
     const ProfileStats& stats(int level, int landmark) const { return stats_[level][landmark]; }
     const ProfileLayout& layout() const { return layout_; }
     long faces() const { return faces_; }
@@ -74,6 +81,7 @@ private:
     std::vector<std::vector<ProfileStats>> stats_;
     std::map<std::pair<int, int>, std::unique_ptr<Pipeline>> pipelines_;
     long faces_ = 0;
+    Pipeline* last_ = nullptr;
 };
 
 }  // namespace trainer
