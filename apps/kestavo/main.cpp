@@ -126,6 +126,7 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
         }
         default:
             std::printf("  tracked:     %ld frames (%.1f%%)\n", s.tracked(), share);
+            std::printf("  faces:       detected in %ld frames (detection passes only)\n", s.facesDetected());
             std::printf("  detections:  %ld track starts (%ld re-detections), %ld tracks lost\n", s.trackStarts(),
                         s.trackStarts() > 0 ? s.trackStarts() - 1 : 0, s.losses());
     }
