@@ -55,7 +55,6 @@ using KvoGetFaceShapePoints = ArrayResultMisuse;
 using KvoGetFaceShapeCandideShapeVertices = ArrayResultMisuse;
 using KvoGetLastDetectedFace = MisuseTest;
 using KvoGetFaceShapeBounds = MisuseTest;
-using KvoGetFaceShapePose = MisuseTest;  // the six scalar getters
 
 TEST_F(KvoGetPointsToTrack, WrongTargetsAndMixedArrays) {
     initPointTracking();
@@ -165,19 +164,24 @@ TEST_F(KvoGetFaceShapeBounds, WrongTargetsBeforeAndAfterInit) {
     EXPECT_EQ(rt.length(arr), 0u);
 }
 
-TEST_F(KvoGetFaceShapePose, ScalarsIgnoreArgumentsBeforeAndAfterInit) {
-    const char* const names[] = {"kvo_get_faceShape_scale",     "kvo_get_faceShape_translationX",
-                                 "kvo_get_faceShape_translationY", "kvo_get_faceShape_rotationX",
-                                 "kvo_get_faceShape_rotationY",  "kvo_get_faceShape_rotationZ"};
-    for (int round = 0; round < 2; ++round) {
-        for (const char* name : names) {
-            FREObject v = quiet(name, rt.string("x"), static_cast<FREObject>(nullptr), staleHandle());
-            ASSERT_NE(v, nullptr) << name;
-            EXPECT_TRUE(std::isfinite(rt.toNumber(v))) << name;
-        }
-        if (round == 0) init();
+// The six pose getters: a finite Number before and after init, stray arguments ignored.
+#define KVO_POSE_GETTER_GROUP(Group, name)                                                        \
+    using Group = MisuseTest;                                                                     \
+    TEST_F(Group, AFiniteNumberBeforeAndAfterInitWhateverTheArguments) {                          \
+        for (int round = 0; round < 2; ++round) {                                                 \
+            FREObject v = quiet(name, rt.string("x"), static_cast<FREObject>(nullptr), staleHandle()); \
+            ASSERT_NE(v, nullptr);                                                                \
+            EXPECT_TRUE(std::isfinite(rt.toNumber(v)));                                           \
+            if (round == 0) init();                                                               \
+        }                                                                                         \
     }
-}
+KVO_POSE_GETTER_GROUP(KvoGetFaceShapeScale, "kvo_get_faceShape_scale")
+KVO_POSE_GETTER_GROUP(KvoGetFaceShapeTranslationX, "kvo_get_faceShape_translationX")
+KVO_POSE_GETTER_GROUP(KvoGetFaceShapeTranslationY, "kvo_get_faceShape_translationY")
+KVO_POSE_GETTER_GROUP(KvoGetFaceShapeRotationX, "kvo_get_faceShape_rotationX")
+KVO_POSE_GETTER_GROUP(KvoGetFaceShapeRotationY, "kvo_get_faceShape_rotationY")
+KVO_POSE_GETTER_GROUP(KvoGetFaceShapeRotationZ, "kvo_get_faceShape_rotationZ")
+#undef KVO_POSE_GETTER_GROUP
 
 }  // namespace
 }  // namespace kvomisuse

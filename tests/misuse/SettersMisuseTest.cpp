@@ -9,15 +9,20 @@ namespace {
 
 using KvoSetMode = MisuseTest;
 using KvoGetMode = MisuseTest;
-using KvoGetStates = MisuseTest;  // kvo_get_lastState, kvo_get_state, kvo_get_nextState
+using KvoGetLastState = MisuseTest;
+using KvoGetState = MisuseTest;
+using KvoGetNextState = MisuseTest;
 using KvoSetPointTrackingVars = MisuseTest;
-using KvoCheckPointsValidBeforeTracking = MisuseTest;  // get and set
+using KvoSetCheckPointsValidBeforeTracking = MisuseTest;
+using KvoGetCheckPointsValidBeforeTracking = MisuseTest;
 using KvoAddPointsToTrack = MisuseTest;
 using KvoSetFaceDetectionVars = MisuseTest;
 using KvoSetFaceDetectionROI = MisuseTest;
 using KvoSetFaceTrackingVars = MisuseTest;
-using KvoCandideEnabled = MisuseTest;             // get and set
-using KvoCandideActionUnitsEnabled = MisuseTest;  // get and set
+using KvoSetCandideEnabled = MisuseTest;
+using KvoGetCandideEnabled = MisuseTest;
+using KvoSetCandideActionUnitsEnabled = MisuseTest;
+using KvoGetCandideActionUnitsEnabled = MisuseTest;
 
 // --- kvo_set_mode / kvo_get_mode --------------------------------------------------
 
@@ -51,10 +56,21 @@ TEST_F(KvoGetMode, IgnoresArgumentsAndWorksBeforeInit) {
     EXPECT_EQ(text(quiet("kvo_get_mode", rt.string("x"), rt.number(kNaN))), "mode_face_tracking");
 }
 
-TEST_F(KvoGetStates, NamesBeforeInitAndWithStrayArguments) {
+TEST_F(KvoGetState, NameBeforeInitAndAfterRefusedFrames) {
     EXPECT_EQ(text(quiet("kvo_get_state", rt.rectangle())), "state_reset");
-    EXPECT_EQ(text(quiet("kvo_get_lastState", rt.string("x"))), "state_reset");
+    init();
+    oneError("kvo_update", rt.string("frame"));
+    EXPECT_EQ(text(quiet("kvo_get_state", static_cast<FREObject>(nullptr))), "state_reset");
+}
+
+TEST_F(KvoGetLastState, NameBeforeInitAndWithStrayArguments) {
+    EXPECT_EQ(text(quiet("kvo_get_lastState", rt.string("x"), staleHandle())), "state_reset");
+}
+
+TEST_F(KvoGetNextState, NameBeforeAndAfterInit) {
     EXPECT_EQ(text(quiet("kvo_get_nextState", static_cast<FREObject>(nullptr))), "state_reset");
+    init();
+    EXPECT_EQ(text(quiet("kvo_get_nextState", rt.number(kNaN))), "state_face_detection");
 }
 
 // --- kvo_setPointTrackingVars -----------------------------------------------------
@@ -95,7 +111,7 @@ TEST_F(KvoSetPointTrackingVars, BeforeInitIsStoredAndUsedAfterInit) {
 
 // --- kvo_get/set_checkPointsValidBeforeTracking -------------------------------------
 
-TEST_F(KvoCheckPointsValidBeforeTracking, OnlyTheBooleanTrueSetsIt) {
+TEST_F(KvoSetCheckPointsValidBeforeTracking, OnlyTheBooleanTrueSetsIt) {
     EXPECT_TRUE(rt.toBool(quiet("kvo_get_checkPointsValidBeforeTracking", rt.string("x"))));  // the default
     quiet("kvo_set_checkPointsValidBeforeTracking", rt.boolean(false));
     EXPECT_FALSE(rt.toBool(quiet("kvo_get_checkPointsValidBeforeTracking")));
@@ -111,7 +127,7 @@ TEST_F(KvoCheckPointsValidBeforeTracking, OnlyTheBooleanTrueSetsIt) {
     EXPECT_FALSE(rt.toBool(quiet("kvo_get_checkPointsValidBeforeTracking")));
 }
 
-TEST_F(KvoCheckPointsValidBeforeTracking, CheckingDropsPointsOutsideTheFrameQuietly) {
+TEST_F(KvoSetCheckPointsValidBeforeTracking, CheckingDropsPointsOutsideTheFrameQuietly) {
     initPointTracking();
     quiet("kvo_set_checkPointsValidBeforeTracking", rt.boolean(true));
     quiet("kvo_addPointsToTrack", rt.array({rt.point(-50, -50), rt.point(1e9, 3), rt.point(kNaN, 10),
@@ -269,7 +285,7 @@ TEST_F(KvoSetFaceTrackingVars, AbsurdSizesAndMistypedArgumentsKeepTheTrackerRunn
 
 // --- kvo_get/set_candideEnabled, kvo_get/set_candideActionUnitsEnabled --------------
 
-TEST_F(KvoCandideEnabled, OnlyTheBooleanTrueEnables) {
+TEST_F(KvoSetCandideEnabled, OnlyTheBooleanTrueEnables) {
     EXPECT_TRUE(rt.toBool(quiet("kvo_get_candideEnabled", rt.string("ignored"))));
     for (FREObject notTrue : {rt.string("true"), rt.number(1), rt.integer(1), rt.point(),
                               static_cast<FREObject>(nullptr), staleHandle()}) {
@@ -282,8 +298,7 @@ TEST_F(KvoCandideEnabled, OnlyTheBooleanTrueEnables) {
     EXPECT_FALSE(rt.toBool(quiet("kvo_get_candideEnabled")));
 }
 
-TEST_F(KvoCandideActionUnitsEnabled, OnlyTheBooleanTrueEnables) {
-    const bool initial = rt.toBool(quiet("kvo_get_candideActionUnitsEnabled", rt.number(kNaN)));
+TEST_F(KvoSetCandideActionUnitsEnabled, OnlyTheBooleanTrueEnables) {
     quiet("kvo_set_candideActionUnitsEnabled", rt.boolean(true));
     EXPECT_TRUE(rt.toBool(quiet("kvo_get_candideActionUnitsEnabled")));
     for (FREObject notTrue : {rt.string("1"), rt.number(1), rt.rectangle(), static_cast<FREObject>(nullptr)}) {
@@ -291,7 +306,21 @@ TEST_F(KvoCandideActionUnitsEnabled, OnlyTheBooleanTrueEnables) {
         quiet("kvo_set_candideActionUnitsEnabled", notTrue);
         EXPECT_FALSE(rt.toBool(quiet("kvo_get_candideActionUnitsEnabled")));
     }
-    (void)initial;
+}
+
+TEST_F(KvoGetCheckPointsValidBeforeTracking, DefaultBeforeInitAndStrayArgumentsIgnored) {
+    EXPECT_TRUE(rt.toBool(quiet("kvo_get_checkPointsValidBeforeTracking", rt.boolean(false), rt.string("x"))));
+}
+
+TEST_F(KvoGetCandideEnabled, DefaultBeforeInitAndStrayArgumentsIgnored) {
+    EXPECT_TRUE(rt.toBool(quiet("kvo_get_candideEnabled", rt.boolean(false))));
+    init();
+    EXPECT_TRUE(rt.toBool(quiet("kvo_get_candideEnabled", staleHandle())));
+}
+
+TEST_F(KvoGetCandideActionUnitsEnabled, StrayArgumentsDoNotChangeIt) {
+    const bool initial = rt.toBool(quiet("kvo_get_candideActionUnitsEnabled"));
+    EXPECT_EQ(rt.toBool(quiet("kvo_get_candideActionUnitsEnabled", rt.boolean(!initial), rt.integer(1))), initial);
 }
 
 }  // namespace
