@@ -22,8 +22,12 @@ out="$cache/labels/train_labels.tsv"
 extra_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
-    --stride|--draw)
+    --stride)
       [ $# -ge 2 ] || { echo "make_labels: $1 needs a value" >&2; exit 2; }
+      extra_args+=("$1" "$2"); shift 2 ;;
+    --draw)
+      [ $# -ge 2 ] || { echo "make_labels: $1 needs a value" >&2; exit 2; }
+      mkdir -p "$2"
       extra_args+=("$1" "$2"); shift 2 ;;
     -*) echo "make_labels: unknown option $1" >&2; exit 2 ;;
     *) out="$1"; shift ;;
