@@ -36,11 +36,15 @@ protected:
     }
 
     // An array holding values of other kinds (Strings, nulls, Numbers, Rectangles) is
-    // filled like any other: the function must not fault on its elements.
+    // filled like any other: the function must not fault on its elements, and the
+    // array gets the same length as an empty one does. Returns that length.
     uint32_t fillMixedArray(const std::string& name) {
         FREObject a = rt.array({rt.string("s"), static_cast<FREObject>(nullptr), rt.number(1), rt.rectangle(),
                                 rt.bitmap(1, 1)});
         quiet(name, a);
+        FREObject empty = rt.array();
+        quiet(name, empty);
+        EXPECT_EQ(rt.length(a), rt.length(empty)) << name;
         return rt.length(a);
     }
 };
