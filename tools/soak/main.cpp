@@ -240,6 +240,33 @@ int run(const soak::Options& opt) {
         worstRatioInMode = std::max(worstRatioInMode, w / med);
     }
 
+    // Per stretch of frames between two host actions (one mode, one set of
+    // parameters): each frame against its own stretch's median.
+    double worstRatioInStretch = 0.0;
+    long worstStretchFrame = -1;
+    long overInStretch = 0;
+    {
+        long begin = opt.warmup;
+        std::vector<float> s;
+        for (long i = opt.warmup; i <= opt.frames; ++i) {
+            if (i < opt.frames && (i == begin || actionAt[i].empty())) continue;
+            s.assign(ms.begin() + begin, ms.begin() + i);
+            std::nth_element(s.begin(), s.begin() + s.size() / 2, s.end());
+            const double med = s[s.size() / 2];
+            for (long k = begin; k < i; ++k) {
+                if (ms[k] > opt.maxFrameRatio * med) ++overInStretch;
+                if (ms[k] / med > worstRatioInStretch) {
+                    worstRatioInStretch = ms[k] / med;
+                    worstStretchFrame = k;
+                }
+            }
+            begin = i;
+        }
+    }
+    std::printf("soak: against the median of its stretch between host actions: worst %.1f x (frame %ld), %ld frames "
+                "above %.0f x\n",
+                worstRatioInStretch, worstStretchFrame, overInStretch, opt.maxFrameRatio);
+
     bool ok = true;
     if (rssPeakAfterWarm - rssWarm > opt.maxGrowthKiB) {
         std::printf("Error: resident memory grew by %ld KiB after the warm-up (allowed %.0f KiB).\n",
