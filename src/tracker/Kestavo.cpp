@@ -53,7 +53,7 @@ void Kestavo::init(InputData* input, Rectangle* roi, const char* shapeModelJson)
     initialized_ = true;
 }
 
-void Kestavo::setState(std::string s) {
+void Kestavo::setState(const std::string& s) {
     lastState = state;
     state = s;
 }

@@ -63,7 +63,7 @@ public:
     void setMode(std::string newMode);
 
     // lastState = state, then state = s.
-    void setState(std::string s);
+    void setState(const std::string& s);
 
     // Copies the search's result shape and the Candide mesh and pose into faceShape.
     void updateShape();

@@ -1,0 +1,58 @@
+// Once initialised, the tracker's per-frame work must not touch the heap: detection,
+// tracking with the stabiliser, the correction and the Candide fit, and point tracking.
+// This file replaces the test program's global operator new to count allocations.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "tracker/TrackerTestSupport.h"
+
+namespace {
+std::atomic<long> gAllocations{0};
+}
+
+void* operator new(std::size_t size) {
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+long allocationsDuring(kvo::Kestavo& tracker, int frames) {
+    const long before = gAllocations.load();
+    for (int i = 0; i < frames; ++i) tracker.update();
+    return gAllocations.load() - before;
+}
+
+TEST(TrackerAllocation, FramesAllocateNothingAfterWarmUp) {
+    kvotest::GreyFrame frame(640, 480);
+    const auto& face = kvotest::faceFrameBgra();
+    if (face.empty()) GTEST_SKIP() << "sample media not installed";
+    frame.setFromBgra(face);
+    kvo::Kestavo tracker;
+    const std::string model = kvo::test::tinyShapeModelJson();
+    tracker.init(&frame, nullptr, model.c_str());
+
+    // Face tracking: the warm-up covers detection, the start phase and tracking.
+    allocationsDuring(tracker, 10);
+    EXPECT_EQ(allocationsDuring(tracker, 10), 0) << "face tracking, last state " << tracker.state;
+
+    tracker.setMode(kvo::KVOMode::FACE_DETECTION);
+    allocationsDuring(tracker, 2);
+    EXPECT_EQ(allocationsDuring(tracker, 5), 0) << "face detection";
+
+    tracker.setMode(kvo::KVOMode::POINT_TRACKING);
+    for (int i = 0; i < 40; ++i) {
+        tracker.pointsToTrack.push_back(std::make_shared<kvo::Point>(200 + 5 * i, 150 + 4 * i));
+        tracker.pointStates.push_back(true);
+    }
+    allocationsDuring(tracker, 3);
+    EXPECT_EQ(allocationsDuring(tracker, 5), 0) << "point tracking";
+}
+
+}  // namespace
