@@ -2,24 +2,13 @@
 // replaces the global operator new of the test program to count allocations.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include "support/CountingNew.h"
+
 #include <cmath>
 #include <cstdlib>
-#include <new>
 
 #include "CandideTestSupport.h"
 
-namespace {
-std::atomic<long> gAllocations{0};
-}
-
-void* operator new(std::size_t size) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 TEST(CandideAllocation, FitsAllocateNothingAfterInit) {
     kvo::ShapeMat shape;
@@ -28,18 +17,18 @@ TEST(CandideAllocation, FitsAllocateNothingAfterInit) {
         shape.data[i][0] = 200.0 + 100.0 * std::cos(i * 0.37);
         shape.data[i][1] = 240.0 + 120.0 * std::sin(i * 0.29);
     }
-    const long atStart = gAllocations.load();
+    const long atStart = kvotest::allocationCount();
     kvo::ASMCandideExtension ext(shape);
     ext.initFromModelText(kvo::testing_support::readRealModelText());
     ASSERT_TRUE(ext.isUsable());
-    EXPECT_GT(gAllocations.load() - atStart, 113) << "the counter must see the model being built";
+    EXPECT_GT(kvotest::allocationCount() - atStart, 113) << "the counter must see the model being built";
     ext.update(true);  // first frame: nothing is sized lazily, but warm up anyway
 
-    const long before = gAllocations.load();
+    const long before = kvotest::allocationCount();
     for (int frame = 0; frame < 5; ++frame) {
         ext.update(true);
         ext.update(false);
     }
     ext.updateTransformByShape(shape);
-    EXPECT_EQ(gAllocations.load() - before, 0);
+    EXPECT_EQ(kvotest::allocationCount() - before, 0);
 }

@@ -3,30 +3,13 @@
 // test program.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include "support/CountingNew.h"
+
 #include <cstdlib>
-#include <new>
 
 #include "DetectorRig.h"
 #include "SyntheticCascade.h"
 
-namespace {
-std::atomic<long> gAllocations{0};
-}
-
-// The replacements pair malloc with free; GCC cannot see that they replace each other
-// and warns about the pairing where it inlines them.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-    ++gAllocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -40,13 +23,13 @@ TEST(DetectAllocation, RepeatedScansAndMergesAllocateNothing) {
         rig.detector.fullScan = full;
         rig.detect();  // the caller's vector takes its capacity on the first call
         rig.detector.merge(rig.faces);
-        const long before = gAllocations.load();
+        const long before = kvotest::allocationCount();
         for (int i = 0; i < 3; ++i) {
             rig.show(ramp);
             rig.detect();
             rig.detector.merge(rig.faces);
         }
-        EXPECT_EQ(gAllocations.load() - before, 0) << "full scan " << full;
+        EXPECT_EQ(kvotest::allocationCount() - before, 0) << "full scan " << full;
         EXPECT_FALSE(rig.detector.rawDetections.empty());
         if (full) {  // the early stop ends within the first window size, which is not reported
             EXPECT_FALSE(rig.faces.empty());

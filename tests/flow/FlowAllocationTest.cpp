@@ -2,26 +2,15 @@
 // replaces the global operator new of the test program to count allocations.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include "support/CountingNew.h"
+
 #include <cstdlib>
-#include <new>
 
 #include "FlowRig.h"
 #include "flow/ASMStabilizerExtension.h"
 #include "flow/OpticalFlow.h"
 #include "math/Matrix.h"
 
-namespace {
-std::atomic<long> gAllocations{0};
-}
-
-void* operator new(std::size_t size) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -38,11 +27,11 @@ TEST(FlowAllocation, TrackingAllocatesNothingOnceTheListsHaveGrown) {
     std::vector<kvo::PointPtr> pts;
     for (int i = 0; i < 40; ++i) pts.push_back(std::make_shared<kvo::Point>(20 + 3 * i, 20 + 2 * i));
     std::vector<bool> states;
-    const long first = gAllocations.load();
+    const long first = kvotest::allocationCount();
     ASSERT_EQ(flow.update(pts, states), 40);
-    EXPECT_GT(gAllocations.load(), first) << "the counter must see the worker lists grow";
+    EXPECT_GT(kvotest::allocationCount(), first) << "the counter must see the worker lists grow";
 
-    const long before = gAllocations.load();
+    const long before = kvotest::allocationCount();
     for (int frame = 0; frame < 4; ++frame) {
         for (int i = 0; i < 40; ++i) {
             pts[i]->x = 20 + 3 * i;
@@ -53,10 +42,10 @@ TEST(FlowAllocation, TrackingAllocatesNothingOnceTheListsHaveGrown) {
     // Fewer points (one worker) and back: the lists shrink and regrow into their capacity
     // and keep their point objects.
     std::vector<kvo::PointPtr> few(pts.begin(), pts.begin() + 10);
-    const long beforeFew = gAllocations.load();
+    const long beforeFew = kvotest::allocationCount();
     flow.update(few, states);
     flow.update(pts, states);
-    EXPECT_EQ(gAllocations.load(), beforeFew);
+    EXPECT_EQ(kvotest::allocationCount(), beforeFew);
     EXPECT_EQ(beforeFew - 1, before);  // the test's own list `few`
     EXPECT_NEAR(pts[20]->x, 20 + 60 + 2.5, 0.1);  // tracked twice since the reset
 }
@@ -83,12 +72,12 @@ TEST(FlowAllocation, StabiliserCycleAllocatesNothingAfterInit) {
     stab.opticalFlow.update(stab.prepareOpticalFlowContraint(), stab.pointStates);  // lists grow
     stab.calcOpticalFlowContraint();
 
-    const long before = gAllocations.load();
+    const long before = kvotest::allocationCount();
     for (int cycle = 0; cycle < 3; ++cycle) {
         stab.opticalFlow.update(stab.prepareOpticalFlowContraint(), stab.pointStates);
         stab.calcOpticalFlowContraint();
     }
-    EXPECT_EQ(gAllocations.load(), before);
+    EXPECT_EQ(kvotest::allocationCount(), before);
 }
 
 }  // namespace

@@ -3,30 +3,19 @@
 // This file replaces the test program's global operator new to count allocations.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include "support/CountingNew.h"
+
 #include <cstdlib>
-#include <new>
 
 #include "tracker/TrackerTestSupport.h"
 
-namespace {
-std::atomic<long> gAllocations{0};
-}
-
-void* operator new(std::size_t size) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
 long allocationsDuring(kvo::Kestavo& tracker, int frames) {
-    const long before = gAllocations.load();
+    const long before = kvotest::allocationCount();
     for (int i = 0; i < frames; ++i) tracker.update();
-    return gAllocations.load() - before;
+    return kvotest::allocationCount() - before;
 }
 
 TEST(TrackerAllocation, FramesAllocateNothingAfterWarmUp) {
