@@ -14,6 +14,9 @@ using namespace kvo::host;
 
 namespace {
 
+// Search steps that one kvo_updateByEyes call runs at most.
+const int MAX_EYE_ITERATIONS = 100;
+
 FREObject stateResult() { return newString(extension::tracker().state); }
 
 // Reads the host bitmap into the input's grey buffer. Returns false, after one error
@@ -103,7 +106,14 @@ FREObject kvo_updateByEyes(FREContext, void*, uint32_t argc, FREObject argv[]) {
     PointPtr& b = extension::eyePointB();
     readPoint(arg(argc, argv, 1), *a);
     readPoint(arg(argc, argv, 2), *b);
-    const int iterations = readInt(arg(argc, argv, 3));
+    int iterations = readInt(arg(argc, argv, 3));
+    if (iterations > MAX_EYE_ITERATIONS) {
+        // Each iteration is a full search step (milliseconds); an absurd count would block
+        // the host's thread for hours.
+        Err("kvo_updateByEyes: " + to_string(iterations) + " iterations requested; " +
+            to_string(MAX_EYE_ITERATIONS) + " are run.");
+        iterations = MAX_EYE_ITERATIONS;
+    }
     if (!std::isfinite(a->x) || !std::isfinite(a->y) || !std::isfinite(b->x) || !std::isfinite(b->y)) {
         Err("kvo_updateByEyes: the eye positions must be finite numbers.");
         return stateResult();

@@ -128,6 +128,18 @@ TEST_F(ExtensionHostTest, EyesGiveTheFaceRectangle) {
     EXPECT_EQ(rt.toInt(rt.property(r, "width")), 100);
 }
 
+TEST_F(ExtensionHostTest, AbsurdEyeIterationCountsAreCapped) {
+    initAt640x480();
+    testing::internal::CaptureStdout();
+    FREObject s = ext.call("kvo_updateByEyes", uniformBitmap(640, 480, 0xff808080u), rt.point(280, 200),
+                           rt.point(360, 200), rt.integer(1000000000));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("Error: kvo_updateByEyes: 1000000000 iterations requested; 100 are run.\n"), 0u) << out;
+    // The call returned (after at most 100 steps) with a state of the machine.
+    const std::string state = rt.toString(s);
+    EXPECT_TRUE(state == "state_reset" || state == "state_face_tracking" || state == "state_face_tracking_start") << state;
+}
+
 TEST_F(ExtensionHostTest, DetectionRegionIsStoredInDetectorPixels) {
     ext.call("kvo_init", uniformBitmap(640, 480, 0xff808080u), rt.number(10), rt.number(0),
              rt.number(600), rt.number(480));
