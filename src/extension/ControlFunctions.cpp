@@ -106,6 +106,10 @@ FREObject kvo_updateByEyes(FREContext, void*, uint32_t argc, FREObject argv[]) {
     PointPtr& b = extension::eyePointB();
     readPoint(arg(argc, argv, 1), *a);
     readPoint(arg(argc, argv, 2), *b);
+    if (!std::isfinite(a->x) || !std::isfinite(a->y) || !std::isfinite(b->x) || !std::isfinite(b->y)) {
+        Err("kvo_updateByEyes: the eye positions must be finite numbers.");
+        return stateResult();
+    }
     int iterations = readInt(arg(argc, argv, 3));
     if (iterations > MAX_EYE_ITERATIONS) {
         // Each iteration is a full search step (milliseconds); an absurd count would block
@@ -113,10 +117,6 @@ FREObject kvo_updateByEyes(FREContext, void*, uint32_t argc, FREObject argv[]) {
         Err("kvo_updateByEyes: " + to_string(iterations) + " iterations requested; " +
             to_string(MAX_EYE_ITERATIONS) + " are run.");
         iterations = MAX_EYE_ITERATIONS;
-    }
-    if (!std::isfinite(a->x) || !std::isfinite(a->y) || !std::isfinite(b->x) || !std::isfinite(b->y)) {
-        Err("kvo_updateByEyes: the eye positions must be finite numbers.");
-        return stateResult();
     }
     extension::tracker().updateByEyes(a, b, iterations);
     return stateResult();
