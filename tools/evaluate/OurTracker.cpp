@@ -26,6 +26,7 @@ const std::string& OurTracker::stepDirect(const uint32_t* bgra) {
 }
 
 const std::string& OurTracker::step(const uint32_t* bgra, StageTimes* times) {
+    using kvo::KVOMode;
     using kvo::KVOState;
     kvo::Kestavo& k = *tracker_;
     StageTimes t;
@@ -45,7 +46,7 @@ const std::string& OurTracker::step(const uint32_t* bgra, StageTimes* times) {
             std::vector<kvo::RectanglePtr>& merged = k.violaJones.merge(k.lastDetectedFaces);
             if (!merged.empty()) {
                 k.lastDetectedFace = *merged[0];
-                if (k.asmSearch.isActive()) {
+                if (k.mode == KVOMode::FACE_TRACKING && k.asmSearch.isActive()) {
                     k.asmSearch.prepareShape(k.lastDetectedFace);
                     k.nextState = KVOState::FACE_TRACKING_START;
                 }
@@ -55,7 +56,10 @@ const std::string& OurTracker::step(const uint32_t* bgra, StageTimes* times) {
         t.detectMs = t1 - t0;
         t0 = t1;
     }
-    if (k.nextState == KVOState::FACE_TRACKING || k.nextState == KVOState::FACE_TRACKING_START) {
+    // As in Kestavo::update: the search runs only in face-tracking mode, so a tracker in
+    // face-detection mode detects on every frame.
+    const bool trackingState = k.nextState == KVOState::FACE_TRACKING || k.nextState == KVOState::FACE_TRACKING_START;
+    if (k.mode == KVOMode::FACE_TRACKING && trackingState) {
         k.setState(k.nextState);
         k.asmSearch.doSearch();
         t.searchMs = nowMs() - t0;
