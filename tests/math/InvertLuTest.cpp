@@ -10,21 +10,15 @@
 #include <random>
 #include <vector>
 
+#include "MatrixTestSupport.h"
 #include "util/CoutCapture.h"
 
 using kvo::NumberMat;
 using kvo_test::CoutCapture;
+using kvo_test::makeMat;
 
 namespace {
 
-NumberMat makeMat(const std::vector<std::vector<double> >& rows) {
-    NumberMat m(static_cast<int>(rows.size()), rows.empty() ? 0 : static_cast<int>(rows[0].size()),
-                true);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        for (size_t j = 0; j < rows[i].size(); ++j) m.data[i][j] = rows[i][j];
-    }
-    return m;
-}
 
 // A random n x n matrix with entries in [-1, 1] and a dominant diagonal, so it is well
 // conditioned, with rows scrambled so that pivoting has work to do.

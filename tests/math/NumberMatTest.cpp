@@ -7,21 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "MatrixTestSupport.h"
 #include "util/CoutCapture.h"
 
 using kvo::NumberMat;
 using kvo_test::CoutCapture;
+using kvo_test::makeMat;
 
 namespace {
 
-NumberMat makeMat(const std::vector<std::vector<double> >& rows) {
-    NumberMat m(static_cast<int>(rows.size()), rows.empty() ? 0 : static_cast<int>(rows[0].size()),
-                true);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        for (size_t j = 0; j < rows[i].size(); ++j) m.data[i][j] = rows[i][j];
-    }
-    return m;
-}
 
 // Counts calls that reach the virtual dim and dimJSON, to observe when the base class
 // resizes and that readJSON dispatches through the virtual table.
