@@ -11,9 +11,9 @@ namespace kvo {
 
 namespace {
 
-// Weight factor of a landmark: the nose and the mouth centre follow the search more.
+// Weight factor of a landmark: the eyes and the lip centres follow the search more.
 double factorOf(int landmark) {
-    if (landmark >= 27 && landmark <= 36) return 2.0;  // nose
+    if (landmark >= 27 && landmark <= 36) return 2.0;  // the eyes
     switch (landmark) {
         case 49: case 53: return 1.25;
         case 50: case 52: case 56: case 58: return 1.5;
