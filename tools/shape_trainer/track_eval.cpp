@@ -2,6 +2,7 @@
 //
 //   track_eval --video franck.mp4 [--model model.json] [--step N] [--frames N]
 //              [--dlib-cache FILE] [--draw DIR] [--still-frames F1,F2,...]
+//              [--still-feeds N] [--trace-still]
 //   track_eval --labels validation.tsv --media DIR [--model model.json]
 //
 // Video mode: every frame goes through kvo::Kestavo (face-tracking mode, grey by the
@@ -10,9 +11,10 @@
 // 68-point predictor divided by dlib's outer-eye-corner distance, per feature group and
 // per 100-frame window; and, for a few frames each fed 50 times to a fresh tracker, the
 // largest landmark movement between consecutive feeds after the start phase.
-// Labels mode: the validation faces; stills are fed 10 times to a fresh track, video
-// frames are tracked in order from the start of each labelled block. Prints the mean
-// landmark error over all 68 points divided by the outer-eye-corner distance (27-32).
+// Labels mode: the validation faces; each still, and the first frame of each labelled
+// video block, starts a track from its labelled pupils (as kvo_updateByEyes does) with
+// 10 searches; the block's later frames are tracked in order. Prints the mean landmark
+// error over all 68 points divided by the outer-eye-corner distance (27-32).
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +31,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "PoseTally.h"
 #include "TrainingSet.h"
 #include "image/InputData.h"
 #include "tracker/KVOModeState.h"
@@ -58,6 +61,12 @@ struct Tracker {
     const std::string& feed(const cv::Mat& grey) {
         input.set(grey);
         return kestavo.update();
+    }
+    // Starts a track from two eye positions (input pixels), as a host would with
+    // kvo_updateByEyes, and runs `searches` searches on this frame.
+    const std::string& startByEyes(const cv::Mat& grey, double x0, double y0, double x1, double y1, int searches) {
+        input.set(grey);
+        return kestavo.updateByEyes(std::make_shared<Point>(x0, y0), std::make_shared<Point>(x1, y1), searches);
     }
     std::vector<double> shape() const {
         std::vector<double> s;
@@ -104,8 +113,21 @@ void draw(const std::string& path, const cv::Mat& bgr, const std::vector<double>
     cv::imwrite(path, big);
 }
 
-int videoMode(const std::string& video, const std::string& model, int step, int maxFrames,
-              const std::string& cachePath, const std::string& drawDir, const std::vector<int>& stillFrames) {
+struct VideoOptions {
+    std::string video, model, cachePath, drawDir;
+    int step = 4, maxFrames = 0;
+    std::vector<int> stillFrames;
+    int stillFeeds = 50;      // feeds of each still frame
+    bool traceStill = false;  // print every feed's largest move
+};
+
+int videoMode(const VideoOptions& o) {
+    const std::string& video = o.video;
+    const std::string& model = o.model;
+    const std::string& cachePath = o.cachePath;
+    const std::string& drawDir = o.drawDir;
+    const std::vector<int>& stillFrames = o.stillFrames;
+    const int step = o.step, maxFrames = o.maxFrames;
     // dlib's points per evaluated frame, cached (they do not depend on the model).
     std::map<int, std::vector<double>> dlibPts;
     {
@@ -142,6 +164,7 @@ int videoMode(const std::string& video, const std::string& model, int step, int 
     std::map<int, std::pair<int, int>> windowTracked;
     double total = 0;
     int totalN = 0;
+    PoseTally pose;
     for (int f = 0; (maxFrames <= 0 || f < maxFrames) && frames.next(grey); ++f) {
         if (!tracker) tracker.reset(new Tracker(grey.cols, grey.rows, model));
         const std::string state = tracker->feed(grey);
@@ -150,6 +173,10 @@ int videoMode(const std::string& video, const std::string& model, int step, int 
         tracked += isTracking;
         windowTracked[f / 100].first += isTracking;
         windowTracked[f / 100].second += 1;
+        if (isTracking && tracker->kestavo.asmSearch.candideEnabled) {
+            const KVOFaceShape& fs = tracker->kestavo.faceShape;
+            pose.addTracked(fs.rotationX, fs.rotationY, fs.rotationZ);
+        }
         for (int sf : stillFrames)
             if (sf == f) stills.push_back(grey.clone());
         if (f % step != 0) continue;
@@ -178,6 +205,19 @@ int videoMode(const std::string& video, const std::string& model, int step, int 
             frameSum += e;
         }
         const double frameErr = frameSum / (sizeof kShared / sizeof kShared[0]);
+        // Eye-line tilts, each drawn from the image-left eye to the image-right one.
+        double lx = 0, ly = 0, rx = 0, ry = 0;
+        for (int k = 0; k < 6; ++k) {
+            lx += ref[2 * (36 + k)] / 6;
+            ly += ref[2 * (36 + k) + 1] / 6;
+            rx += ref[2 * (42 + k)] / 6;
+            ry += ref[2 * (42 + k) + 1] / 6;
+        }
+        const bool ownLeftFirst = s[2 * 31] <= s[2 * 36];
+        const int a = ownLeftFirst ? 31 : 36, b = ownLeftFirst ? 36 : 31;
+        if (isTracking && tracker->kestavo.asmSearch.candideEnabled)
+            pose.addTilt(PoseTally::tiltDeg(lx, ly, rx, ry),
+                         PoseTally::tiltDeg(s[2 * a], s[2 * a + 1], s[2 * b], s[2 * b + 1]));
         windows[f / 100].first += frameErr;
         windows[f / 100].second += 1;
         total += frameErr;
@@ -211,24 +251,30 @@ int videoMode(const std::string& video, const std::string& model, int step, int 
                     100.0 * w.second.first / std::max(1, w.second.second),
                     it == windows.end() ? "-" : std::to_string(it->second.first / it->second.second).substr(0, 6).c_str());
     }
+    std::printf("%s", pose.summary().c_str());
     // Steadiness: each chosen frame fed 50 times to a fresh tracker.
     for (size_t k = 0; k < stills.size(); ++k) {
         Tracker t(stills[k].cols, stills[k].rows, model);
         std::vector<double> prev;
         double worst = 0;
         int trackedFeeds = 0;
-        for (int r = 0; r < 50; ++r) {
+        for (int r = 0; r < o.stillFeeds; ++r) {
             const std::string st = t.feed(stills[k]);
             const bool ok = st == KVOState::FACE_TRACKING;
             trackedFeeds += ok;
             std::vector<double> s = t.shape();
+            double feedMax = 0; int arg = -1;
             if (ok && !prev.empty())
-                for (size_t i = 0; i + 1 < s.size(); i += 2)
-                    worst = std::max(worst, std::hypot(s[i] - prev[i], s[i + 1] - prev[i + 1]));
+                for (size_t i = 0; i + 1 < s.size(); i += 2) {
+                    const double d = std::hypot(s[i] - prev[i], s[i + 1] - prev[i + 1]);
+                    if (d > feedMax) { feedMax = d; arg = int(i / 2); }
+                    worst = std::max(worst, d);
+                }
+            if (o.traceStill) std::printf("  feed %d: %s, largest move %.3f px (landmark %d)\n", r, st.c_str(), feedMax, arg);
             prev = ok ? s : std::vector<double>();
         }
-        std::printf("steadiness: frame %d fed 50 times: %d feeds tracking, largest move between feeds %.4f px\n",
-                    stillFrames[k], trackedFeeds, worst);
+        std::printf("steadiness: frame %d fed %d times: %d feeds tracking, largest move between feeds %.4f px\n",
+                    stillFrames[k], o.stillFeeds, trackedFeeds, worst);
     }
     return 0;
 }
@@ -247,17 +293,17 @@ int labelsMode(const std::string& labelsPath, const std::string& media, const st
         if (!t) t.reset(new Tracker(images[k].cols, images[k].rows, model));
         const bool still = faces[k].frame < 0;
         const bool continues = !still && faces[k].source == lastSource && faces[k].frame - lastFrame <= 10;
-        if (!continues) t->kestavo.reset();
-        std::string state;
-        const int feeds = still ? 10 : (continues ? 1 : 6);
-        for (int r = 0; r < feeds; ++r) state = t->feed(images[k]);
+        const std::vector<double>& p = faces[k].points;
+        // A new track starts from the labelled pupils (as kvo_updateByEyes does), so the
+        // figure measures the model's search and not whether the detector finds the face.
+        std::string state = continues ? t->feed(images[k])
+                                      : t->startByEyes(images[k], p[2 * 31], p[2 * 31 + 1], p[2 * 36], p[2 * 36 + 1], 10);
         lastSource = faces[k].source;
         lastFrame = faces[k].frame;
         ++count;
         if (state != KVOState::FACE_TRACKING && state != KVOState::FACE_TRACKING_START) continue;
         ++tracked;
         const std::vector<double> s = t->shape();
-        const std::vector<double>& p = faces[k].points;
         const double eye = std::hypot(p[2 * 32] - p[2 * 27], p[2 * 32 + 1] - p[2 * 27 + 1]);
         double e = 0;
         for (int i = 0; i < 68; ++i) e += std::hypot(s[2 * i] - p[2 * i], s[2 * i + 1] - p[2 * i + 1]);
@@ -272,30 +318,36 @@ int labelsMode(const std::string& labelsPath, const std::string& media, const st
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string video, modelPath, cache, drawDir, labels, media;
-    int step = 4, frames = 0;
-    std::vector<int> stillFrames;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string a = argv[i], v = argv[i + 1];
-        if (a == "--video") video = v;
+    std::string modelPath, labels, media;
+    VideoOptions o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--trace-still") {
+            o.traceStill = true;
+            continue;
+        }
+        if (i + 1 >= argc) break;
+        const std::string v = argv[++i];
+        if (a == "--video") o.video = v;
         else if (a == "--model") modelPath = v;
-        else if (a == "--step") step = std::max(1, std::atoi(v.c_str()));
-        else if (a == "--frames") frames = std::atoi(v.c_str());
-        else if (a == "--dlib-cache") cache = v;
-        else if (a == "--draw") drawDir = v;
+        else if (a == "--step") o.step = std::max(1, std::atoi(v.c_str()));
+        else if (a == "--frames") o.maxFrames = std::atoi(v.c_str());
+        else if (a == "--dlib-cache") o.cachePath = v;
+        else if (a == "--draw") o.drawDir = v;
+        else if (a == "--still-feeds") o.stillFeeds = std::max(2, std::atoi(v.c_str()));
         else if (a == "--labels") labels = v;
         else if (a == "--media") media = v;
         else if (a == "--still-frames") {
             std::stringstream ss(v);
             std::string item;
-            while (std::getline(ss, item, ',')) stillFrames.push_back(std::atoi(item.c_str()));
+            while (std::getline(ss, item, ',')) o.stillFrames.push_back(std::atoi(item.c_str()));
         }
     }
-    const std::string model = modelPath.empty() ? std::string() : readFile(modelPath);
-    if (!labels.empty()) return labelsMode(labels, media, model);
-    if (video.empty()) {
+    o.model = modelPath.empty() ? std::string() : readFile(modelPath);
+    if (!labels.empty()) return labelsMode(labels, media, o.model);
+    if (o.video.empty()) {
         std::fprintf(stderr, "usage: track_eval --video FILE [--model JSON] ... | --labels TSV --media DIR\n");
         return 2;
     }
-    return videoMode(video, model, step, frames, cache, drawDir, stillFrames);
+    return videoMode(o);
 }
