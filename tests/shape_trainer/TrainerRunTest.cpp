@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -23,32 +24,52 @@ std::string slurp(const std::string& path) {
     return ss.str();
 }
 
-std::string runTrainer(const std::string& dir, const std::string& out) {
+std::string runTrainer(const std::string& dir, const std::string& out, const std::string& extra = "") {
     const std::string cmd = std::string(KVO_SHAPE_TRAINER) + " --muct " + KVO_SHARED_DIR +
                             "/data/muct68-shapes.csv --muct-limit 200 --labels " + dir +
-                            "/labels.tsv --media " + dir + " --augment 1 --seed 7 --out " + out +
+                            "/labels.tsv --media " + dir + " --augment 1 --seed 7 " + extra + " --out " + out +
                             " > " + dir + "/log.txt 2>&1";
     const int rc = std::system(cmd.c_str());
     return rc == 0 ? slurp(out) : std::string();
 }
 
-}  // namespace
-
-TEST(TrainerRun, SmallSetGivesALoadableDefaultShapedModelTwiceTheSame) {
+// A temporary folder with two drawn faces and their labels.
+std::string writeTwoFaces() {
     char tmpl[] = "/tmp/kvo_trainer_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    if (mkdtemp(tmpl) == nullptr) return std::string();
     const std::string dir = tmpl;
     {
         std::ofstream labels(dir + "/labels.tsv");
         for (int k = 0; k < 2; ++k) {
             const kvo::trainer::ShapeVec p = kvotest::muctFace(0.5 + 0.1 * k, 15.0 * k, 5.0);
             const std::string name = "face" + std::to_string(k) + ".png";
-            ASSERT_TRUE(cv::imwrite(dir + "/" + name, kvotest::drawFace(p, 320, 360)));
+            if (!cv::imwrite(dir + "/" + name, kvotest::drawFace(p, 320, 360))) return std::string();
             labels << name << "\t-1\t";
             for (size_t i = 0; i < p.size(); ++i) labels << (i ? " " : "") << p[i];
             labels << "\n";
         }
     }
+    return dir;
+}
+
+kvo::ASMModel* loadModel(const std::string& text, std::string& messages) {
+    static kvo::ImageDataManager images;
+    static bool ready = false;
+    if (!ready) images.initASM();
+    ready = true;
+    kvo::ASMModelConfig config;
+    kvo::ASMModel* model = new kvo::ASMModel;
+    testing::internal::CaptureStdout();
+    model->readASM(text.c_str(), config, images, false);
+    messages = testing::internal::GetCapturedStdout();
+    return model;
+}
+
+}  // namespace
+
+TEST(TrainerRun, SmallSetGivesALoadableDefaultShapedModelTwiceTheSame) {
+    const std::string dir = writeTwoFaces();
+    ASSERT_FALSE(dir.empty());
     const std::string a = runTrainer(dir, dir + "/a.json");
     ASSERT_FALSE(a.empty()) << slurp(dir + "/log.txt");
     const std::string b = runTrainer(dir, dir + "/b.json");
@@ -88,4 +109,27 @@ TEST(TrainerRun, SmallSetGivesALoadableDefaultShapedModelTwiceTheSame) {
     const double w = model.meanShape.shapeWidth();
     EXPECT_GT(w, 100.0);
     EXPECT_LT(w, 400.0);
+}
+
+TEST(TrainerRun, TwoDPatchesGoToTheChosenGroupsOnLevelsZeroToTwoOnly) {
+    const std::string dir = writeTwoFaces();
+    ASSERT_FALSE(dir.empty());
+    const std::string text = runTrainer(dir, dir + "/twod.json", "--twod 5:eyes,mouth");
+    ASSERT_FALSE(text.empty()) << slurp(dir + "/log.txt");
+    std::string messages;
+    std::unique_ptr<kvo::ASMModel> model(loadModel(text, messages));
+    EXPECT_EQ(messages.find("Error"), std::string::npos) << messages;
+    ASSERT_TRUE(model->loaded());
+    ASSERT_EQ(model->levels.size(), 4u);
+    for (int lev = 0; lev < 4; ++lev) {
+        const kvo::ASMLevel& L = *model->levels[lev];
+        for (size_t i = 0; i < 68; ++i) {
+            const bool chosen = (i >= 27 && i <= 36) || (i >= 48 && i <= 66);
+            const bool twoD = chosen && lev <= 2;
+            EXPECT_EQ(L.is2d(i), twoD) << "level " << lev << " landmark " << i;
+            EXPECT_EQ(L.profMeans[i].size(), twoD ? 25u : 9u) << "level " << lev << " landmark " << i;
+        }
+    }
+    // An even side cannot centre a patch on the landmark.
+    EXPECT_TRUE(runTrainer(dir, dir + "/even.json", "--twod 4:eyes").empty());
 }

@@ -3,6 +3,7 @@
 //   shape_trainer --muct muct68-shapes.csv --labels train_labels.tsv --media DIR --out model.json
 //                 [--seed N] [--stride N] [--max-faces N] [--augment N] [--len1d L]
 //                 [--ridge R] [--muct-limit N] [--validation-out FILE]
+//                 [--twod SIDE:GROUP,...]   (groups: jaw brows eyes nose mouth all)
 //
 // 1. Shape statistics: the complete MUCT shapes are aligned by similarity and analysed
 //    (mean, eigenvectors, eigenvalues).
@@ -46,8 +47,22 @@ struct Options {
     int len1d = 9;
     double ridge = 0.05;
     int muctLimit = 0;
-    bool twoDEyes = false;
+    // 2-D gradient patches: side length (0 = none) and the feature groups that use them
+    // on levels 0-2 (the levels whose gradient images the search computes).
+    int twoDSide = 0;
+    std::string twoDGroups;
 };
+
+// Landmarks of a feature group of the 68-point layout.
+bool inGroup(int i, const std::string& group) {
+    if (group == "all") return true;
+    if (group == "jaw") return i <= 14;
+    if (group == "brows") return i >= 15 && i <= 26;
+    if (group == "eyes") return i >= 27 && i <= 36;
+    if (group == "nose") return (i >= 37 && i <= 47) || i == 67;
+    if (group == "mouth") return i >= 48 && i <= 66;
+    return false;
+}
 
 bool parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
@@ -65,6 +80,17 @@ bool parse(int argc, char** argv, Options& o) {
         else if (a == "--len1d") o.len1d = std::atoi(value().c_str());
         else if (a == "--ridge") o.ridge = std::atof(value().c_str());
         else if (a == "--muct-limit") o.muctLimit = std::atoi(value().c_str());
+        else if (a == "--twod") {
+            // SIDE:GROUP[,GROUP...], e.g. 5:eyes,brows
+            const std::string v = value();
+            const size_t colon = v.find(':');
+            o.twoDSide = std::atoi(v.substr(0, colon).c_str());
+            o.twoDGroups = colon == std::string::npos ? "all" : v.substr(colon + 1);
+            if (o.twoDSide < 3 || o.twoDSide > 9 || o.twoDSide % 2 == 0) {
+                std::fprintf(stderr, "--twod: the side must be odd, 3 to 9\n");
+                return false;
+            }
+        }
         else {
             std::fprintf(stderr, "unknown option %s\n", a.c_str());
             return false;
@@ -186,6 +212,24 @@ int main(int argc, char** argv) {
 
     // 4. Profiles.
     ProfileLayout layout = ProfileLayout::uniform(o.len1d);
+    if (o.twoDSide > 0) {
+        int chosen = 0;
+        for (int i = 0; i < kLandmarks; ++i) {
+            bool use = false;
+            size_t from = 0;
+            while (from <= o.twoDGroups.size()) {
+                const size_t comma = o.twoDGroups.find(',', from);
+                const size_t to = comma == std::string::npos ? o.twoDGroups.size() : comma;
+                use = use || inGroup(i, o.twoDGroups.substr(from, to - from));
+                from = to + 1;
+            }
+            if (!use) continue;
+            ++chosen;
+            for (int lev = 0; lev <= 2; ++lev) layout.spec[lev][i] = ProfileSpec{true, o.twoDSide};
+        }
+        std::printf("profiles: 2-D patches of side %d for %d landmarks (%s) on levels 0-2\n", o.twoDSide, chosen,
+                    o.twoDGroups.c_str());
+    }
     layout.nPixSearch = config.nPixSearch;
     layout.sigmoidScale = config.sigmoidScale;
     ProfileTrainer profiles(layout);
