@@ -26,14 +26,15 @@ fi
 cmake -S "$here" -B "$build" -DKVO_PEERS=ON >/dev/null
 cmake --build "$build" -j2 --target shape_trainer
 
-# The training choices (profile length, ridge, augmentation, seed) were picked on the
-# validation split; see models/PROVENANCE.md.
+# Profile length, ridge and 1-D against 2-D patches were chosen on the validation split
+# with scripts/sweep_model.sh; augmentation and seed were not tuned. See
+# models/PROVENANCE.md.
 mkdir -p "$cache/trainer"
 "$build/tools/shape_trainer/shape_trainer" \
   --muct "$shared/data/muct68-shapes.csv" \
   --labels "$labels" \
   --media "$cache/media" \
-  --stride 1 --augment 4 --len1d 9 --ridge 0.05 --seed 20240611 \
+  --stride 1 --augment 4 --len1d 15 --ridge 0.01 --seed 20240611 \
   --validation-out "$cache/trainer/validation_labels.tsv" \
   --out "$here/models/shape_model.json"
 sha256sum "$here/models/shape_model.json"
