@@ -6,19 +6,28 @@ namespace kvo {
 
 void buildIntegralImages(const uint8_t* pixels, int width, int height, int32_t* sum,
                          int32_t* squaredSum) {
-    if (width <= 0 || height <= 0) return;
+    buildIntegralImageRows(pixels, width, 0, height, sum, squaredSum);
+}
+
+void buildIntegralImageRows(const uint8_t* pixels, int width, int firstRow, int endRow,
+                            int32_t* sum, int32_t* squaredSum) {
+    if (width <= 0 || firstRow >= endRow) return;
     // Unsigned accumulation: a bright frame's squared sum exceeds 2^32, and signed
     // overflow would be undefined behaviour.
     uint32_t rowSum = 0;
     uint32_t rowSquares = 0;
-    for (int x = 0; x < width; ++x) {
-        const uint32_t v = pixels[x];
-        rowSum += v;
-        rowSquares += v * v;
-        sum[x] = static_cast<int32_t>(rowSum);
-        squaredSum[x] = static_cast<int32_t>(rowSquares);
+    int y = firstRow;
+    if (y == 0) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t v = pixels[x];
+            rowSum += v;
+            rowSquares += v * v;
+            sum[x] = static_cast<int32_t>(rowSum);
+            squaredSum[x] = static_cast<int32_t>(rowSquares);
+        }
+        y = 1;
     }
-    for (int y = 1; y < height; ++y) {
+    for (; y < endRow; ++y) {
         const uint8_t* row = pixels + static_cast<std::size_t>(y) * width;
         const int32_t* above = sum + static_cast<std::size_t>(y - 1) * width;
         const int32_t* aboveSquares = squaredSum + static_cast<std::size_t>(y - 1) * width;

@@ -17,6 +17,12 @@ namespace kvo {
 void buildIntegralImages(const uint8_t* pixels, int width, int height, int32_t* sum,
                          int32_t* squaredSum);
 
+// The same for rows firstRow ... endRow - 1 only, so that a caller can build the images
+// in bands and let a reader use the rows finished so far.
+// Requires: as above, with 0 <= firstRow <= endRow <= height; rows before `firstRow` built.
+void buildIntegralImageRows(const uint8_t* pixels, int width, int firstRow, int endRow,
+                            int32_t* sum, int32_t* squaredSum);
+
 // The sum over the box whose corner offsets into an integral image are given:
 // ii[topLeft] - ii[topRight] - ii[bottomLeft] + ii[bottomRight], in 32-bit wrap-around
 // arithmetic. With topLeft = v * W + u, topRight = topLeft + w, bottomLeft = topLeft +
