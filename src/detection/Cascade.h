@@ -5,13 +5,14 @@
 // What it represents: one attentional cascade. A stage holds weak classifiers (stumps);
 // a stump holds the rectangles of its Haar feature. Every rectangle is also on one
 // cascade-wide list, so that the detector can rewrite the integral-image corner offsets
-// of all rectangles in one pass whenever the window size changes.
+// of all rectangles in one pass.
 //
 // Ownership: every node is allocated individually by the cascade loader and released by
 // the owning `kvo::ViolaJones` (see `ViolaJones::releaseCascade`).
 //
-// Thread safety: read-only during a scan except for the corner offsets, which each scan
-// rewrites per window size; a cascade is used by one detector on one thread.
+// Thread safety: read-only during a scan. The scanning threads work on their own copies
+// of the rectangles; after the scan the calling thread writes the corner offsets of the
+// last window size scanned into the lists. A cascade belongs to one detector.
 
 namespace kvo {
 
@@ -22,8 +23,8 @@ struct VJFeatureRect {
     int y = 0;
     int width = 0;
     int height = 0;
-    // Integral-image offsets of the four corners for the window size being scanned,
-    // relative to the window's top-left offset (rewritten for every window size).
+    // Integral-image offsets of the four corners for the last window size scanned,
+    // relative to the window's top-left offset (rewritten by every scan).
     int topLeft = 0;
     int topRight = 0;
     int bottomLeft = 0;

@@ -7,6 +7,7 @@
 //   trees > tree* ; tree > node* ; node > [feature, threshold, left_val, right_val]
 //   feature > [rects] ; rects > rect*  (each "x y width height weight")
 // Every node of a tree becomes an independent stump of its stage.
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -116,7 +117,11 @@ void ViolaJones::releaseCascade() {
     allRects = nullptr;
     scanStages_.clear();
     scanStumps_.clear();
-    scanRects_.clear();
+    rectGeometry_.clear();
+    rectWeights_.clear();
+    spansX_.clear();
+    spansY_.clear();
+    for (ScanSide& side : sides_) side.rects.clear();
     // `owned` frees the lists on leaving scope.
 }
 
@@ -234,17 +239,47 @@ bool ViolaJones::readXML(char* cascadeXml) {
 
 void ViolaJones::buildScanCascade() {
     for (const VJStage* s = firstStage; s; s = s->next) {
-        ScanStage stage{s->threshold, static_cast<int>(scanStumps_.size()), 0};
+        ScanStage stage{s->threshold, static_cast<int>(scanStumps_.size()), 0,
+                        static_cast<int>(rectGeometry_.size()), 0};
         for (const VJClassifier* c = s->firstClassifier; c; c = c->next) {
             ScanStump stump{c->threshold, {c->rightValue, c->leftValue},
-                            static_cast<int>(scanRects_.size()), 0};
-            for (const VJFeatureRect* r = c->firstRect; r; r = r->nextInFeature)
-                scanRects_.push_back(ScanRect{0, 0, 0, 0, r->weight});
-            stump.endRect = static_cast<int>(scanRects_.size());
+                            static_cast<int>(rectGeometry_.size()), 0};
+            for (const VJFeatureRect* r = c->firstRect; r; r = r->nextInFeature) {
+                rectGeometry_.push_back(RectGeometry{r->x, r->y, r->width, r->height});
+                rectWeights_.push_back(r->weight);
+            }
+            if (!c->firstRect) {
+                // A feature without rectangles is 0. An empty box of weight 0 gives the
+                // same 0.0, so the scan needs no separate case.
+                rectGeometry_.push_back(RectGeometry{0, 0, 0, 0});
+                rectWeights_.push_back(0.0);
+            }
+            stump.endRect = static_cast<int>(rectGeometry_.size());
             scanStumps_.push_back(stump);
         }
         stage.endStump = static_cast<int>(scanStumps_.size());
+        stage.endRect = static_cast<int>(rectGeometry_.size());
         scanStages_.push_back(stage);
+    }
+    // The window positions of a size are bounded by the farthest reach of any rectangle,
+    // which depends only on these pairs (a few hundred, against thousands of rectangles).
+    auto before = [](const Span& a, const Span& b) {
+        return a.start < b.start || (a.start == b.start && a.length < b.length);
+    };
+    auto same = [](const Span& a, const Span& b) { return a.start == b.start && a.length == b.length; };
+    for (const RectGeometry& g : rectGeometry_) {
+        spansX_.push_back(Span{g.x, g.width});
+        spansY_.push_back(Span{g.y, g.height});
+    }
+    for (std::vector<Span>* spans : {&spansX_, &spansY_}) {
+        std::sort(spans->begin(), spans->end(), before);
+        spans->erase(std::unique(spans->begin(), spans->end(), same), spans->end());
+    }
+    // Each scanning thread keeps its own corner offsets; the weights never change.
+    for (ScanSide& side : sides_) {
+        side.rects.resize(rectGeometry_.size());
+        for (size_t i = 0; i < rectGeometry_.size(); ++i)
+            side.rects[i] = ScanRect{0, 0, 0, 0, rectWeights_[i]};
     }
 }
 
