@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -379,6 +381,16 @@ int main(int argc, char** argv) {
         else { std::fprintf(stderr, "Error: unknown option '%s'\n", k.c_str()); return 2; }
     }
     const double runStart = nowMs();
+    // The output folder is made here (its parent must exist) and checked before minutes
+    // of measuring, not after.
+    if (::mkdir(opt.out.c_str(), 0755) != 0 && errno != EEXIST) {
+        std::fprintf(stderr, "Error: cannot create the output folder %s\n", opt.out.c_str());
+        return 2;
+    }
+    if (!std::ofstream(opt.out + "/report.md")) {
+        std::fprintf(stderr, "Error: cannot write in the output folder %s\n", opt.out.c_str());
+        return 2;
+    }
     std::string modelJson;
     if (!opt.shapeModel.empty()) {
         modelJson = readFile(opt.shapeModel);
@@ -463,6 +475,9 @@ int main(int argc, char** argv) {
         pt.tracker().opticalFlow.epsilon = 0.0006;
         const cv::TermCriteria lkCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 25, std::sqrt(0.0006));
         std::vector<cv::Point2f> cvPts, cvNext;
+        // Our seeded points by seed index: the tracker drops lost points from its list,
+        // so list positions stop matching OpenCV's after the first loss.
+        std::vector<kvo::PointPtr> seeded;
         cv::Mat prevGrey, grey;
         std::vector<uchar> status;
         std::vector<float> err;
@@ -472,10 +487,12 @@ int main(int argc, char** argv) {
                 kt.pointsToTrack.clear();
                 kt.pointStates.clear();
                 cvPts.clear();
+                seeded.clear();
                 for (int gy = 0; gy < 10; ++gy)
                     for (int gx = 0; gx < 10; ++gx) {
                         const float x = 170.f + 30.f * gx, y = 90.f + 30.f * gy;
-                        kt.pointsToTrack.push_back(std::make_shared<kvo::Point>(x, y));
+                        seeded.push_back(std::make_shared<kvo::Point>(x, y));
+                        kt.pointsToTrack.push_back(seeded.back());
                         kt.pointStates.push_back(true);
                         cvPts.emplace_back(x, y);
                     }
@@ -483,6 +500,11 @@ int main(int argc, char** argv) {
             const double t0 = nowMs();
             pt.stepDirect(pixels(ev.memoryFrames[k]));
             const double t1 = nowMs();
+            // Our tracker also tracks on the seeding frame (from the frame before); OpenCV
+            // starts from where ours is after it, so both follow the same stretch.
+            if (k % 50 == 0)
+                for (size_t p = 0; p < seeded.size() && p < cvPts.size(); ++p)
+                    cvPts[p] = cv::Point2f(static_cast<float>(seeded[p]->x), static_cast<float>(seeded[p]->y));
             cv::Mat g(FRAME_H, FRAME_W, CV_8UC1, const_cast<uint8_t*>(pt.grey().data()));
             g.copyTo(grey);
             if (!prevGrey.empty() && k % 50 != 0) {
@@ -490,9 +512,14 @@ int main(int argc, char** argv) {
                 cv::calcOpticalFlowPyrLK(prevGrey, grey, cvPts, cvNext, status, err, cv::Size(21, 21), 3, lkCriteria);
                 ptCv.push_back(nowMs() - t2);
                 ptOurs.push_back(t1 - t0);
-                for (size_t p = 0; p < cvNext.size() && p < kt.pointsToTrack.size(); ++p)
-                    if (status[p] && kt.pointStates[p])
-                        ptGap.push_back(std::hypot(cvNext[p].x - kt.pointsToTrack[p]->x, cvNext[p].y - kt.pointsToTrack[p]->y));
+                // A seeded point counts for us while it is still in the list with state true.
+                std::vector<bool> oursValid(seeded.size(), false);
+                for (size_t q = 0; q < kt.pointsToTrack.size() && q < kt.pointStates.size(); ++q)
+                    for (size_t p = 0; p < seeded.size(); ++p)
+                        if (kt.pointsToTrack[q] == seeded[p]) oursValid[p] = kt.pointStates[q];
+                for (size_t p = 0; p < cvNext.size() && p < seeded.size(); ++p)
+                    if (status[p] && oursValid[p])
+                        ptGap.push_back(std::hypot(cvNext[p].x - seeded[p]->x, cvNext[p].y - seeded[p]->y));
                 cvPts = cvNext;
             }
             grey.copyTo(prevGrey);
@@ -690,6 +717,10 @@ int main(int argc, char** argv) {
 
     std::ofstream f(out + "/report.md");
     f << md.str();
+    if (!f) {
+        std::fprintf(stderr, "Error: cannot write %s/report.md\n", out.c_str());
+        return 1;
+    }
     std::ofstream h(out + "/headline.md");
     Table head({"measure (unit, frames)", "Kestavo", "peer", "ratio"});
     head.row({"detection rate (% of " + std::to_string(total.frames) + " frames, all media)", percent(double(total.ours) / total.frames),
