@@ -263,14 +263,19 @@ int videoMode(const VideoOptions& o) {
             const bool ok = st == KVOState::FACE_TRACKING;
             trackedFeeds += ok;
             std::vector<double> s = t.shape();
-            double feedMax = 0; int arg = -1;
+            double feedMax = 0;  // this feed's largest move and its landmark
+            int feedArg = -1;
             if (ok && !prev.empty())
                 for (size_t i = 0; i + 1 < s.size(); i += 2) {
                     const double d = std::hypot(s[i] - prev[i], s[i + 1] - prev[i + 1]);
-                    if (d > feedMax) { feedMax = d; arg = int(i / 2); }
-                    worst = std::max(worst, d);
+                    if (d > feedMax) {
+                        feedMax = d;
+                        feedArg = static_cast<int>(i / 2);
+                    }
                 }
-            if (o.traceStill) std::printf("  feed %d: %s, largest move %.3f px (landmark %d)\n", r, st.c_str(), feedMax, arg);
+            worst = std::max(worst, feedMax);
+            if (o.traceStill)
+                std::printf("  feed %d: %s, largest move %.3f px (landmark %d)\n", r, st.c_str(), feedMax, feedArg);
             prev = ok ? s : std::vector<double>();
         }
         std::printf("steadiness: frame %d fed %d times: %d feeds tracking, largest move between feeds %.4f px\n",
