@@ -41,7 +41,7 @@ for s in "${settings[@]}"; do
   name="len${len}_ridge${ridge}_2d${twod//[:,]/-}"
   extra=()
   [ "$twod" != "-" ] && extra=(--twod "$twod")
-  "$build/tools/shape_trainer/shape_trainer" --muct "$here/../shared/data/muct68-shapes.csv" \
+  "$build/tools/shape_trainer/shape_trainer" --muct "$here/data/muct68-shapes.csv" \
     --labels "$labels" --media "$cache/media" --stride 1 --augment 4 --len1d "$len" \
     --ridge "$ridge" --seed 20240611 --validation-out "$validation" "${extra[@]}" \
     --out "$out/$name.json" >/dev/null

@@ -12,7 +12,6 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cache="${KVO_CACHE:-$here/.cache}"
 build="${KVO_TRAIN_BUILD:-$here/build/train}"
 labels="$cache/trainer/labels_stride10.tsv"
-shared="$here/../shared"
 
 reuse=0
 [ "${1:-}" = "--reuse-labels" ] && reuse=1
@@ -31,7 +30,7 @@ cmake --build "$build" -j2 --target shape_trainer
 # models/PROVENANCE.md.
 mkdir -p "$cache/trainer"
 "$build/tools/shape_trainer/shape_trainer" \
-  --muct "$shared/data/muct68-shapes.csv" \
+  --muct "$here/data/muct68-shapes.csv" \
   --labels "$labels" \
   --media "$cache/media" \
   --stride 1 --augment 4 --len1d 15 --ridge 0.01 --seed 20240611 \

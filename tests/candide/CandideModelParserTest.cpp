@@ -152,7 +152,7 @@ TEST(CandideParser, VertexPointsAreSharedWithThePointList) {
 
 TEST(CandideParser, RealModelCounts) {
     const std::string text = readRealModelText();
-    ASSERT_FALSE(text.empty()) << "candide3.wfm not found under " << KVO_SHARED_DIR;
+    ASSERT_FALSE(text.empty()) << "candide3.wfm not found at " << KVO_CANDIDE_SOURCE;
     CandideModel m;
     ParseResult r = parse(m, text);
     ASSERT_TRUE(r.ok) << r.output;

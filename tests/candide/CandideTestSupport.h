@@ -15,7 +15,7 @@ namespace kvo {
 namespace testing_support {
 
 inline std::string readRealModelText() {
-    std::ifstream in(std::string(KVO_SHARED_DIR) + "/models/candide3.wfm", std::ios::binary);
+    std::ifstream in(std::string(KVO_CANDIDE_SOURCE), std::ios::binary);
     std::ostringstream os;
     os << in.rdbuf();
     return os.str();

@@ -16,7 +16,7 @@ inline const std::vector<MuctShape>& muctShapes() {
     static bool loaded = false;
     if (!loaded) {
         std::string error;
-        loaded = loadMuctShapes(KVO_SHARED_DIR "/data/muct68-shapes.csv", shapes, error);
+        loaded = loadMuctShapes(KVO_MUCT_SHAPES, shapes, error);
         if (!loaded) ADD_FAILURE() << error;
     }
     return shapes;

@@ -20,7 +20,7 @@ namespace {
 
 struct TrainedOnOneFace : ::testing::Test {
     void SetUp() override {
-        std::vector<ShapeVec> shapes = readMuctShapes(std::string(KVO_SHARED_DIR) + "/data/muct68-shapes.csv", 40);
+        std::vector<ShapeVec> shapes = readMuctShapes(std::string(KVO_MUCT_SHAPES), 40);
         shape = buildShapeModel(shapes, 3);
         placeModel(shape, 200.0, 0.0, 0.0);
         layout = ProfileLayout::uniform(9);

@@ -18,7 +18,7 @@ using namespace kvo::trainer;
 namespace {
 
 std::vector<ShapeVec> muct(int limit) {
-    return readMuctShapes(std::string(KVO_SHARED_DIR) + "/data/muct68-shapes.csv", limit);
+    return readMuctShapes(std::string(KVO_MUCT_SHAPES), limit);
 }
 
 }  // namespace
@@ -97,7 +97,7 @@ TEST(Augment, MirrorPartnersMatchMuctMirroredRows) {
 TEST(Augment, MirrorMatchesTheMuctMirrorRows) {
     // Row 2 of the file (i000qa-fn's mirror "ir000qa-fn") is the mirror of row 1 with
     // partners swapped: check our partner table against it.
-    std::ifstream in(std::string(KVO_SHARED_DIR) + "/data/muct68-shapes.csv");
+    std::ifstream in(std::string(KVO_MUCT_SHAPES));
     std::string line, orig, mirr, name;
     std::getline(in, line);
     std::map<std::string, std::string> rows;

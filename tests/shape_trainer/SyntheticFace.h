@@ -12,7 +12,7 @@ namespace kvotest {
 // by (dx, dy).
 inline kvo::trainer::ShapeVec muctFace(double scale, double dx, double dy) {
     std::vector<kvo::trainer::ShapeVec> s =
-        kvo::trainer::readMuctShapes(std::string(KVO_SHARED_DIR) + "/data/muct68-shapes.csv", 1);
+        kvo::trainer::readMuctShapes(std::string(KVO_MUCT_SHAPES), 1);
     kvo::trainer::ShapeVec p = s.empty() ? kvo::trainer::ShapeVec() : s[0];
     for (size_t i = 0; i + 1 < p.size(); i += 2) {
         p[i] = p[i] * scale + dx;

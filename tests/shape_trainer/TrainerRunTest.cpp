@@ -25,8 +25,8 @@ std::string slurp(const std::string& path) {
 }
 
 std::string runTrainer(const std::string& dir, const std::string& out, const std::string& extra = "") {
-    const std::string cmd = std::string(KVO_SHAPE_TRAINER) + " --muct " + KVO_SHARED_DIR +
-                            "/data/muct68-shapes.csv --muct-limit 200 --labels " + dir +
+    const std::string cmd = std::string(KVO_SHAPE_TRAINER) + " --muct " + KVO_MUCT_SHAPES +
+                            " --muct-limit 200 --labels " + dir +
                             "/labels.tsv --media " + dir + " --augment 1 --seed 7 " + extra + " --out " + out +
                             " > " + dir + "/log.txt 2>&1";
     const int rc = std::system(cmd.c_str());

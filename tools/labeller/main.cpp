@@ -37,7 +37,7 @@ namespace {
 
 struct Options {
     std::string root, out, drawDir;
-    std::string muct = KVO_SHARED_DIR "/data/muct68-shapes.csv";
+    std::string muct = KVO_MUCT_SHAPES;
     std::string predictor = "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
     int stride = 1;
     int drawEvery = 200;
