@@ -71,6 +71,23 @@ void toNumbers(const std::string& option, const std::string& text, double* out, 
     for (int i = 0; i < count; ++i) out[i] = toDouble(option, parts[static_cast<size_t>(i)]);
 }
 
+// The value of option `name`: the text after "=" when `inlineValue`, else the next
+// argument (advancing `i`). A value never starts with "--": that is the next option,
+// given where a value was due (a file named so can be given as ./--name).
+std::string takeValue(int argc, const char* const* argv, int& i, const std::string& name, bool inlineValue,
+                      const std::string& inlineText) {
+    std::string value = inlineText;
+    if (!inlineValue) {
+        if (i + 1 >= argc) throw AppError("option " + name + " needs a value");
+        value = argv[++i];
+    }
+    if (value.compare(0, 2, "--") == 0) {
+        throw AppError("option " + name + " needs a value, not the option '" + value +
+                       "' (a file so named can be given as ./" + value + ")");
+    }
+    return value;
+}
+
 double positive(const std::string& option, const std::string& text) {
     const double v = toDouble(option, text);
     if (!(v > 0.0)) badValue(option, text, "expected a number above 0");
@@ -175,11 +192,7 @@ Options parseOptions(int argc, const char* const* argv) {
             }
             auto v = valued.find(name);
             if (v == valued.end()) throw AppError("unknown option '" + arg + "' (see --help)");
-            if (!inlineValue) {
-                if (i + 1 >= argc) throw AppError("option " + name + " needs a value");
-                value = argv[++i];
-            }
-            v->second(name, value);
+            v->second(name, takeValue(argc, argv, i, name, inlineValue, value));
             continue;
         }
         if (inputSeen) throw AppError("more than one input given: '" + o.input + "' and '" + arg + "'");
