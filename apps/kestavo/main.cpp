@@ -21,6 +21,7 @@
 #include "Annotator.h"
 #include "AppError.h"
 #include "ContactSheet.h"
+#include "DetectionWindows.h"
 #include "FrameSource.h"
 #include "HostTracker.h"
 #include "JsonLinesWriter.h"
@@ -152,8 +153,11 @@ void checkImageName(const std::string& option, const std::string& path) {
     if (lowerExtension(path) != "png") throw AppError("bad value '" + path + "' for " + option + ": the name must end in .png");
 }
 
+// Frames within which a face is expected to be found if the detector can see it.
+const long kFirstFramesForHint = 100;
+
 void printSummary(const Options& o, const FrameSource& source, const HostTracker& tracker, const RunStats& s,
-                  double seconds, const std::string& written, bool interrupted) {
+                  const WindowRange& windows, double seconds, const std::string& written, bool interrupted) {
     const long n = s.frames();
     std::printf("kestavo summary%s\n", interrupted ? " (interrupted)" : "");
     std::printf("  input:       %s (%d x %d", source.description().c_str(), source.width(), source.height());
@@ -162,6 +166,15 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
     std::printf("  mode:        %s\n", runModeName(o.mode));
     std::printf("  frames:      %ld in %.1f s (%.1f frames/s, outputs included)\n", n, seconds,
                 seconds > 0 ? n / seconds : 0.0);
+    const bool faceModes = o.mode == RunMode::FaceDetection || o.mode == RunMode::FaceTracking;
+    if (faceModes) {
+        if (windows.sizes > 0) {
+            std::printf("  detector:    faces %.0f to %.0f px wide (%ld window sizes)\n", windows.smallest, windows.largest,
+                        windows.sizes);
+        } else {
+            std::printf("  detector:    no window size it reports fits the detection region\n");
+        }
+    }
     switch (o.mode) {
         case RunMode::FaceDetection:
             std::printf("  faces:       detected in %ld frames (%.1f%%)\n", s.facesDetected(),
@@ -182,6 +195,19 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
                         "%ld tracks lost\n",
                         s.trackStarts(), s.trackStarts() > 0 ? s.trackStarts() - 1 : 0, s.rejectedStarts(), s.losses());
     }
+    if (faceModes && n > 0 && (s.firstFaceFrame() < 0 || s.firstFaceFrame() >= kFirstFramesForHint)) {
+        // Most often the face is smaller (or larger) than every window the detector reports.
+        if (n >= kFirstFramesForHint) std::printf("  hint:        no face found in the first %ld frames.", kFirstFramesForHint);
+        else std::printf("  hint:        no face found in the %ld frames.", n);
+        if (windows.sizes > 0) {
+            std::printf(" The detector searched faces %.0f to %.0f px wide;\n", windows.smallest, windows.largest);
+        } else {
+            std::printf(" No window size the detector reports fits the detection region;\n");
+        }
+        std::printf("               for a smaller face give --min-face PX (e.g. --min-face %.0f), for a larger one\n"
+                    "               --max-face PX (the face's width in pixels).\n",
+                    windows.sizes > 0 ? std::max(40.0, 10.0 * std::floor(windows.smallest * 0.075)) : 40.0);
+    }
     std::printf("  kvo_update:  median %.2f ms, p95 %.2f ms, max %.2f ms\n", quantile(s.updateMs(), 0.5),
                 quantile(s.updateMs(), 0.95), quantile(s.updateMs(), 1.0));
     std::printf("  getters:     median %.2f ms, p95 %.2f ms\n", quantile(s.gettersMs(), 0.5), quantile(s.gettersMs(), 0.95));
@@ -195,7 +221,7 @@ int run(int argc, char** argv) {
     // Decoder chatter would break the one-line error rule; errors are reported here.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
-    const Options o = parseOptions(argc, argv);
+    Options o = parseOptions(argc, argv);
     if (o.help) {
         std::cout << helpText("kestavo", defaultInput());
         return 0;
@@ -223,6 +249,11 @@ int run(int argc, char** argv) {
         }
         for (int i = 0; i < 4; ++i) roi[i] = o.roi[i];
     }
+    // The detector scans the detection region when one is given, else the image region.
+    const double searchWidth = o.detectionRoiGiven ? std::min(o.detectionRoi[2], roi[2]) : roi[2];
+    const double searchHeight = o.detectionRoiGiven ? std::min(o.detectionRoi[3], roi[3]) : roi[3];
+    applyFaceWidths(o, searchWidth, searchHeight);
+    const WindowRange windows = reportedWindows(o.startScale, o.scaleIncrement, o.maxScale, searchWidth, searchHeight);
     const std::string library = findLibrary(o.library);
 
     // Every output name is checked before anything is written.
@@ -393,7 +424,7 @@ int run(int argc, char** argv) {
         writer.release();
         json.reset();
     }
-    if (!o.quiet) printSummary(o, *source, tracker, stats, seconds, written, interrupted);
+    if (!o.quiet) printSummary(o, *source, tracker, stats, windows, seconds, written, interrupted);
     return interrupted ? 130 : 0;
 }
 
