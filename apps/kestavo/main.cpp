@@ -208,10 +208,13 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
                     "               --max-face PX (the face's width in pixels).\n",
                     windows.sizes > 0 ? std::max(40.0, 10.0 * std::floor(windows.smallest * 0.075)) : 40.0);
     }
-    std::printf("  kvo_update:  median %.2f ms, p95 %.2f ms, max %.2f ms\n", quantile(s.updateMs(), 0.5),
-                quantile(s.updateMs(), 0.95), quantile(s.updateMs(), 1.0));
-    std::printf("  getters:     median %.2f ms, p95 %.2f ms\n", quantile(s.gettersMs(), 0.5), quantile(s.gettersMs(), 0.95));
-    std::printf("  (host clock around the calls; the library exposes no per-stage timings)\n");
+    if (n > 0) {
+        std::printf("  kvo_update:  median %.2f ms, p95 %.2f ms, max %.2f ms\n", quantile(s.updateMs(), 0.5),
+                    quantile(s.updateMs(), 0.95), quantile(s.updateMs(), 1.0));
+        std::printf("  getters:     median %.2f ms, p95 %.2f ms\n", quantile(s.gettersMs(), 0.5),
+                    quantile(s.gettersMs(), 0.95));
+        std::printf("  (host clock around the calls; the library exposes no per-stage timings)\n");
+    }
     std::printf("  wrote:       %s\n", written.empty() ? "no files" : written.c_str());
     std::fflush(stdout);
 }
