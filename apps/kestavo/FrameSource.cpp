@@ -1,7 +1,9 @@
 #include "FrameSource.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <glob.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -52,6 +54,36 @@ int cameraIndex(const std::string& spec) {
     return std::atoi(digits.c_str());
 }
 
+// Keeps what the decoders write on standard error (libjpeg's warnings, for one) out of
+// the program's own lines while it lives: the descriptor is pointed at /dev/null and
+// restored afterwards. Used around each decoding call, on the one thread that decodes.
+class QuietStandardError {
+public:
+    QuietStandardError() {
+        std::fflush(stderr);
+        saved_ = dup(2);
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (saved_ >= 0 && null >= 0) dup2(null, 2);
+        if (null >= 0) close(null);
+    }
+    ~QuietStandardError() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+    }
+    QuietStandardError(const QuietStandardError&) = delete;
+    QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
+cv::Mat decodeStill(const std::string& path) {
+    QuietStandardError quiet;
+    return cv::imread(path, cv::IMREAD_COLOR);
+}
+
 void checkReadable(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) throw AppError("cannot read input '" + path + "': " + std::strerror(errno));
@@ -65,17 +97,26 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& spec, int repe
     s->repeat_ = std::max(1, repeat);
     s->description_ = spec;
 
-    const int camera = cameraIndex(spec);
+    struct stat st;
+    const bool exists = stat(spec.c_str(), &st) == 0;
+    const int camera = exists && !S_ISCHR(st.st_mode) ? -1 : cameraIndex(spec);
     if (camera >= 0) {
-        if (!s->capture_.open(camera) || !s->capture_.read(s->first_) || s->first_.empty()) {
+        bool opened = false;
+        {
+            QuietStandardError quiet;
+            opened = s->capture_.open(camera) && s->capture_.read(s->first_) && !s->first_.empty();
+        }
+        if (!opened) {
             throw AppError("cannot open camera " + std::to_string(camera) + " ('" + spec + "')");
         }
-        s->isVideo_ = true;
+        s->isVideo_ = s->isCamera_ = true;
         s->fps_ = std::max(0.0, s->capture_.get(cv::CAP_PROP_FPS));
         return s;
     }
 
-    if (spec.find_first_of("*?[") != std::string::npos) {
+    // An existing path is opened as given, whatever characters its name holds; only a
+    // name that is not there is taken as a pattern.
+    if (!exists && spec.find_first_of("*?[") != std::string::npos) {
         glob_t g;
         std::memset(&g, 0, sizeof g);
         if (glob(spec.c_str(), 0, nullptr, &g) == 0) {
@@ -86,10 +127,7 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& spec, int repe
         globfree(&g);
         if (s->stills_.empty()) throw AppError("no images match '" + spec + "'");
     } else {
-        struct stat st;
-        if (stat(spec.c_str(), &st) != 0) {
-            throw AppError("input not found: '" + spec + "'");
-        }
+        if (!exists) throw AppError("input not found: '" + spec + "'");
         if (S_ISDIR(st.st_mode)) {
             DIR* dir = opendir(spec.c_str());
             if (dir == nullptr) throw AppError("cannot read folder '" + spec + "': " + std::strerror(errno));
@@ -110,7 +148,12 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& spec, int repe
     }
 
     if (s->isVideo_) {
-        if (!s->capture_.open(spec, cv::CAP_FFMPEG) || !s->capture_.read(s->first_) || s->first_.empty()) {
+        bool opened = false;
+        {
+            QuietStandardError quiet;
+            opened = s->capture_.open(spec, cv::CAP_FFMPEG) && s->capture_.read(s->first_) && !s->first_.empty();
+        }
+        if (!opened) {
             throw AppError("cannot decode '" + spec + "' as a video or an image");
         }
         const double count = s->capture_.get(cv::CAP_PROP_FRAME_COUNT);
@@ -120,11 +163,21 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& spec, int repe
     }
 
     std::sort(s->stills_.begin(), s->stills_.end());
-    cv::Mat image = cv::imread(s->stills_[0], cv::IMREAD_COLOR);
-    if (image.empty()) throw AppError("cannot decode image '" + s->stills_[0] + "'");
-    s->first_ = image;
-    s->nextStill_ = 1;
-    s->frameCount_ = static_cast<long>(s->stills_.size()) * s->repeat_;
+    // The first still that decodes sets the frame size; those before it are skipped
+    // like any later still that does not decode.
+    size_t first = 0;
+    while (first < s->stills_.size()) {
+        s->first_ = decodeStill(s->stills_[first]);
+        if (!s->first_.empty()) break;
+        ++first;
+    }
+    if (s->first_.empty()) {
+        if (s->stills_.size() == 1) throw AppError("cannot decode image '" + s->stills_[0] + "'");
+        throw AppError("none of the " + std::to_string(s->stills_.size()) + " images of '" + spec + "' can be decoded");
+    }
+    for (size_t i = 0; i < first; ++i) std::cerr << "Warning: skipping '" << s->stills_[i] << "': not a readable image\n";
+    s->nextStill_ = first + 1;
+    s->frameCount_ = static_cast<long>(s->stills_.size() - first) * s->repeat_;
     return s;
 }
 
@@ -150,7 +203,7 @@ bool FrameSource::readStill(cv::Mat& bgr) {
     }
     while (nextStill_ < stills_.size()) {
         const std::string& path = stills_[nextStill_++];
-        cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
+        cv::Mat image = decodeStill(path);
         if (image.empty()) {
             std::cerr << "Warning: skipping '" << path << "': not a readable image\n";
             continue;
@@ -175,7 +228,12 @@ bool FrameSource::read(cv::Mat& bgr) {
     }
     if (!isVideo_) return readStill(bgr);
     cv::Mat& frame = scaled_;
-    if (!capture_.read(frame) || frame.empty()) return false;
+    bool decoded = false;
+    {
+        QuietStandardError quiet;
+        decoded = capture_.read(frame) && !frame.empty();
+    }
+    if (!decoded) return false;
     if (frame.type() != CV_8UC3) {
         cv::Mat converted;
         if (frame.channels() == 1) cv::cvtColor(frame, converted, cv::COLOR_GRAY2BGR);

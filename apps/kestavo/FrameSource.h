@@ -7,9 +7,11 @@
 // scaled to fit inside it, keeping its aspect ratio, and centred on black (the tracker
 // needs one frame size for its whole life).
 //
-// open() throws AppError when the input is missing or cannot be decoded; a still
-// after the first that cannot be decoded is skipped with a "Warning: " line on
-// standard error.
+// An existing path is opened as given; a name that does not exist and holds * ? or [
+// is a pattern. open() throws AppError when the input is missing or nothing in it can
+// be decoded; a still that cannot be decoded (the first one included) is skipped with a
+// "Warning: " line on standard error. What the decoders themselves would print is
+// kept off standard error.
 //
 // Thread safety: none; use from one thread.
 #include <memory>
@@ -38,6 +40,11 @@ public:
     // Frames per second, or 0 when the input has no timing (stills).
     double fps() const { return fps_; }
     const std::string& description() const { return description_; }
+    // The files the frames are read from (none for a camera).
+    std::vector<std::string> files() const {
+        if (isCamera_) return {};
+        return isVideo_ ? std::vector<std::string>{description_} : stills_;
+    }
 
 private:
     FrameSource() = default;
@@ -45,7 +52,7 @@ private:
     void fitToFirst(const cv::Mat& image, cv::Mat& bgr);
 
     cv::VideoCapture capture_;
-    bool isVideo_ = false;
+    bool isVideo_ = false, isCamera_ = false;
     std::vector<std::string> stills_;
     size_t nextStill_ = 0;
     int repeat_ = 1, repeatLeft_ = 0;

@@ -103,5 +103,10 @@ private:
 // True for the states in which the library ran a shape search this frame.
 bool isTrackingState(const std::string& state);
 
+// True when the frame counts as tracked: the library is in "state_face_tracking", its
+// shape having passed the check that the start phase ("state_face_tracking_start")
+// has not yet made.
+inline bool isTracked(const FrameResult& r) { return r.state == "state_face_tracking"; }
+
 }  // namespace app
 }  // namespace kvo

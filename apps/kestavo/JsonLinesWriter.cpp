@@ -28,8 +28,8 @@ void JsonLinesWriter::write(long frame, double timeSeconds, const FrameResult& r
     if (timeSeconds >= 0.0) std::fprintf(f, "\"time\":%.4f,", timeSeconds);
     else std::fputs("\"time\":null,", f);
     // State names are the library's fixed identifiers: no characters need escaping.
-    std::fprintf(f, "\"state\":\"%s\",\"last_state\":\"%s\",\"next_state\":\"%s\",", r.state.c_str(),
-                 r.lastState.c_str(), r.nextState.c_str());
+    std::fprintf(f, "\"state\":\"%s\",\"last_state\":\"%s\",\"next_state\":\"%s\",\"tracked\":%s,", r.state.c_str(),
+                 r.lastState.c_str(), r.nextState.c_str(), isTracked(r) ? "true" : "false");
     if (r.faceFitted) {
         std::fputs("\"landmarks\":[", f);
         for (size_t i = 0; i + 1 < r.landmarks.size(); i += 2) {

@@ -2,9 +2,11 @@
 // The per-frame records of a run, one JSON object a line.
 //
 // What it represents: an open JSON Lines file. Each record holds the frame index, its
-// time in seconds (null for stills), the library's state, last and next state, and
-// then, as the frame warrants: the 68 landmarks as [x, y] pairs and their bounds
-// (null unless a shape search ran this frame), the Candide pose (scale, translations
+// time in seconds (null for stills), the library's state, last and next state,
+// "tracked" (true only in "state_face_tracking": a start-phase shape is not yet
+// confirmed), and then, as the frame warrants: the 68 landmarks as [x, y] pairs and
+// their bounds (null unless a shape search ran this frame, the start phase included),
+// the Candide pose (scale, translations
 // in pixels, rotations in radians; null unless the tracker is past its start phase
 // with Candide on), the projected Candide vertices (when asked), the detected face
 // and the number of raw detections (when a detection pass ran), the tracked points

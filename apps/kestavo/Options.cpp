@@ -71,6 +71,29 @@ void toNumbers(const std::string& option, const std::string& text, double* out, 
     for (int i = 0; i < count; ++i) out[i] = toDouble(option, parts[static_cast<size_t>(i)]);
 }
 
+// The value of option `name`: the text after "=" when `inlineValue`, else the next
+// argument (advancing `i`). A value never starts with "--": that is the next option,
+// given where a value was due (a file named so can be given as ./--name).
+std::string takeValue(int argc, const char* const* argv, int& i, const std::string& name, bool inlineValue,
+                      const std::string& inlineText) {
+    std::string value = inlineText;
+    if (!inlineValue) {
+        if (i + 1 >= argc) throw AppError("option " + name + " needs a value");
+        value = argv[++i];
+    }
+    if (value.compare(0, 2, "--") == 0) {
+        throw AppError("option " + name + " needs a value, not the option '" + value +
+                       "' (a file so named can be given as ./" + value + ")");
+    }
+    return value;
+}
+
+std::string shortNumber(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
 double positive(const std::string& option, const std::string& text) {
     const double v = toDouble(option, text);
     if (!(v > 0.0)) badValue(option, text, "expected a number above 0");
@@ -110,9 +133,11 @@ Options parseOptions(int argc, const char* const* argv) {
              if (o.roi[0] < 0.0 || o.roi[1] < 0.0) badValue(n, v, "x and y must not be negative");
              o.roiGiven = true;
          }},
-        {"--start-scale", [&](const std::string& n, const std::string& v) { o.startScale = positive(n, v); o.detectionVarsGiven = true; }},
+        {"--start-scale", [&](const std::string& n, const std::string& v) { o.startScale = positive(n, v); o.startScaleGiven = true; o.detectionVarsGiven = true; }},
         {"--scale-increment", [&](const std::string& n, const std::string& v) { o.scaleIncrement = positive(n, v); o.detectionVarsGiven = true; }},
-        {"--max-scale", [&](const std::string& n, const std::string& v) { o.maxScale = positive(n, v); o.detectionVarsGiven = true; }},
+        {"--max-scale", [&](const std::string& n, const std::string& v) { o.maxScale = positive(n, v); o.maxScaleGiven = true; o.detectionVarsGiven = true; }},
+        {"--min-face", [&](const std::string& n, const std::string& v) { o.minFace = positive(n, v); o.detectionVarsGiven = true; }},
+        {"--max-face", [&](const std::string& n, const std::string& v) { o.maxFace = positive(n, v); o.detectionVarsGiven = true; }},
         {"--step-factor", [&](const std::string& n, const std::string& v) { o.stepFactor = positive(n, v); o.detectionVarsGiven = true; }},
         {"--min-detections", [&](const std::string& n, const std::string& v) { o.minDetections = toInt(n, v, 1, 1000000); o.detectionVarsGiven = true; }},
         {"--detection-roi", [&](const std::string& n, const std::string& v) {
@@ -175,11 +200,7 @@ Options parseOptions(int argc, const char* const* argv) {
             }
             auto v = valued.find(name);
             if (v == valued.end()) throw AppError("unknown option '" + arg + "' (see --help)");
-            if (!inlineValue) {
-                if (i + 1 >= argc) throw AppError("option " + name + " needs a value");
-                value = argv[++i];
-            }
-            v->second(name, value);
+            v->second(name, takeValue(argc, argv, i, name, inlineValue, value));
             continue;
         }
         if (inputSeen) throw AppError("more than one input given: '" + o.input + "' and '" + arg + "'");
@@ -188,6 +209,11 @@ Options parseOptions(int argc, const char* const* argv) {
     }
     if (o.mode == RunMode::EyeTracking && !o.eyesGiven) {
         throw AppError("--mode eyes needs --eyes AX,AY,BX,BY (the two eye centres in pixels)");
+    }
+    if (o.minFace > 0.0 && o.startScaleGiven) throw AppError("give --min-face or --start-scale, not both");
+    if (o.maxFace > 0.0 && o.maxScaleGiven) throw AppError("give --max-face or --max-scale, not both");
+    if (o.minFace > 0.0 && o.maxFace > 0.0 && o.maxFace < o.minFace) {
+        throw AppError("bad value: --max-face " + shortNumber(o.maxFace) + " is below --min-face " + shortNumber(o.minFace));
     }
     if (o.maxFaceSize < o.minFaceSize) {
         throw AppError("bad value: --max-face-size " + std::to_string(o.maxFaceSize) +
@@ -219,6 +245,11 @@ std::string helpText(const std::string& programName, const std::string& defaultI
       << "  --start-scale S         first detector scale (4.0)\n"
       << "  --scale-increment S     scale step between passes (0.5)\n"
       << "  --max-scale S           last detector scale (12.0)\n"
+      << "  --min-face PX           search faces from PX pixels wide: sets the start scale so that\n"
+      << "                          the first window reported is PX (instead of --start-scale;\n"
+      << "                          the defaults search 108 to 276 px, as far as the frame allows)\n"
+      << "  --max-face PX           search faces up to at least PX pixels wide: sets the last\n"
+      << "                          scale (instead of --max-scale)\n"
       << "  --step-factor F         window shift as a fraction of the window (0.04)\n"
       << "  --min-detections N      raw detections needed to accept a face (12)\n"
       << "  --full-scan             never stop a scan early (off)\n"

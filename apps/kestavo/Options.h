@@ -37,6 +37,10 @@ struct Options {
     double startScale = 4.0, scaleIncrement = 0.5, maxScale = 12.0, stepFactor = 0.04;
     int minDetections = 12;
     bool fullScan = false;
+    // Face widths (pixels) to search, turned into the scales above by the run
+    // (0: not given). --min-face replaces --start-scale, --max-face replaces --max-scale.
+    double minFace = 0.0, maxFace = 0.0;
+    bool startScaleGiven = false, maxScaleGiven = false;
     bool detectionRoiGiven = false;  // kvo_setFaceDetectionROI (input pixels)
     double detectionRoi[4] = {0, 0, 0, 0};
 

@@ -25,11 +25,16 @@ void RunStats::add(const FrameResult& r, bool candideEnabled) {
     for (int a = 0; a < 3; ++a) {
         rotation_[a].push_back(pose ? r.pose[3 + a] : std::numeric_limits<double>::quiet_NaN());
     }
-    if (r.faceFitted) ++tracked_;
+    if (isTracked(r)) ++tracked_;
+    if (r.state == "state_face_tracking_start") ++startPhase_;
     if (r.state == "state_face_tracking_start" && r.lastState == "state_face_detection") ++trackStarts_;
-    if (r.state == "state_reset" && isTrackingState(r.lastState)) ++losses_;
+    if (r.state == "state_reset" && r.lastState == "state_face_tracking") ++losses_;
+    if (r.state == "state_reset" && r.lastState == "state_face_tracking_start") ++rejectedStarts_;
     const bool detectionRan = r.state == "state_face_detection" || r.lastState == "state_face_detection";
-    if (detectionRan && r.detectedFace.width > 0.0) ++facesDetected_;
+    if (detectionRan && r.detectedFace.width > 0.0) {
+        if (firstFaceFrame_ < 0) firstFaceFrame_ = frames() - 1;
+        ++facesDetected_;
+    }
 }
 
 double quantile(std::vector<double> values, double p) {

@@ -14,17 +14,21 @@
 #include <string>
 
 #include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "Annotator.h"
 #include "AppError.h"
 #include "ContactSheet.h"
+#include "DetectionWindows.h"
 #include "FrameSource.h"
 #include "HostTracker.h"
 #include "JsonLinesWriter.h"
 #include "Options.h"
+#include "OutputPaths.h"
 #include "PendingFile.h"
+#include "PointSlots.h"
 #include "PosePlot.h"
 #include "Progress.h"
 #include "RunStats.h"
@@ -36,6 +40,70 @@ namespace {
 volatile std::sig_atomic_t gStopRequested = 0;
 
 void onSignal(int) { gStopRequested = 1; }
+
+// Ctrl-C and SIGTERM ask the run to stop after the frame in hand. Installed before
+// anything is written, so that no interruption leaves a temporary file behind.
+void installStopHandler() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;  // a decoder's read is resumed, not failed
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// The files a run writes, all or none: the single-file outputs under their temporary
+// names until commitAll(), and the PNG frames as they are written. Unless commitAll()
+// succeeded, the destructor removes every one of them (and the frames folder when the
+// run created it and it is left empty).
+class RunOutputs {
+public:
+    RunOutputs() = default;
+    RunOutputs(const RunOutputs&) = delete;
+    RunOutputs& operator=(const RunOutputs&) = delete;
+    ~RunOutputs() {
+        if (done_) return;
+        for (const std::string& path : committed_) std::remove(path.c_str());
+        for (const std::string& path : frames_) std::remove(path.c_str());
+        if (createdFolder_) rmdir(framesDir_.c_str());
+    }
+    PendingFile* add(const std::string& path) {
+        files_.emplace_back(new PendingFile(path));
+        return files_.back().get();
+    }
+    void makeFramesFolder(const std::string& dir) {
+        framesDir_ = dir;
+        struct stat st;
+        if (stat(dir.c_str(), &st) != 0) {
+            if (mkdir(dir.c_str(), 0777) != 0) throw AppError("cannot create folder '" + dir + "': " + std::strerror(errno));
+            createdFolder_ = true;
+        }
+        if (access(dir.c_str(), W_OK) != 0) throw AppError("cannot write to folder '" + dir + "': " + std::strerror(errno));
+    }
+    void writeFrame(const std::string& path, const cv::Mat& image) {
+        PendingFile out(path);
+        if (!cv::imwrite(out.tempPath(), image)) throw AppError("cannot write '" + path + "'");
+        out.commit();
+        frames_.push_back(path);
+    }
+    bool anyFrames() const { return !frames_.empty(); }
+    // Renames every single-file output to its final name; on a failure, removes those
+    // already renamed and throws.
+    void commitAll() {
+        for (const std::unique_ptr<PendingFile>& f : files_) {
+            f->commit();
+            committed_.push_back(f->finalPath());
+        }
+        done_ = true;
+    }
+
+private:
+    std::vector<std::unique_ptr<PendingFile>> files_;
+    std::vector<std::string> committed_, frames_;
+    std::string framesDir_;
+    bool createdFolder_ = false, done_ = false;
+};
 
 bool fileExists(const std::string& path) {
     struct stat st;
@@ -85,24 +153,11 @@ void checkImageName(const std::string& option, const std::string& path) {
     if (lowerExtension(path) != "png") throw AppError("bad value '" + path + "' for " + option + ": the name must end in .png");
 }
 
-void ensureFolder(const std::string& dir) {
-    struct stat st;
-    if (stat(dir.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode)) throw AppError("cannot write frames to '" + dir + "': not a folder");
-    } else if (mkdir(dir.c_str(), 0777) != 0) {
-        throw AppError("cannot create folder '" + dir + "': " + std::strerror(errno));
-    }
-    if (access(dir.c_str(), W_OK) != 0) throw AppError("cannot write to folder '" + dir + "': " + std::strerror(errno));
-}
-
-void writeImage(const std::string& finalPath, const cv::Mat& image) {
-    PendingFile out(finalPath);
-    if (!cv::imwrite(out.tempPath(), image)) throw AppError("cannot write '" + finalPath + "'");
-    out.commit();
-}
+// Frames within which a face is expected to be found if the detector can see it.
+const long kFirstFramesForHint = 100;
 
 void printSummary(const Options& o, const FrameSource& source, const HostTracker& tracker, const RunStats& s,
-                  double seconds, const std::string& written, bool interrupted) {
+                  const WindowRange& windows, double seconds, const std::string& written, bool interrupted) {
     const long n = s.frames();
     std::printf("kestavo summary%s\n", interrupted ? " (interrupted)" : "");
     std::printf("  input:       %s (%d x %d", source.description().c_str(), source.width(), source.height());
@@ -111,7 +166,15 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
     std::printf("  mode:        %s\n", runModeName(o.mode));
     std::printf("  frames:      %ld in %.1f s (%.1f frames/s, outputs included)\n", n, seconds,
                 seconds > 0 ? n / seconds : 0.0);
-    const double share = n > 0 ? 100.0 * s.tracked() / n : 0.0;
+    const bool faceModes = o.mode == RunMode::FaceDetection || o.mode == RunMode::FaceTracking;
+    if (faceModes) {
+        if (windows.sizes > 0) {
+            std::printf("  detector:    faces %.0f to %.0f px wide (%ld window sizes)\n", windows.smallest, windows.largest,
+                        windows.sizes);
+        } else {
+            std::printf("  detector:    no window size it reports fits the detection region\n");
+        }
+    }
     switch (o.mode) {
         case RunMode::FaceDetection:
             std::printf("  faces:       detected in %ld frames (%.1f%%)\n", s.facesDetected(),
@@ -125,24 +188,43 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
             break;
         }
         default:
-            std::printf("  tracked:     %ld frames (%.1f%%)\n", s.tracked(), share);
+            std::printf("  tracked:     %ld frames (%.1f%%)\n", s.tracked(), n > 0 ? 100.0 * s.tracked() / n : 0.0);
+            std::printf("  start phase: %ld frames (a shape not yet confirmed; not counted as tracked)\n", s.startPhase());
             std::printf("  faces:       detected in %ld frames (detection passes only)\n", s.facesDetected());
-            std::printf("  detections:  %ld track starts (%ld re-detections), %ld tracks lost\n", s.trackStarts(),
-                        s.trackStarts() > 0 ? s.trackStarts() - 1 : 0, s.losses());
+            std::printf("  detections:  %ld track starts (%ld re-detections), %ld rejected in the start phase, "
+                        "%ld tracks lost\n",
+                        s.trackStarts(), s.trackStarts() > 0 ? s.trackStarts() - 1 : 0, s.rejectedStarts(), s.losses());
     }
-    std::printf("  kvo_update:  median %.2f ms, p95 %.2f ms, max %.2f ms\n", quantile(s.updateMs(), 0.5),
-                quantile(s.updateMs(), 0.95), quantile(s.updateMs(), 1.0));
-    std::printf("  getters:     median %.2f ms, p95 %.2f ms\n", quantile(s.gettersMs(), 0.5), quantile(s.gettersMs(), 0.95));
-    std::printf("  (host clock around the calls; the library exposes no per-stage timings)\n");
-    if (!written.empty()) std::printf("  wrote:       %s\n", written.c_str());
+    if (faceModes && n > 0 && (s.firstFaceFrame() < 0 || s.firstFaceFrame() >= kFirstFramesForHint)) {
+        // Most often the face is smaller (or larger) than every window the detector reports.
+        if (n >= kFirstFramesForHint) std::printf("  hint:        no face found in the first %ld frames.", kFirstFramesForHint);
+        else std::printf("  hint:        no face found in the %ld frames.", n);
+        if (windows.sizes > 0) {
+            std::printf(" The detector searched faces %.0f to %.0f px wide;\n", windows.smallest, windows.largest);
+        } else {
+            std::printf(" No window size the detector reports fits the detection region;\n");
+        }
+        std::printf("               for a smaller face give --min-face PX (e.g. --min-face %.0f), for a larger one\n"
+                    "               --max-face PX (the face's width in pixels).\n",
+                    windows.sizes > 0 ? std::max(40.0, 10.0 * std::floor(windows.smallest * 0.075)) : 40.0);
+    }
+    if (n > 0) {
+        std::printf("  kvo_update:  median %.2f ms, p95 %.2f ms, max %.2f ms\n", quantile(s.updateMs(), 0.5),
+                    quantile(s.updateMs(), 0.95), quantile(s.updateMs(), 1.0));
+        std::printf("  getters:     median %.2f ms, p95 %.2f ms\n", quantile(s.gettersMs(), 0.5),
+                    quantile(s.gettersMs(), 0.95));
+        std::printf("  (host clock around the calls; the library exposes no per-stage timings)\n");
+    }
+    std::printf("  wrote:       %s\n", written.empty() ? "no files" : written.c_str());
     std::fflush(stdout);
 }
 
 int run(int argc, char** argv) {
+    installStopHandler();
     // Decoder chatter would break the one-line error rule; errors are reported here.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
-    setenv("OPENCV_LOG_LEVEL", "SILENT", 0);
-    const Options o = parseOptions(argc, argv);
+    Options o = parseOptions(argc, argv);
     if (o.help) {
         std::cout << helpText("kestavo", defaultInput());
         return 0;
@@ -170,19 +252,34 @@ int run(int argc, char** argv) {
         }
         for (int i = 0; i < 4; ++i) roi[i] = o.roi[i];
     }
+    // The detector scans the detection region when one is given, else the image region.
+    const double searchWidth = o.detectionRoiGiven ? std::min(o.detectionRoi[2], roi[2]) : roi[2];
+    const double searchHeight = o.detectionRoiGiven ? std::min(o.detectionRoi[3], roi[3]) : roi[3];
+    applyFaceWidths(o, searchWidth, searchHeight);
+    const WindowRange windows = reportedWindows(o.startScale, o.scaleIncrement, o.maxScale, searchWidth, searchHeight);
+    const std::string library = findLibrary(o.library);
+
+    // Every output name is checked before anything is written.
+    std::vector<NamedOutput> named;
+    if (!o.video.empty()) named.emplace_back("--video", o.video);
+    if (!o.jsonl.empty()) named.emplace_back("--jsonl", o.jsonl);
+    if (!o.sheet.empty()) named.emplace_back("--sheet", o.sheet);
+    if (!o.plot.empty()) named.emplace_back("--plot", o.plot);
+    checkOutputPaths(named, o.framesDir, source->files(), library);
 
     // Every output is opened (under its temporary name) before the first frame.
-    std::unique_ptr<PendingFile> videoFile, jsonFile, sheetFile, plotFile;
-    if (!o.video.empty()) videoFile.reset(new PendingFile(o.video));
-    if (!o.jsonl.empty()) jsonFile.reset(new PendingFile(o.jsonl));
-    if (!o.sheet.empty()) sheetFile.reset(new PendingFile(o.sheet));
-    if (!o.plot.empty()) plotFile.reset(new PendingFile(o.plot));
-    if (!o.framesDir.empty()) ensureFolder(o.framesDir);
+    RunOutputs outputs;
+    PendingFile *videoFile = nullptr, *jsonFile = nullptr, *sheetFile = nullptr, *plotFile = nullptr;
+    if (!o.video.empty()) videoFile = outputs.add(o.video);
+    if (!o.jsonl.empty()) jsonFile = outputs.add(o.jsonl);
+    if (!o.sheet.empty()) sheetFile = outputs.add(o.sheet);
+    if (!o.plot.empty()) plotFile = outputs.add(o.plot);
+    if (!o.framesDir.empty()) outputs.makeFramesFolder(o.framesDir);
 
     long expected = source->frameCount();
     if (o.maxFrames > 0 && (expected < 0 || expected > o.maxFrames)) expected = o.maxFrames;
 
-    HostTracker tracker(findLibrary(o.library));
+    HostTracker tracker(library);
     cv::Mat frame, annotated;
     source->read(frame);
     tracker.init(frame, roi, o);
@@ -214,9 +311,13 @@ int run(int argc, char** argv) {
             break;
         default: break;
     }
+    // The user's points keep their indices whatever the library drops from its list.
+    // It tracks inside the image region inset by 5 pixels when its point check is on.
+    const bool libraryDrops = o.checkPointsValid != 0;
+    const double inset = libraryDrops ? 5.0 : 0.0;
+    std::unique_ptr<PointSlots> slots;
+    bool slotsWarned = false;
 
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
     RunStats stats(expected);
     Progress progress(o.progress, expected);
     const auto start = std::chrono::steady_clock::now();
@@ -249,17 +350,27 @@ int run(int argc, char** argv) {
             }
             if (!xy.empty()) {
                 const double extraMs = o.points.empty() ? tracker.result().updateMs : 0.0;
-                tracker.addPoints(xy);
+                slots.reset(new PointSlots(xy, roi[0] + inset, roi[1] + inset, roi[2] - 2 * inset, roi[3] - 2 * inset,
+                                           libraryDrops));
+                if (!slots->handed().empty()) tracker.addPoints(slots->handed());
                 tracker.refresh();
                 FrameResult& r = tracker.result();
-                const std::vector<double> points = r.points;
-                const std::vector<char> states = r.pointStates;
+                slots->update(r.points, r.pointStates);
                 r = first;
-                r.points = points;
-                r.pointStates = states;
+                r.points = slots->points();
+                r.pointStates = slots->states();
                 r.updateMs += extraMs;
                 pointsPending = false;
             }
+        } else if (slots) {
+            FrameResult& r = tracker.result();
+            if (!slots->update(r.points, r.pointStates) && !slotsWarned) {
+                std::cerr << "Warning: the library's point list changed unforeseen at frame " << index
+                          << "; point indices may be shifted from here on\n";
+                slotsWarned = true;
+            }
+            r.points = slots->points();
+            r.pointStates = slots->states();
         }
         const FrameResult& r = tracker.result();
         stats.add(r, tracker.candideEnabled());
@@ -274,7 +385,7 @@ int run(int argc, char** argv) {
             if (pngWanted) {
                 char name[32];
                 std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
-                writeImage(o.framesDir + name, annotated);
+                outputs.writeFrame(o.framesDir + name, annotated);
             }
             if (sheet) sheet->offer(index, annotated);
         }
@@ -284,33 +395,40 @@ int run(int argc, char** argv) {
     }
     progress.finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const bool interrupted = gStopRequested != 0;
 
     std::string written;
-    auto note = [&](const std::string& path) { written += (written.empty() ? "" : ", ") + path; };
-    if (json) {
-        json->close();
-        jsonFile->commit();
-        note(o.jsonl);
-    }
-    if (videoFile) {
+    if (index > 0) {
+        // Everything is written under the temporary names first, then renamed at once.
+        auto note = [&](const std::string& path) { written += (written.empty() ? "" : ", ") + path; };
+        if (json) {
+            json->close();
+            note(o.jsonl);
+        }
+        if (videoFile) {
+            writer.release();
+            note(o.video);
+        }
+        if (sheetFile) {
+            if (!cv::imwrite(sheetFile->tempPath(), sheet->render())) throw AppError("cannot write '" + o.sheet + "'");
+            note(o.sheet);
+        }
+        if (plotFile) {
+            char title[64];
+            std::snprintf(title, sizeof title, " (tracked %ld of %ld frames)", stats.tracked(), stats.frames());
+            const cv::Mat plot = renderPlot(stats, "kestavo: " + source->description() + title);
+            if (!cv::imwrite(plotFile->tempPath(), plot)) throw AppError("cannot write '" + o.plot + "'");
+            note(o.plot);
+        }
+        outputs.commitAll();
+        if (outputs.anyFrames()) note(o.framesDir + "/frame_*.png");
+    } else {
+        // Stopped before the first frame: nothing to write; the destructor clears up.
         writer.release();
-        videoFile->commit();
-        note(o.video);
+        json.reset();
     }
-    if (sheetFile) {
-        if (!cv::imwrite(sheetFile->tempPath(), sheet->render())) throw AppError("cannot write '" + o.sheet + "'");
-        sheetFile->commit();
-        note(o.sheet);
-    }
-    if (plotFile) {
-        const cv::Mat plot = renderPlot(stats, "kestavo: " + source->description());
-        if (!cv::imwrite(plotFile->tempPath(), plot)) throw AppError("cannot write '" + o.plot + "'");
-        plotFile->commit();
-        note(o.plot);
-    }
-    if (!o.framesDir.empty()) note(o.framesDir + "/frame_*.png");
-    if (!o.quiet) printSummary(o, *source, tracker, stats, seconds, written, gStopRequested != 0);
-    return gStopRequested ? 130 : 0;
+    if (!o.quiet) printSummary(o, *source, tracker, stats, windows, seconds, written, interrupted);
+    return interrupted ? 130 : 0;
 }
 
 // One line, whatever the message holds.

@@ -87,6 +87,70 @@ TEST_F(AppErrorTest, OutputThatCannotBeWritten) {
     expectOneErrorLine(r, "/tmp/");
 }
 
+TEST_F(AppErrorTest, OutputThatNamesTheInputOrAnotherOutput) {
+    // The input lives in its own folder so the scratch folder must stay empty.
+    ScratchDir inputDir;
+    const std::string input = inputDir / "in.mp4";
+    {
+        std::ifstream src(clip(), std::ios::binary);
+        std::ofstream dst(input, std::ios::binary);
+        dst << src.rdbuf();
+    }
+    ASSERT_EQ(symlink(input.c_str(), (inputDir / "link.mp4").c_str()), 0);
+    const std::string before = kvotest::readText(input);
+    expectOneErrorLine(runWithOutputs({input, "--max-frames", "3", "--video", input}), "in.mp4");
+    expectOneErrorLine(runWithOutputs({input, "--max-frames", "3", "--jsonl", input}), "in.mp4");
+    // The same file under another spelling, or through a link.
+    expectOneErrorLine(runWithOutputs({inputDir.path() + "/./in.mp4", "--max-frames", "3", "--video", input}), "in.mp4");
+    expectOneErrorLine(runWithOutputs({inputDir / "link.mp4", "--max-frames", "3", "--video", input}), "in.mp4");
+    EXPECT_EQ(kvotest::readText(input), before) << "the input was changed";
+
+    // Two outputs with one name: one of them would be lost.
+    AppResult r = kvotest::runApp({clip(), "--max-frames", "3", "--sheet", "x.png", "--plot", "x.png"}, dir.path());
+    expectOneErrorLine(r, "x.png");
+    r = kvotest::runApp({clip(), "--max-frames", "3", "--sheet", "x.png", "--plot", "./x.png"}, dir.path());
+    expectOneErrorLine(r, "x.png");
+    EXPECT_TRUE(dir.files(true).empty());
+}
+
+TEST_F(AppErrorTest, OutputThatIsAFolderIsRefusedBeforeTheFirstFrame) {
+    const std::string folder = dir / "plot.png";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    const AppResult r = kvotest::runApp({clip(), "--max-frames", "30", "--jsonl", "a.jsonl", "--video", "a.avi",
+                                         "--plot", "plot.png", "--frames-dir", "frames"},
+                                        dir.path());
+    expectOneErrorLine(r, "plot.png");
+    EXPECT_EQ(r.out.find("kestavo summary"), std::string::npos) << "the run went ahead";
+    // Nothing else was written: not the other outputs, not the frames folder.
+    EXPECT_EQ(dir.files(true), (std::vector<std::string>{"plot.png"}));
+    EXPECT_TRUE(ScratchDir::listFolder(folder, true).empty());
+}
+
+TEST_F(AppErrorTest, ValueThatIsTheNextOption) {
+    AppResult r = runWithOutputs({clip(), "--max-frames", "2", "--video", "--no-progress"});
+    expectOneErrorLine(r, "--video");
+    r = kvotest::runApp({clip(), "--max-frames", "2", "--jsonl", "--no-progress"}, dir.path());
+    expectOneErrorLine(r, "--jsonl");
+    EXPECT_TRUE(dir.files(true).empty()) << "a file named after the option was written";
+    // A negative number is a value, not an option.
+    r = kvotest::runApp({clip(), "--max-frames", "2", "--quiet", "--mode", "points", "--point", "-5,20"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(AppErrorTest, DecoderChatterStaysOutOfTheErrorLines) {
+    // A camera that is not there, and a truncated image: OpenCV and libjpeg would
+    // write their own lines before ours.
+    AppResult r = runWithOutputs({"camera:97"});
+    expectOneErrorLine(r, "camera 97");
+    const std::string jpeg = kvotest::readText(kvotest::mediaPath("audrey.jpg"));
+    ScratchDir inputDir;
+    std::ofstream(inputDir / "cut.jpg", std::ios::binary) << jpeg.substr(0, jpeg.size() / 3);
+    r = kvotest::runApp({inputDir / "cut.jpg", "--quiet"}, dir.path());
+    for (const std::string& line : kvotest::lines(r.err)) {
+        EXPECT_TRUE(line.compare(0, 7, "Error: ") == 0 || line.compare(0, 9, "Warning: ") == 0) << line;
+    }
+}
+
 TEST_F(AppErrorTest, MissingLibrary) {
     expectOneErrorLine(runWithOutputs({clip(), "--library", dir / "libNothing.so"}), "library not found");
 }

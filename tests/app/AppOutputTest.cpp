@@ -281,4 +281,78 @@ TEST_F(AppOutputTest, GridOfPointsOverTheFirstDetectedFace) {
     }
 }
 
+TEST_F(AppOutputTest, OnlyConfirmedShapesCountAsTracked) {
+    // Faces larger than 60 px are rejected, so every track start fails its check: the
+    // start phase runs, but no frame is tracked and no track is lost.
+    const AppResult r = kvotest::runApp({kvotest::mediaPath("franck.mp4"), "--max-frames", "100", "--max-face-size", "60",
+                                         "--jsonl", "r.jsonl", "--no-progress"},
+                                        dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto records = readJsonLines(dir / "r.jsonl");
+    ASSERT_EQ(records.size(), 100u);
+    long starting = 0, rejected = 0;
+    for (const auto& rec : records) {
+        const std::string state = (*rec)["state"].GetString();
+        ASSERT_TRUE((*rec)["tracked"].IsBool());
+        EXPECT_FALSE((*rec)["tracked"].GetBool()) << state;
+        if (state == "state_face_tracking_start") ++starting;
+        if (state == "state_reset" && std::string((*rec)["last_state"].GetString()) == "state_face_tracking_start") {
+            ++rejected;
+        }
+    }
+    ASSERT_GT(starting, 0) << "no track was started, so the check proved little";
+    EXPECT_NE(r.out.find("tracked:     0 frames (0.0%)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("start phase: " + std::to_string(starting) + " frames"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::to_string(rejected) + " rejected in the start phase, 0 tracks lost"), std::string::npos)
+        << r.out;
+}
+
+TEST_F(AppOutputTest, TrackedFramesAreTheConfirmedOnes) {
+    const AppResult r = kvotest::runApp({kvotest::mediaPath("franck.mp4"), "--max-frames", "40", "--jsonl", "t.jsonl"},
+                                        dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto records = readJsonLines(dir / "t.jsonl");
+    ASSERT_EQ(records.size(), 40u);
+    long tracked = 0;
+    for (const auto& rec : records) {
+        const bool confirmed = std::string((*rec)["state"].GetString()) == "state_face_tracking";
+        EXPECT_EQ((*rec)["tracked"].GetBool(), confirmed);
+        tracked += confirmed ? 1 : 0;
+    }
+    ASSERT_GT(tracked, 0);
+    ASSERT_LT(tracked, 40) << "the start phase should not count";
+    char line[64];
+    std::snprintf(line, sizeof line, "tracked:     %ld frames (%.1f%%)", tracked, 100.0 * tracked / 40);
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+}
+
+TEST_F(AppOutputTest, PointsOffTheFrameAreLostAndKeepTheirIndex) {
+    // 360 x 288 frames: the first and the last point lie off the frame, the third on
+    // its corner (outside the region the library tracks in).
+    const AppResult r = kvotest::runApp({kvotest::mediaPath("franck.mp4"), "--mode", "points", "--point", "5000,5000",
+                                         "--point", "180,120", "--point", "1,1", "--point", "150.5,160.25", "--point",
+                                         "-40,10", "--max-frames", "6", "--jsonl", "p.jsonl"},
+                                        dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto records = readJsonLines(dir / "p.jsonl");
+    ASSERT_EQ(records.size(), 6u);
+    const double given[5][2] = {{5000, 5000}, {180, 120}, {1, 1}, {150.5, 160.25}, {-40, 10}};
+    for (size_t f = 0; f < records.size(); ++f) {
+        SCOPED_TRACE("frame " + std::to_string(f));
+        const rapidjson::Value& p = (*records[f])["points"];
+        ASSERT_EQ(p.Size(), 5u);
+        for (rapidjson::SizeType k : {0u, 2u, 4u}) {
+            EXPECT_FALSE(p[k][2].GetBool()) << "point " << k;
+            EXPECT_EQ(p[k][0].GetDouble(), given[k][0]) << "point " << k;
+            EXPECT_EQ(p[k][1].GetDouble(), given[k][1]) << "point " << k;
+        }
+        for (rapidjson::SizeType k : {1u, 3u}) {
+            EXPECT_TRUE(p[k][2].GetBool()) << "point " << k;
+            EXPECT_NEAR(p[k][0].GetDouble(), given[k][0], 8.0) << "point " << k;
+            EXPECT_NEAR(p[k][1].GetDouble(), given[k][1], 8.0) << "point " << k;
+        }
+    }
+    EXPECT_NE(r.out.find("points:      2 of 5 still valid at the end"), std::string::npos) << r.out;
+}
+
 }  // namespace

@@ -85,8 +85,9 @@ inline std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-// Runs the program with `args` in `dir`, standard error not a terminal.
-inline AppResult runApp(const std::vector<std::string>& args, const std::string& dir) {
+// Starts the program with `args` in `dir`, standard error not a terminal, and returns
+// its process id (0 when it could not be started). finishApp() collects it.
+inline pid_t startApp(const std::vector<std::string>& args, const std::string& dir) {
     const std::string outPath = dir + "/.stdout.txt", errPath = dir + "/.stderr.txt";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -104,21 +105,34 @@ inline AppResult runApp(const std::vector<std::string>& args, const std::string&
         char buf[4096];
         return std::string(getcwd(buf, sizeof buf) ? buf : ".");
     }();
-    AppResult r;
-    if (chdir(dir.c_str()) != 0) return r;
+    if (chdir(dir.c_str()) != 0) return 0;
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (chdir(oldDir.c_str()) != 0) return r;
-    if (rc != 0) return r;
+    if (chdir(oldDir.c_str()) != 0 || rc != 0) return 0;
+    return pid;
+}
+
+// Waits for the program started by startApp() in `dir` and collects its results.
+// `signalled` (when given) tells whether a signal ended it.
+inline AppResult finishApp(pid_t pid, const std::string& dir, bool* signalled = nullptr) {
+    AppResult r;
+    if (pid <= 0) return r;
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (signalled != nullptr) *signalled = WIFSIGNALED(status);
+    const std::string outPath = dir + "/.stdout.txt", errPath = dir + "/.stderr.txt";
     r.out = readText(outPath);
     r.err = readText(errPath);
     unlink(outPath.c_str());
     unlink(errPath.c_str());
     return r;
+}
+
+// Runs the program with `args` in `dir`, standard error not a terminal.
+inline AppResult runApp(const std::vector<std::string>& args, const std::string& dir) {
+    return finishApp(startApp(args, dir), dir);
 }
 
 }  // namespace kvotest

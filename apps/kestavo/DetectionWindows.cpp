@@ -1,0 +1,79 @@
+#include "DetectionWindows.h"
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+#include "AppError.h"
+
+namespace kvo {
+namespace app {
+
+namespace {
+
+std::string px(double v) {
+    std::ostringstream s;
+    s << std::round(v * 10.0) / 10.0;
+    return s.str();
+}
+
+}  // namespace
+
+WindowRange reportedWindows(double startScale, double scaleIncrement, double maxScale, double regionWidth,
+                            double regionHeight) {
+    WindowRange r;
+    const double w = std::trunc(regionWidth), h = std::trunc(regionHeight);
+    double scale = startScale;
+    // A window is scanned when at least one position fits: the region is at least one
+    // pixel wider and higher than the window. The loop is bounded like the library's
+    // scan (a tiny increment ends it once it no longer advances the scale).
+    for (long step = 0; step < 1000000; ++step) {
+        const double cw = kCascadeWindow * scale;
+        if (!(cw >= kCascadeWindow && w - cw >= 1.0 && h - cw >= 1.0)) break;
+        if (scale > startScale && scale < maxScale) {
+            if (r.sizes == 0) r.smallest = cw;
+            r.largest = cw;
+            ++r.sizes;
+        }
+        const double next = scale + scaleIncrement;
+        if (next > maxScale || next == scale) break;
+        scale = next;
+    }
+    return r;
+}
+
+void applyFaceWidths(Options& o, double regionWidth, double regionHeight) {
+    const double inc = o.scaleIncrement;
+    const double region = std::min(std::trunc(regionWidth), std::trunc(regionHeight)) - 1.0;
+    if (o.minFace > 0.0) {
+        // The first reported window is one increment above the start scale, and the
+        // start window must not be smaller than the cascade's own.
+        const double smallest = kCascadeWindow * (1.0 + inc);
+        if (o.minFace < smallest) {
+            throw AppError("bad value '" + px(o.minFace) + "' for --min-face: the smallest face the detector reports is " +
+                           px(smallest) + " px (its 24 px window, one --scale-increment " + px(inc) + " above scale 1)");
+        }
+        if (o.minFace > region) {
+            throw AppError("bad value '" + px(o.minFace) + "' for --min-face: above the " + px(regionWidth) + " x " +
+                           px(regionHeight) + " px detection region");
+        }
+        o.startScale = o.minFace / kCascadeWindow - inc;
+    }
+    const double first = kCascadeWindow * (o.startScale + inc);
+    if (o.maxFace > 0.0) {
+        if (o.maxFace < first) {
+            throw AppError("bad value '" + px(o.maxFace) + "' for --max-face: below the smallest face searched, " + px(first) +
+                           " px (lower it with --min-face)");
+        }
+        // The last reported scale is the first on the scan's grid at or above maxFace;
+        // the last scale lies half an increment beyond it, so float sums cannot drop it.
+        const double steps = std::ceil((o.maxFace - first) / (kCascadeWindow * inc) - 1e-9);
+        o.maxScale = o.startScale + inc + std::max(0.0, steps) * inc + 0.5 * inc;
+    } else if (o.minFace > 0.0 && !(o.startScale + inc < o.maxScale)) {
+        throw AppError("bad value '" + px(o.minFace) + "' for --min-face: above the largest face searched, " +
+                       px(kCascadeWindow * o.maxScale) + " px (raise it with --max-face)");
+    }
+}
+
+}  // namespace app
+}  // namespace kvo
