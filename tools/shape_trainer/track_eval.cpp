@@ -31,6 +31,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "LandmarkCorrespondence.h"
 #include "PoseTally.h"
 #include "TrainingSet.h"
 #include "image/InputData.h"
@@ -78,20 +79,6 @@ struct Tracker {
     }
     GreyFrame input;
     Kestavo kestavo;
-};
-
-// Shared points: (ours, dlib's) and their group.
-struct Shared {
-    int ours, dlib;
-    const char* group;
-};
-const Shared kShared[] = {
-    {27, 36, "eyes"}, {29, 39, "eyes"}, {34, 42, "eyes"}, {32, 45, "eyes"},
-    {21, 17, "brows"}, {24, 21, "brows"}, {18, 22, "brows"}, {15, 26, "brows"},
-    {41, 33, "nose"},
-    {48, 48, "mouth"}, {51, 51, "mouth"}, {54, 54, "mouth"}, {57, 57, "mouth"},
-    {64, 62, "mouth"}, {61, 66, "mouth"},
-    {7, 8, "chin"},
 };
 
 std::string readFile(const std::string& path) {
@@ -162,7 +149,7 @@ int videoMode(const VideoOptions& o) {
     std::map<std::string, std::pair<double, int>> groups;
     std::map<int, std::pair<double, int>> windows;
     std::map<int, std::pair<int, int>> windowTracked;
-    double total = 0;
+    double total = 0, totalShared = 0;
     int totalN = 0;
     PoseTally pose;
     for (int f = 0; (maxFrames <= 0 || f < maxFrames) && frames.next(grey); ++f) {
@@ -196,15 +183,16 @@ int videoMode(const VideoOptions& o) {
         const std::vector<double>& ref = dlibPts[f];
         if (ref.size() != 136 || !isTracking) continue;
         const std::vector<double> s = tracker->shape();
-        const double eye = std::hypot(ref[2 * 45] - ref[2 * 36], ref[2 * 45 + 1] - ref[2 * 36 + 1]);
-        double frameSum = 0;
-        for (const Shared& sp : kShared) {
-            const double e = std::hypot(s[2 * sp.ours] - ref[2 * sp.dlib], s[2 * sp.ours + 1] - ref[2 * sp.dlib + 1]) / eye;
-            groups[sp.group].first += e;
-            groups[sp.group].second += 1;
-            frameSum += e;
+        const landmarks::LandmarkError core =
+            landmarks::landmarkError(s.data(), landmarks::Layout::Ours, ref.data(), landmarks::PointSet::Core);
+        const landmarks::LandmarkError shared =
+            landmarks::landmarkError(s.data(), landmarks::Layout::Ours, ref.data(), landmarks::PointSet::Shared);
+        for (int g = 0; g < landmarks::NUM_GROUPS; ++g) {
+            groups[landmarks::groupName(static_cast<landmarks::Group>(g))].first += core.perGroup[g];
+            groups[landmarks::groupName(static_cast<landmarks::Group>(g))].second += 1;
         }
-        const double frameErr = frameSum / (sizeof kShared / sizeof kShared[0]);
+        const double frameErr = core.mean;
+        totalShared += shared.mean;
         // Eye-line tilts, each drawn from the image-left eye to the image-right one.
         double lx = 0, ly = 0, rx = 0, ry = 0;
         for (int k = 0; k < 6; ++k) {
@@ -241,7 +229,11 @@ int videoMode(const VideoOptions& o) {
         }
     }
     std::printf("frames %d, tracking %d (%.2f %%)\n", n, tracked, 100.0 * tracked / std::max(1, n));
-    std::printf("shared-point error / outer-eye distance: mean %.4f over %d frames\n", totalN ? total / totalN : 0.0, totalN);
+    std::printf("core-point error (%d points) / outer-eye distance: mean %.4f over %d frames\n", landmarks::CORE_COUNT,
+                totalN ? total / totalN : 0.0, totalN);
+    std::printf("shared-point error (%d points) / outer-eye distance: mean %.4f\n", landmarks::SHARED_COUNT,
+                totalN ? totalShared / totalN : 0.0);
+    std::printf("core points per group:\n");
     for (const auto& g : groups)
         std::printf("  group %-6s %.4f\n", g.first.c_str(), g.second.first / std::max(1, g.second.second));
     std::printf("per 100-frame window: frames tracked %%, mean error\n");
