@@ -4,6 +4,7 @@
 //              [--dlib-cache FILE] [--draw DIR] [--still-frames F1,F2,...]
 //              [--still-feeds N] [--trace-still]
 //   track_eval --labels validation.tsv --media DIR [--model model.json]
+//   track_eval --faces300w DIR [--model model.json] [--per-face FILE] [--no-dlib]
 //
 // Video mode: every frame goes through kvo::Kestavo (face-tracking mode, grey by the
 // library's own conversion). Prints the share of frames in "state_face_tracking"; on
@@ -15,10 +16,21 @@
 // video block, starts a track from its labelled pupils (as kvo_updateByEyes does) with
 // 10 searches; the block's later frames are tracked in order. Prints the mean landmark
 // error over all 68 points divided by the outer-eye-corner distance (27-32).
+// 300-W mode: the validation faces of the 300-W folder (every 10th by sorted name), each
+// with a fresh tracker, against the hand-placed points (dlib's layout), on the 17 core
+// and the 25 shared points / the hand-placed outer-eye-corner distance:
+//   eye-started: kvo_updateByEyes from the hand-placed eye centres (mean of each eye's six
+//     points) with 10 iterations, then 5 kvo_update calls;
+//   detector-started: 30 kvo_update calls on the still; the share in
+//     "state_face_tracking" after the last call and the error of those tracked;
+//   dlib: its frontal face detector and 68-point predictor on the same crops (the
+//     detection nearest the hand-placed shape's centre).
+// Prints mean, median and share above 0.10 for each; --per-face writes one line per face.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -31,6 +43,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "Faces300W.h"
 #include "LandmarkCorrespondence.h"
 #include "PoseTally.h"
 #include "TrainingSet.h"
@@ -312,15 +325,168 @@ int labelsMode(const std::string& labelsPath, const std::string& media, const st
     return 0;
 }
 
+// Mean, median and share above 0.10 of a list of errors.
+struct Summary {
+    double mean = NAN, median = NAN, above = NAN;
+    int n = 0;
+};
+Summary summarise(std::vector<double> e) {
+    Summary r;
+    r.n = static_cast<int>(e.size());
+    if (e.empty()) return r;
+    std::sort(e.begin(), e.end());
+    double sum = 0;
+    int above = 0;
+    for (double v : e) {
+        sum += v;
+        above += v > 0.10;
+    }
+    r.mean = sum / e.size();
+    r.median = e.size() % 2 ? e[e.size() / 2] : 0.5 * (e[e.size() / 2 - 1] + e[e.size() / 2]);
+    r.above = static_cast<double>(above) / e.size();
+    return r;
+}
+
+void printSummary(const char* what, const std::vector<double>& core, const std::vector<double>& shared) {
+    const Summary c = summarise(core), a = summarise(shared);
+    std::printf("  %-26s n %4d  core-17: mean %.4f median %.4f >0.10 %5.1f %%  shared-25: mean %.4f median %.4f "
+                ">0.10 %5.1f %%\n",
+                what, c.n, c.mean, c.median, 100.0 * c.above, a.mean, a.median, 100.0 * a.above);
+}
+
+int faces300wMode(const std::string& dir, const std::string& model, const std::string& perFacePath, bool withDlib) {
+    std::vector<Face300W> faces;
+    std::string error;
+    if (!listFaces300W(dir, faces, error)) {
+        std::fprintf(stderr, "Error: %s\n", error.c_str());
+        return 1;
+    }
+    dlib::frontal_face_detector detector;
+    dlib::shape_predictor predictor;
+    if (withDlib) {
+        detector = dlib::get_frontal_face_detector();
+        dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+    }
+    std::FILE* perFace = perFacePath.empty() ? nullptr : std::fopen(perFacePath.c_str(), "w");
+    if (perFace)
+        std::fprintf(perFace, "name\teyes_state\teyes_core\teyes_shared\tdet_state\tdet_core\tdet_shared\t"
+                              "dlib_core\tdlib_shared\n");
+    std::vector<double> eyeCore, eyeShared, detCore, detShared, dlibCore, dlibShared;
+    int n = 0, eyeTracked = 0, detTracked = 0, dlibFound = 0;
+    for (const Face300W& f : faces) {
+        if (!f.validation) continue;
+        const cv::Mat bgr = cv::imread(dir + "/" + f.name + ".jpg", cv::IMREAD_COLOR);
+        if (bgr.empty()) {
+            std::fprintf(stderr, "Error: cannot read %s/%s.jpg (face skipped)\n", dir.c_str(), f.name.c_str());
+            continue;
+        }
+        ++n;
+        const cv::Mat grey = toLibraryGrey(bgr);
+        const double* ref = f.dlib.data();
+        double lx = 0, ly = 0, rx = 0, ry = 0;
+        for (int k = 0; k < 6; ++k) {
+            lx += ref[2 * (36 + k)] / 6;
+            ly += ref[2 * (36 + k) + 1] / 6;
+            rx += ref[2 * (42 + k)] / 6;
+            ry += ref[2 * (42 + k) + 1] / 6;
+        }
+        auto err = [&](const std::vector<double>& s, landmarks::Layout layout, landmarks::PointSet set) {
+            return landmarks::landmarkError(s.data(), layout, ref, set).mean;
+        };
+        // Eye-started.
+        std::string eyeState;
+        double ec = NAN, es = NAN;
+        {
+            Tracker t(grey.cols, grey.rows, model);
+            eyeState = t.startByEyes(grey, lx, ly, rx, ry, 10);
+            for (int k = 0; k < 5; ++k) eyeState = t.feed(grey);
+            if (eyeState == KVOState::FACE_TRACKING || eyeState == KVOState::FACE_TRACKING_START) {
+                ++eyeTracked;
+                ec = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Core);
+                es = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Shared);
+                eyeCore.push_back(ec);
+                eyeShared.push_back(es);
+            }
+        }
+        // Detector-started.
+        std::string detState;
+        double dc = NAN, ds = NAN;
+        {
+            Tracker t(grey.cols, grey.rows, model);
+            for (int k = 0; k < 30; ++k) detState = t.feed(grey);
+            if (detState == KVOState::FACE_TRACKING) {
+                ++detTracked;
+                dc = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Core);
+                ds = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Shared);
+                detCore.push_back(dc);
+                detShared.push_back(ds);
+            }
+        }
+        // dlib.
+        double lc = NAN, ls = NAN;
+        if (withDlib) {
+            dlib::cv_image<dlib::bgr_pixel> img(bgr);
+            const std::vector<dlib::rectangle> dets = detector(img);
+            double cx = 0, cy = 0;
+            for (int i = 0; i < 68; ++i) {
+                cx += ref[2 * i] / 68;
+                cy += ref[2 * i + 1] / 68;
+            }
+            int best = -1;
+            double bestD = 1e30;
+            for (size_t k = 0; k < dets.size(); ++k) {
+                const double d = std::hypot(dlib::center(dets[k]).x() - cx, dlib::center(dets[k]).y() - cy);
+                if (d < bestD) {
+                    bestD = d;
+                    best = static_cast<int>(k);
+                }
+            }
+            if (best >= 0) {
+                ++dlibFound;
+                const dlib::full_object_detection d = predictor(img, dets[best]);
+                std::vector<double> p;
+                for (unsigned k = 0; k < 68; ++k) {
+                    p.push_back(d.part(k).x());
+                    p.push_back(d.part(k).y());
+                }
+                lc = err(p, landmarks::Layout::Dlib, landmarks::PointSet::Core);
+                ls = err(p, landmarks::Layout::Dlib, landmarks::PointSet::Shared);
+                dlibCore.push_back(lc);
+                dlibShared.push_back(ls);
+            }
+        }
+        if (perFace)
+            std::fprintf(perFace, "%s\t%s\t%.4f\t%.4f\t%s\t%.4f\t%.4f\t%.4f\t%.4f\n", f.name.c_str(), eyeState.c_str(),
+                         ec, es, detState.c_str(), dc, ds, lc, ls);
+    }
+    if (perFace) std::fclose(perFace);
+    std::printf("300-W validation faces: %d (every %dth by sorted name)\n", n, VALIDATION_EVERY);
+    std::printf("eye-started (10 iterations + 5 updates): %d tracked\n", eyeTracked);
+    printSummary("eye-started, tracked", eyeCore, eyeShared);
+    std::printf("detector-started (30 updates): %d of %d in \"%s\" (%.1f %%)\n", detTracked, n,
+                KVOState::FACE_TRACKING.c_str(), 100.0 * detTracked / std::max(1, n));
+    printSummary("detector-started, tracked", detCore, detShared);
+    if (withDlib) {
+        std::printf("dlib detector + 68-point predictor: %d of %d found\n", dlibFound, n);
+        printSummary("dlib, found", dlibCore, dlibShared);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string modelPath, labels, media;
+    std::string modelPath, labels, media, faces300w, perFace;
+    bool withDlib = true;
     VideoOptions o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--trace-still") {
             o.traceStill = true;
+            continue;
+        }
+        if (a == "--no-dlib") {
+            withDlib = false;
             continue;
         }
         if (i + 1 >= argc) break;
@@ -334,6 +500,8 @@ int main(int argc, char** argv) {
         else if (a == "--still-feeds") o.stillFeeds = std::max(2, std::atoi(v.c_str()));
         else if (a == "--labels") labels = v;
         else if (a == "--media") media = v;
+        else if (a == "--faces300w") faces300w = v;
+        else if (a == "--per-face") perFace = v;
         else if (a == "--still-frames") {
             std::stringstream ss(v);
             std::string item;
@@ -341,9 +509,14 @@ int main(int argc, char** argv) {
         }
     }
     o.model = modelPath.empty() ? std::string() : readFile(modelPath);
+    if (!modelPath.empty() && o.model.empty()) {
+        std::fprintf(stderr, "Error: cannot read the model %s\n", modelPath.c_str());
+        return 1;
+    }
+    if (!faces300w.empty()) return faces300wMode(faces300w, o.model, perFace, withDlib);
     if (!labels.empty()) return labelsMode(labels, media, o.model);
     if (o.video.empty()) {
-        std::fprintf(stderr, "usage: track_eval --video FILE [--model JSON] ... | --labels TSV --media DIR\n");
+        std::fprintf(stderr, "usage: track_eval --video FILE [--model JSON] ... | --labels TSV --media DIR | --faces300w DIR\n");
         return 2;
     }
     return videoMode(o);
