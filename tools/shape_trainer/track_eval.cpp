@@ -25,6 +25,9 @@
 //     "state_face_tracking" after the last call and the error of those tracked;
 //   dlib: its frontal face detector and 68-point predictor on the same crops (the
 //     detection nearest the hand-placed shape's centre).
+// Each face is first framed as a user's photo would be: scaled so that the hand-placed
+// points are 160 px wide (--face-width) and centred in a 400 x 400 frame (--frame; the
+// crop's border replicated), the points moved with it.
 // Prints mean, median and share above 0.10 for each; --per-face writes one line per face.
 #include <cmath>
 #include <cstdio>
@@ -48,6 +51,8 @@
 #include "PoseTally.h"
 #include "TrainingSet.h"
 #include "image/InputData.h"
+#include "asm/ASMSearch.h"
+#include "math/Rectangle.h"
 #include "tracker/KVOModeState.h"
 #include "tracker/Kestavo.h"
 
@@ -354,7 +359,92 @@ void printSummary(const char* what, const std::vector<double>& core, const std::
                 what, c.n, c.mean, c.median, 100.0 * c.above, a.mean, a.median, 100.0 * a.above);
 }
 
-int faces300wMode(const std::string& dir, const std::string& model, const std::string& perFacePath, bool withDlib) {
+// Why the tracker dropped a shape: the plausibility checks the search applies, each
+// evaluated on its own (the search stops at the first that fails).
+struct DropChecks {
+    bool size = false, region = false;               // face size limits, centre in the frame
+    bool mouth = false, leftEye = false, rightEye = false;  // strict layout: boxes
+    bool ratio = false, eyeSpan = false;              // strict layout: width/height, pupil span
+    bool pose = false;                                 // Candide pose limits (after the start phase)
+    double rx = 0, ry = 0, rz = 0;                     // pose, degrees
+    bool strict() const { return mouth || leftEye || rightEye || ratio || eyeSpan; }
+};
+
+DropChecks dropChecks(ASMSearch& search) {
+    DropChecks c;
+    const ShapeMat& g = search.globalShape;
+    const double w = g.shapeWidth(), h = g.shapeHeight(), minX = g.colMinElem(0), minY = g.colMinElem(1);
+    c.size = w < search.minFaceSize || h < search.minFaceSize || w > search.maxFaceSize || h > search.maxFaceSize;
+    c.region = !search.validRegion.contains(minX + 0.5 * w, minY + 0.5 * h);
+    const std::vector<double>& p66 = g.data[66];
+    const std::vector<double>& p31 = g.data[31];
+    const std::vector<double>& p36 = g.data[36];
+    c.mouth = !Rectangle(minX + 0.125 * w, minY + 0.45 * h, 0.75 * w, 0.35 * h).contains(p66[0], p66[1]);
+    c.leftEye = !Rectangle(minX, minY, 0.55 * w, 0.5 * h).contains(p31[0], p31[1]);
+    c.rightEye = !Rectangle(minX + 0.45 * w, minY, 0.55 * w, 0.5 * h).contains(p36[0], p36[1]);
+    const double ratio = w / h;
+    c.ratio = ratio < 0.72 || ratio > 1.35;
+    const double span = std::hypot(p31[0] - p36[0], p31[1] - p36[1]) / w;
+    c.eyeSpan = span < 0.39 || span > 0.55;
+    c.pose = !search.candide.isPoseValid(search.validRegion);
+    const std::vector<double>& t = search.candide.model.transformParams;
+    c.rx = t[3] * 57.29577951308232;
+    c.ry = t[4] * 57.29577951308232;
+    c.rz = t[5] * 57.29577951308232;
+    return c;
+}
+
+// Tally of the first drop of each detector-started track.
+struct DropTally {
+    int neverStarted = 0, dropped = 0, wrong = 0, right = 0;
+    int rightStrictOnly = 0, rightPoseOnly = 0, rightBoth = 0, rightOther = 0;
+    std::map<std::string, int> rightByCheck, wrongByCheck;
+    void add(const DropChecks& c, double err) {
+        ++dropped;
+        const bool ok = err <= 0.10;
+        ++(ok ? right : wrong);
+        std::map<std::string, int>& by = ok ? rightByCheck : wrongByCheck;
+        if (c.size) ++by["size"];
+        if (c.region) ++by["centre outside frame"];
+        if (c.mouth) ++by["strict: mouth centre box"];
+        if (c.leftEye) ++by["strict: left pupil box"];
+        if (c.rightEye) ++by["strict: right pupil box"];
+        if (c.ratio) ++by["strict: width/height ratio"];
+        if (c.eyeSpan) ++by["strict: pupil span / width"];
+        if (c.pose) ++by["pose limits"];
+        if (!ok) return;
+        if (c.size || c.region) ++rightOther;
+        else if (c.strict() && c.pose) ++rightBoth;
+        else if (c.strict()) ++rightStrictOnly;
+        else if (c.pose) ++rightPoseOnly;
+        else ++rightOther;
+    }
+};
+
+// The face of `crop` scaled to `faceWidth` pixels (the points' x-extent) and centred in
+// a `side` x `side` frame; `pts` (dlib layout, pixels) moved with it.
+cv::Mat frameFace(const cv::Mat& crop, ShapeVec& pts, int side, double faceWidth) {
+    double x0 = 1e30, x1 = -1e30, y0 = 1e30, y1 = -1e30;
+    for (int i = 0; i < 68; ++i) {
+        x0 = std::min(x0, pts[2 * i]);
+        x1 = std::max(x1, pts[2 * i]);
+        y0 = std::min(y0, pts[2 * i + 1]);
+        y1 = std::max(y1, pts[2 * i + 1]);
+    }
+    const double s = faceWidth / std::max(1.0, x1 - x0);
+    const double cx = 0.5 * (x0 + x1), cy = 0.5 * (y0 + y1), half = 0.5 * (side - 1);
+    const cv::Matx23d m(s, 0, half - s * cx, 0, s, half - s * cy);
+    cv::Mat out;
+    cv::warpAffine(crop, out, m, cv::Size(side, side), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    for (int i = 0; i < 68; ++i) {
+        pts[2 * i] = s * pts[2 * i] + (half - s * cx);
+        pts[2 * i + 1] = s * pts[2 * i + 1] + (half - s * cy);
+    }
+    return out;
+}
+
+int faces300wMode(const std::string& dir, const std::string& model, const std::string& perFacePath, bool withDlib,
+                  int side, double faceWidth) {
     std::vector<Face300W> faces;
     std::string error;
     if (!listFaces300W(dir, faces, error)) {
@@ -369,20 +459,24 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
     }
     std::FILE* perFace = perFacePath.empty() ? nullptr : std::fopen(perFacePath.c_str(), "w");
     if (perFace)
-        std::fprintf(perFace, "name\teyes_state\teyes_core\teyes_shared\tdet_state\tdet_core\tdet_shared\t"
+        std::fprintf(perFace, "name\tside\teyes_state\teyes_core\teyes_shared\tdet_state\tdet_core\tdet_shared\t"
                               "dlib_core\tdlib_shared\n");
     std::vector<double> eyeCore, eyeShared, detCore, detShared, dlibCore, dlibShared;
+    DropTally drops;
+    std::FILE* dropLog = perFacePath.empty() ? nullptr : std::fopen((perFacePath + ".drops").c_str(), "w");
     int n = 0, eyeTracked = 0, detTracked = 0, dlibFound = 0;
     for (const Face300W& f : faces) {
         if (!f.validation) continue;
-        const cv::Mat bgr = cv::imread(dir + "/" + f.name + ".jpg", cv::IMREAD_COLOR);
-        if (bgr.empty()) {
+        const cv::Mat crop = cv::imread(dir + "/" + f.name + ".jpg", cv::IMREAD_COLOR);
+        if (crop.empty()) {
             std::fprintf(stderr, "Error: cannot read %s/%s.jpg (face skipped)\n", dir.c_str(), f.name.c_str());
             continue;
         }
         ++n;
+        ShapeVec framed = f.dlib;
+        const cv::Mat bgr = side > 0 ? frameFace(crop, framed, side, faceWidth) : crop;
         const cv::Mat grey = toLibraryGrey(bgr);
-        const double* ref = f.dlib.data();
+        const double* ref = framed.data();
         double lx = 0, ly = 0, rx = 0, ry = 0;
         for (int k = 0; k < 6; ++k) {
             lx += ref[2 * (36 + k)] / 6;
@@ -413,7 +507,23 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
         double dc = NAN, ds = NAN;
         {
             Tracker t(grey.cols, grey.rows, model);
-            for (int k = 0; k < 30; ++k) detState = t.feed(grey);
+            bool seenDrop = false, started = false;
+            for (int k = 0; k < 30; ++k) {
+                detState = t.feed(grey);
+                started = started || detState == KVOState::FACE_TRACKING_START;
+                if (detState == KVOState::RESET && !seenDrop) {
+                    // The first drop: which checks the dropped shape fails, and whether it was right.
+                    seenDrop = true;
+                    const DropChecks c = dropChecks(t.kestavo.asmSearch);
+                    const double e = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Core);
+                    drops.add(c, e);
+                    if (dropLog)
+                        std::fprintf(dropLog, "%s\t%.4f\t%d%d%d%d%d%d%d%d\t%.1f\t%.1f\t%.1f\n", f.name.c_str(), e, c.size,
+                                     c.region, c.mouth, c.leftEye, c.rightEye, c.ratio, c.eyeSpan, c.pose, c.rx, c.ry,
+                                     c.rz);
+                }
+            }
+            if (!started) ++drops.neverStarted;
             if (detState == KVOState::FACE_TRACKING) {
                 ++detTracked;
                 dc = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Core);
@@ -456,16 +566,25 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
             }
         }
         if (perFace)
-            std::fprintf(perFace, "%s\t%s\t%.4f\t%.4f\t%s\t%.4f\t%.4f\t%.4f\t%.4f\n", f.name.c_str(), eyeState.c_str(),
+            std::fprintf(perFace, "%s\t%d\t%s\t%.4f\t%.4f\t%s\t%.4f\t%.4f\t%.4f\t%.4f\n", f.name.c_str(), grey.cols, eyeState.c_str(),
                          ec, es, detState.c_str(), dc, ds, lc, ls);
     }
     if (perFace) std::fclose(perFace);
-    std::printf("300-W validation faces: %d (every %dth by sorted name)\n", n, VALIDATION_EVERY);
+    std::printf("300-W validation faces: %d (every %dth by sorted name), framed %d x %d with the face %.0f px wide\n",
+                n, VALIDATION_EVERY, side, side, faceWidth);
     std::printf("eye-started (10 iterations + 5 updates): %d tracked\n", eyeTracked);
     printSummary("eye-started, tracked", eyeCore, eyeShared);
     std::printf("detector-started (30 updates): %d of %d in \"%s\" (%.1f %%)\n", detTracked, n,
                 KVOState::FACE_TRACKING.c_str(), 100.0 * detTracked / std::max(1, n));
     printSummary("detector-started, tracked", detCore, detShared);
+    std::printf("detector-started drops: %d faces never started a track; %d tracks dropped at least once: first drop "
+                "%d wrong (core error > 0.10), %d right but rejected (strict layout only %d, pose only %d, both %d, "
+                "size/frame %d)\n",
+                drops.neverStarted, drops.dropped, drops.wrong, drops.right, drops.rightStrictOnly, drops.rightPoseOnly,
+                drops.rightBoth, drops.rightOther);
+    for (const auto& kv : drops.rightByCheck) std::printf("    right but rejected, fails %-28s %d\n", kv.first.c_str(), kv.second);
+    for (const auto& kv : drops.wrongByCheck) std::printf("    wrong, fails %-42s %d\n", kv.first.c_str(), kv.second);
+    if (dropLog) std::fclose(dropLog);
     if (withDlib) {
         std::printf("dlib detector + 68-point predictor: %d of %d found\n", dlibFound, n);
         printSummary("dlib, found", dlibCore, dlibShared);
@@ -478,6 +597,8 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
 int main(int argc, char** argv) {
     std::string modelPath, labels, media, faces300w, perFace;
     bool withDlib = true;
+    int frameSide = 400;
+    double faceWidth = 160;
     VideoOptions o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -502,6 +623,8 @@ int main(int argc, char** argv) {
         else if (a == "--media") media = v;
         else if (a == "--faces300w") faces300w = v;
         else if (a == "--per-face") perFace = v;
+        else if (a == "--frame") frameSide = std::atoi(v.c_str());
+        else if (a == "--face-width") faceWidth = std::atof(v.c_str());
         else if (a == "--still-frames") {
             std::stringstream ss(v);
             std::string item;
@@ -513,7 +636,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Error: cannot read the model %s\n", modelPath.c_str());
         return 1;
     }
-    if (!faces300w.empty()) return faces300wMode(faces300w, o.model, perFace, withDlib);
+    if (!faces300w.empty()) {
+        if (frameSide < 64 || frameSide > 2000 || !(faceWidth >= 16 && faceWidth <= frameSide)) {
+            std::fprintf(stderr, "Error: --frame must be 64 to 2000 and --face-width 16 to the frame side\n");
+            return 2;
+        }
+        return faces300wMode(faces300w, o.model, perFace, withDlib, frameSide, faceWidth);
+    }
     if (!labels.empty()) return labelsMode(labels, media, o.model);
     if (o.video.empty()) {
         std::fprintf(stderr, "usage: track_eval --video FILE [--model JSON] ... | --labels TSV --media DIR | --faces300w DIR\n");
