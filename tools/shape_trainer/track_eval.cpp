@@ -5,6 +5,7 @@
 //              [--still-feeds N] [--trace-still]
 //   track_eval --labels validation.tsv --media DIR [--model model.json]
 //   track_eval --faces300w DIR [--model model.json] [--per-face FILE] [--no-dlib]
+//              [--frame SIDE] [--face-width PX] [--contact-sheet PNG]
 //
 // Video mode: every frame goes through kvo::Kestavo (face-tracking mode, grey by the
 // library's own conversion). Prints the share of frames in "state_face_tracking"; on
@@ -28,7 +29,9 @@
 // Each face is first framed as a user's photo would be: scaled so that the hand-placed
 // points are 160 px wide (--face-width) and centred in a 400 x 400 frame (--frame; the
 // crop's border replicated), the points moved with it.
-// Prints mean, median and share above 0.10 for each; --per-face writes one line per face.
+// Prints mean, median and share above 0.10 for each; --per-face writes one line per face;
+// --contact-sheet PNG draws the first 24 validation faces with the eye-started fit (green:
+// all 68 points; red: the hand-placed 17 core points), 6 x 4 tiles of 128 px.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -443,8 +446,31 @@ cv::Mat frameFace(const cv::Mat& crop, ShapeVec& pts, int side, double faceWidth
     return out;
 }
 
+// One contact-sheet tile: the middle of the framed face with the fit and the reference.
+cv::Mat sheetTile(const cv::Mat& bgr, const std::vector<double>& fit, const double* ref, int tile) {
+    cv::Mat img = bgr.clone();
+    const int thick = std::max(1, bgr.cols / 200);
+    for (size_t i = 0; i + 1 < fit.size(); i += 2)
+        cv::circle(img, cv::Point2d(fit[i], fit[i + 1]), 2 * thick, cv::Scalar(0, 230, 0), -1, cv::LINE_AA);
+    for (const landmarks::LandmarkPair& p : landmarks::sharedPairs()) {
+        if (!p.core) continue;
+        const cv::Point2d c(ref[2 * p.dlib], ref[2 * p.dlib + 1]);
+        cv::line(img, c - cv::Point2d(3 * thick, 0), c + cv::Point2d(3 * thick, 0), cv::Scalar(0, 0, 255), thick);
+        cv::line(img, c - cv::Point2d(0, 3 * thick), c + cv::Point2d(0, 3 * thick), cv::Scalar(0, 0, 255), thick);
+    }
+    // The middle 70 % of the frame holds the face.
+    const int m = static_cast<int>(0.15 * img.cols);
+    cv::Mat out;
+    cv::resize(img(cv::Rect(m, m, img.cols - 2 * m, img.rows - 2 * m)), out, cv::Size(tile, tile), 0, 0, cv::INTER_AREA);
+    return out;
+}
+
 int faces300wMode(const std::string& dir, const std::string& model, const std::string& perFacePath, bool withDlib,
-                  int side, double faceWidth) {
+                  int side, double faceWidth, const std::string& sheetPath) {
+    const int kTile = 128, kCols = 6, kRows = 4;
+    cv::Mat sheet;
+    if (!sheetPath.empty()) sheet = cv::Mat(kRows * kTile, kCols * kTile, CV_8UC3, cv::Scalar(255, 255, 255));
+    int sheetCount = 0;
     std::vector<Face300W> faces;
     std::string error;
     if (!listFaces300W(dir, faces, error)) {
@@ -500,6 +526,11 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
                 es = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Shared);
                 eyeCore.push_back(ec);
                 eyeShared.push_back(es);
+            }
+            if (!sheet.empty() && sheetCount < kCols * kRows) {
+                const cv::Mat tile = sheetTile(bgr, t.shape(), ref, kTile);
+                tile.copyTo(sheet(cv::Rect((sheetCount % kCols) * kTile, (sheetCount / kCols) * kTile, kTile, kTile)));
+                ++sheetCount;
             }
         }
         // Detector-started.
@@ -570,6 +601,10 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
                          ec, es, detState.c_str(), dc, ds, lc, ls);
     }
     if (perFace) std::fclose(perFace);
+    if (!sheet.empty() && !cv::imwrite(sheetPath, sheet, {cv::IMWRITE_PNG_COMPRESSION, 9})) {
+        std::fprintf(stderr, "Error: cannot write %s\n", sheetPath.c_str());
+        return 1;
+    }
     std::printf("300-W validation faces: %d (every %dth by sorted name), framed %d x %d with the face %.0f px wide\n",
                 n, VALIDATION_EVERY, side, side, faceWidth);
     std::printf("eye-started (10 iterations + 5 updates): %d tracked\n", eyeTracked);
@@ -595,7 +630,7 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string modelPath, labels, media, faces300w, perFace;
+    std::string modelPath, labels, media, faces300w, perFace, sheetPath;
     bool withDlib = true;
     int frameSide = 400;
     double faceWidth = 160;
@@ -623,6 +658,7 @@ int main(int argc, char** argv) {
         else if (a == "--media") media = v;
         else if (a == "--faces300w") faces300w = v;
         else if (a == "--per-face") perFace = v;
+        else if (a == "--contact-sheet") sheetPath = v;
         else if (a == "--frame") frameSide = std::atoi(v.c_str());
         else if (a == "--face-width") faceWidth = std::atof(v.c_str());
         else if (a == "--still-frames") {
@@ -641,7 +677,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "Error: --frame must be 64 to 2000 and --face-width 16 to the frame side\n");
             return 2;
         }
-        return faces300wMode(faces300w, o.model, perFace, withDlib, frameSide, faceWidth);
+        return faces300wMode(faces300w, o.model, perFace, withDlib, frameSide, faceWidth, sheetPath);
     }
     if (!labels.empty()) return labelsMode(labels, media, o.model);
     if (o.video.empty()) {
