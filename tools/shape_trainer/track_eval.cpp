@@ -5,7 +5,7 @@
 //              [--still-feeds N] [--trace-still]
 //   track_eval --labels validation.tsv --media DIR [--model model.json]
 //   track_eval --faces300w DIR [--model model.json] [--per-face FILE] [--no-dlib]
-//              [--frame SIDE] [--face-width PX] [--contact-sheet PNG]
+//              [--frame SIDE] [--face-width PX] [--contact-sheet PNG] [--muct CSV]
 //
 // Video mode: every frame goes through kvo::Kestavo (face-tracking mode, grey by the
 // library's own conversion). Prints the share of frames in "state_face_tracking"; on
@@ -29,6 +29,9 @@
 // Each face is first framed as a user's photo would be: scaled so that the hand-placed
 // points are 160 px wide (--face-width) and centred in a 400 x 400 frame (--frame; the
 // crop's border replicated), the points moved with it.
+// The hand-placed shapes, converted to our layout (shape model of --muct, default the
+// repository's MUCT shapes), also go through the size, frame and strict layout checks: how
+// often the validity test would reject a correct shape.
 // Prints mean, median and share above 0.10 for each; --per-face writes one line per face;
 // --contact-sheet PNG draws the first 24 validation faces with the eye-started fit (green:
 // all 68 points; red: the hand-placed 17 core points), 6 x 4 tiles of 128 px.
@@ -373,15 +376,22 @@ struct DropChecks {
     bool strict() const { return mouth || leftEye || rightEye || ratio || eyeSpan; }
 };
 
-DropChecks dropChecks(ASMSearch& search) {
+// The size, frame and strict layout checks on a shape (68 points, x0, y0, ...; pixels).
+DropChecks layoutChecks(const std::vector<double>& xy, const ASMSearch& search) {
     DropChecks c;
-    const ShapeMat& g = search.globalShape;
-    const double w = g.shapeWidth(), h = g.shapeHeight(), minX = g.colMinElem(0), minY = g.colMinElem(1);
+    double minX = 1e30, maxX = -1e30, minY = 1e30, maxY = -1e30;
+    for (size_t i = 0; i + 1 < xy.size(); i += 2) {
+        minX = std::min(minX, xy[i]);
+        maxX = std::max(maxX, xy[i]);
+        minY = std::min(minY, xy[i + 1]);
+        maxY = std::max(maxY, xy[i + 1]);
+    }
+    const double w = maxX - minX, h = maxY - minY;
     c.size = w < search.minFaceSize || h < search.minFaceSize || w > search.maxFaceSize || h > search.maxFaceSize;
     c.region = !search.validRegion.contains(minX + 0.5 * w, minY + 0.5 * h);
-    const std::vector<double>& p66 = g.data[66];
-    const std::vector<double>& p31 = g.data[31];
-    const std::vector<double>& p36 = g.data[36];
+    const double* p66 = &xy[2 * 66];
+    const double* p31 = &xy[2 * 31];
+    const double* p36 = &xy[2 * 36];
     c.mouth = !Rectangle(minX + 0.125 * w, minY + 0.45 * h, 0.75 * w, 0.35 * h).contains(p66[0], p66[1]);
     c.leftEye = !Rectangle(minX, minY, 0.55 * w, 0.5 * h).contains(p31[0], p31[1]);
     c.rightEye = !Rectangle(minX + 0.45 * w, minY, 0.55 * w, 0.5 * h).contains(p36[0], p36[1]);
@@ -389,11 +399,17 @@ DropChecks dropChecks(ASMSearch& search) {
     c.ratio = ratio < 0.72 || ratio > 1.35;
     const double span = std::hypot(p31[0] - p36[0], p31[1] - p36[1]) / w;
     c.eyeSpan = span < 0.39 || span > 0.55;
+    return c;
+}
+
+DropChecks dropChecks(Tracker& t) {
+    ASMSearch& search = t.kestavo.asmSearch;
+    DropChecks c = layoutChecks(t.shape(), search);
     c.pose = !search.candide.isPoseValid(search.validRegion);
-    const std::vector<double>& t = search.candide.model.transformParams;
-    c.rx = t[3] * 57.29577951308232;
-    c.ry = t[4] * 57.29577951308232;
-    c.rz = t[5] * 57.29577951308232;
+    const std::vector<double>& p = search.candide.model.transformParams;
+    c.rx = p[3] * 57.29577951308232;
+    c.ry = p[4] * 57.29577951308232;
+    c.rz = p[5] * 57.29577951308232;
     return c;
 }
 
@@ -466,7 +482,7 @@ cv::Mat sheetTile(const cv::Mat& bgr, const std::vector<double>& fit, const doub
 }
 
 int faces300wMode(const std::string& dir, const std::string& model, const std::string& perFacePath, bool withDlib,
-                  int side, double faceWidth, const std::string& sheetPath) {
+                  int side, double faceWidth, const std::string& sheetPath, const std::string& muctPath) {
     const int kTile = 128, kCols = 6, kRows = 4;
     cv::Mat sheet;
     if (!sheetPath.empty()) sheet = cv::Mat(kRows * kTile, kCols * kTile, CV_8UC3, cv::Scalar(255, 255, 255));
@@ -489,6 +505,10 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
                               "dlib_core\tdlib_shared\n");
     std::vector<double> eyeCore, eyeShared, detCore, detShared, dlibCore, dlibShared;
     DropTally drops;
+    // The hand-placed shapes, converted to our layout, through the same layout checks.
+    const Converter300W converter(muctPath);
+    std::map<std::string, int> truthFails;
+    int truthChecked = 0, truthRejected = 0;
     std::FILE* dropLog = perFacePath.empty() ? nullptr : std::fopen((perFacePath + ".drops").c_str(), "w");
     int n = 0, eyeTracked = 0, detTracked = 0, dlibFound = 0;
     for (const Face300W& f : faces) {
@@ -513,6 +533,23 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
         auto err = [&](const std::vector<double>& s, landmarks::Layout layout, landmarks::PointSet set) {
             return landmarks::landmarkError(s.data(), layout, ref, set).mean;
         };
+        // The hand-placed shape: would the layout checks accept it?
+        {
+            ShapeVec ours;
+            if (converter.ok() && converter.convert(framed, ours)) {
+                Tracker probe(grey.cols, grey.rows, model);
+                const DropChecks c = layoutChecks(ours, probe.kestavo.asmSearch);
+                ++truthChecked;
+                truthRejected += c.size || c.region || c.strict();
+                if (c.size) ++truthFails["size"];
+                if (c.region) ++truthFails["centre outside frame"];
+                if (c.mouth) ++truthFails["strict: mouth centre box"];
+                if (c.leftEye) ++truthFails["strict: left pupil box"];
+                if (c.rightEye) ++truthFails["strict: right pupil box"];
+                if (c.ratio) ++truthFails["strict: width/height ratio"];
+                if (c.eyeSpan) ++truthFails["strict: pupil span / width"];
+            }
+        }
         // Eye-started.
         std::string eyeState;
         double ec = NAN, es = NAN;
@@ -545,7 +582,7 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
                 if (detState == KVOState::RESET && !seenDrop) {
                     // The first drop: which checks the dropped shape fails, and whether it was right.
                     seenDrop = true;
-                    const DropChecks c = dropChecks(t.kestavo.asmSearch);
+                    const DropChecks c = dropChecks(t);
                     const double e = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Core);
                     drops.add(c, e);
                     if (dropLog)
@@ -620,6 +657,10 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
     for (const auto& kv : drops.rightByCheck) std::printf("    right but rejected, fails %-28s %d\n", kv.first.c_str(), kv.second);
     for (const auto& kv : drops.wrongByCheck) std::printf("    wrong, fails %-42s %d\n", kv.first.c_str(), kv.second);
     if (dropLog) std::fclose(dropLog);
+    std::printf("hand-placed shapes (converted to our layout) through the size, frame and strict layout checks: "
+                "%d of %d rejected\n",
+                truthRejected, truthChecked);
+    for (const auto& kv : truthFails) std::printf("    fails %-36s %d\n", kv.first.c_str(), kv.second);
     if (withDlib) {
         std::printf("dlib detector + 68-point predictor: %d of %d found\n", dlibFound, n);
         printSummary("dlib, found", dlibCore, dlibShared);
@@ -630,7 +671,7 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string modelPath, labels, media, faces300w, perFace, sheetPath;
+    std::string modelPath, labels, media, faces300w, perFace, sheetPath, muctPath = KVO_MUCT_SHAPES;
     bool withDlib = true;
     int frameSide = 400;
     double faceWidth = 160;
@@ -659,6 +700,7 @@ int main(int argc, char** argv) {
         else if (a == "--faces300w") faces300w = v;
         else if (a == "--per-face") perFace = v;
         else if (a == "--contact-sheet") sheetPath = v;
+        else if (a == "--muct") muctPath = v;
         else if (a == "--frame") frameSide = std::atoi(v.c_str());
         else if (a == "--face-width") faceWidth = std::atof(v.c_str());
         else if (a == "--still-frames") {
@@ -677,7 +719,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "Error: --frame must be 64 to 2000 and --face-width 16 to the frame side\n");
             return 2;
         }
-        return faces300wMode(faces300w, o.model, perFace, withDlib, frameSide, faceWidth, sheetPath);
+        return faces300wMode(faces300w, o.model, perFace, withDlib, frameSide, faceWidth, sheetPath, muctPath);
     }
     if (!labels.empty()) return labelsMode(labels, media, o.model);
     if (o.video.empty()) {
