@@ -22,6 +22,19 @@ const std::vector<LandmarkPair>& landmarkPairs() {
     return pairs;
 }
 
+std::string describePairs() {
+    std::string text;
+    for (size_t g = 0; g < landmarkGroups().size(); ++g) {
+        std::string items;
+        for (const LandmarkPair& p : landmarkPairs())
+            if (p.group == static_cast<int>(g))
+                items += (items.empty() ? "" : ", ") + std::to_string(p.ours) + "->" + std::to_string(p.dlib);
+        if (items.empty()) continue;
+        text += (text.empty() ? "" : "; ") + landmarkGroups()[g] + " " + items;
+    }
+    return text;
+}
+
 LandmarkError landmarkError(const Shape68& ours, const Shape68& reference) {
     const lm::LandmarkError e =
         lm::landmarkError(ours.data(), lm::Layout::Ours, reference.data(), lm::PointSet::Shared);

@@ -27,6 +27,9 @@ const std::vector<std::string>& landmarkGroups();
 // Every shared point, grouped.
 const std::vector<LandmarkPair>& landmarkPairs();
 
+// The pairs as report text, by group: "chin 7->8; brows 21->17, ...".
+std::string describePairs();
+
 // Outer eye corners in each layout (image-left, image-right).
 constexpr int OURS_LEFT_EYE_OUTER = kvo::landmarks::OURS_LEFT_EYE_OUTER;
 constexpr int OURS_RIGHT_EYE_OUTER = kvo::landmarks::OURS_RIGHT_EYE_OUTER;
