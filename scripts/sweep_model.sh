@@ -10,7 +10,8 @@
 #   FACES300W_DIR  the 300-W training faces (research use only; read, never copied);
 #                  or set KVO_FACES_300W
 #   --quick        a 2-setting grid, for checking that the sweep still runs
-# Environment: KVO_SWEEP_LENGTHS, KVO_SWEEP_RIDGES, KVO_SWEEP_2D (grids), KVO_SWEEP_AUGMENT
+# Environment: KVO_SWEEP_LENGTHS, KVO_SWEEP_RIDGES, KVO_SWEEP_2D (grids; KVO_SWEEP_2D="" for
+# none), KVO_SWEEP_AUGMENT
 # (random variations per face, default 0 to keep the sweep short), KVO_TRAIN_BUILD.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -41,7 +42,7 @@ else
     for ridge in ${KVO_SWEEP_RIDGES:-0.01 0.1}; do settings+=("$len $ridge -"); done
   done
   # 2-D patches on top of a 1-D length (KVO_SWEEP_2D_LENGTH) for the other landmarks.
-  for twod in ${KVO_SWEEP_2D:-5:eyes,brows 5:all}; do
+  for twod in ${KVO_SWEEP_2D-5:eyes,brows 5:all}; do
     settings+=("${KVO_SWEEP_2D_LENGTH:-15} ${KVO_SWEEP_2D_RIDGE:-0.01} $twod")
   done
 fi
