@@ -1,19 +1,32 @@
 #!/usr/bin/env bash
-# Chooses the shape model's training settings on the validation split: trains one model
-# per setting (profile length, ridge, 2-D patches) with the same labels and seed, and
-# measures each with `track_eval --labels` on the validation faces (never on franck.mp4,
-# which is held out for the final figures). Prints one line per setting, best last.
+# Chooses the shape model's training settings on the 300-W validation split (every 10th
+# face by sorted name, held out by the trainer): trains one model per setting (profile
+# length, ridge, 2-D patches) with the same inputs and seed, and measures each with
+# `track_eval --faces300w` (eye-started fits; never franck.mp4, which is held out for the
+# final figures). Prints one line per setting, best (lowest eye-started mean error on the
+# 17 core points) last.
 #
-# Usage: scripts/sweep_model.sh [--quick]   (labels from scripts/train_model.sh first)
-#   --quick  a 2-setting grid, for checking that the sweep still runs
+# Usage: scripts/sweep_model.sh FACES300W_DIR [--quick]
+#   FACES300W_DIR  the 300-W training faces (research use only; read, never copied);
+#                  or set KVO_FACES_300W
+#   --quick        a 2-setting grid, for checking that the sweep still runs
+# Environment: KVO_SWEEP_LENGTHS, KVO_SWEEP_RIDGES, KVO_SWEEP_2D (grids; KVO_SWEEP_2D="" for
+# none), KVO_SWEEP_AUGMENT
+# (random variations per face, default 0 to keep the sweep short), KVO_TRAIN_BUILD.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cache="${KVO_CACHE:-$here/.cache}"
 build="${KVO_TRAIN_BUILD:-$here/build/train}"
-labels="$cache/trainer/labels_stride10.tsv"
-validation="$cache/trainer/validation_labels.tsv"
+faces="${KVO_FACES_300W:-}"
+quick=0
+for a in "$@"; do
+  case "$a" in
+    --quick) quick=1 ;;
+    *) faces="$a" ;;
+  esac
+done
+[ -n "$faces" ] && [ -d "$faces" ] || { echo "Error: give the 300-W faces folder (argument or KVO_FACES_300W)" >&2; exit 2; }
 out="${KVO_SWEEP_DIR:-$cache/sweep}"
-[ -s "$labels" ] || { echo "Error: no labels at $labels (run scripts/train_model.sh first)" >&2; exit 2; }
 
 if [ "${KVO_SWEEP_BUILD:-1}" = 1 ]; then
   cmake -S "$here" -B "$build" -DKVO_PEERS=ON >/dev/null
@@ -22,14 +35,14 @@ fi
 mkdir -p "$out"
 
 settings=()
-if [ "${1:-}" = "--quick" ]; then
+if [ "$quick" = 1 ]; then
   settings=("9 0.05 -" "7 0.2 -")
 else
-  for len in ${KVO_SWEEP_LENGTHS:-7 9 11 13 15 17 19 21 25}; do
-    for ridge in ${KVO_SWEEP_RIDGES:-0.01 0.05 0.2 0.5}; do settings+=("$len $ridge -"); done
+  for len in ${KVO_SWEEP_LENGTHS:-9 15 21}; do
+    for ridge in ${KVO_SWEEP_RIDGES:-0.01 0.1}; do settings+=("$len $ridge -"); done
   done
   # 2-D patches on top of a 1-D length (KVO_SWEEP_2D_LENGTH) for the other landmarks.
-  for twod in ${KVO_SWEEP_2D:-3:eyes 5:eyes 5:eyes,brows 5:all 7:all}; do
+  for twod in ${KVO_SWEEP_2D-5:eyes,brows 5:all}; do
     settings+=("${KVO_SWEEP_2D_LENGTH:-15} ${KVO_SWEEP_2D_RIDGE:-0.01} $twod")
   done
 fi
@@ -42,13 +55,16 @@ for s in "${settings[@]}"; do
   extra=()
   [ "$twod" != "-" ] && extra=(--twod "$twod")
   "$build/tools/shape_trainer/shape_trainer" --muct "$here/data/muct68-shapes.csv" \
-    --labels "$labels" --media "$cache/media" --stride 1 --augment 4 --len1d "$len" \
-    --ridge "$ridge" --seed 20240611 --validation-out "$validation" "${extra[@]}" \
-    --out "$out/$name.json" >/dev/null
-  line=$("$build/tools/shape_trainer/track_eval" --labels "$validation" --media "$cache/media" \
-           --model "$out/$name.json" | grep '^validation:')
-  err=$(sed -E 's/.*distance ([0-9.]+).*/\1/' <<<"$line")
-  echo "$err  len1d $len  ridge $ridge  2-D $twod  ($line)" | tee -a "$results"
+    --faces300w "$faces" --augment "${KVO_SWEEP_AUGMENT:-0}" --len1d "$len" \
+    --ridge "$ridge" --seed 20240611 "${extra[@]}" --out "$out/$name.json" >/dev/null
+  report=$("$build/tools/shape_trainer/track_eval" --faces300w "$faces" --no-dlib --model "$out/$name.json")
+  eye=$(grep 'eye-started, tracked' <<<"$report")
+  det=$(grep '^detector-started (30' <<<"$report" | sed -E 's/.*\(([0-9.]+) %\).*/\1/')
+  mean=$(sed -E 's/.*core-17: mean ([0-9.]+).*/\1/' <<<"$eye")
+  median=$(sed -E 's/.*core-17: mean [0-9.]+ median ([0-9.]+).*/\1/' <<<"$eye")
+  above=$(sed -E 's/.*core-17: mean [0-9.]+ median [0-9.]+ >0.10 +([0-9.]+) %.*/\1/' <<<"$eye")
+  echo "$mean  median $median  >0.10 $above %  detector-tracked $det %  len1d $len  ridge $ridge  2-D $twod" \
+    | tee -a "$results"
 done
-echo "best (lowest mean validation error):"
+echo "best (lowest eye-started mean error, 17 core points):"
 sort -n "$results" | head -1

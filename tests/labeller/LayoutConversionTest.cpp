@@ -62,7 +62,7 @@ Shape68 dlibFaceOn(const Shape68& o, bool jawFromAbove) {
 // Our points the conversion takes from dlib, as opposed to filling them from the model.
 const int DIRECT[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 21, 22, 23, 24,
                       27, 28, 29, 30, 32, 33, 34, 35, 41, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61,
-                      62, 63, 64, 65, 66};
+                      62, 63, 64, 65, 66, 67};
 
 // A deterministic, asymmetric distortion: tilt, stretch and per-point jitter (pixels).
 Shape68 distort(const Shape68& s, unsigned seed) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "DlibLayoutFace.h"
 #include "SyntheticFace.h"
 #include "asm/ASMModel.h"
 #include "image/ImageDataManager.h"
@@ -132,4 +133,43 @@ TEST(TrainerRun, TwoDPatchesGoToTheChosenGroupsOnLevelsZeroToTwoOnly) {
     }
     // An even side cannot centre a patch on the landmark.
     EXPECT_TRUE(runTrainer(dir, dir + "/even.json", "--twod 4:eyes").empty());
+}
+
+// A 300-W-style folder of drawn faces (<name>.jpg + 1-based <name>.pts in dlib's layout).
+// Every 10th face by name is held out: the trainer must never read its image, and must
+// read every training image.
+TEST(TrainerRun, Faces300WFolderTrainsOnAllButTheHeldOutFaces) {
+    char tmpl[] = "/tmp/kvo_trainer300w_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    for (int k = 0; k < 10; ++k) {
+        const kvo::trainer::ShapeVec ours = kvotest::muctFace(0.45 + 0.02 * k, 10.0 * (k % 3), 4.0 * (k % 2));
+        const kvo::trainer::ShapeVec d = kvotest::dlibFromOurs(ours);
+        char name[32];
+        std::snprintf(name, sizeof name, "face%02d", k);
+        std::ofstream pts(dir + "/" + name + ".pts");
+        pts << "version: 1\nn_points: 68\n{\n";
+        for (int i = 0; i < 68; ++i) pts << d[2 * i] + 1.0 << " " << d[2 * i + 1] + 1.0 << "\n";
+        pts << "}\n";
+        ASSERT_TRUE(cv::imwrite(dir + "/" + name + ".jpg", kvotest::drawFace(ours, 320, 360)));
+    }
+    // The held-out face (face09) cannot be decoded: training must not notice.
+    { std::ofstream(dir + "/face09.jpg") << "not an image"; }
+    const std::string base = std::string(KVO_SHAPE_TRAINER) + " --muct " + KVO_MUCT_SHAPES +
+                             " --muct-limit 200 --faces300w " + dir + " --augment 0 --seed 7";
+    ASSERT_EQ(std::system((base + " --out " + dir + "/m.json > " + dir + "/log.txt 2>&1").c_str()), 0)
+        << slurp(dir + "/log.txt");
+    const std::string log = slurp(dir + "/log.txt");
+    EXPECT_NE(log.find("10 faces listed, 1 held out for validation, 9 training"), std::string::npos) << log;
+    EXPECT_EQ(log.find("face09"), std::string::npos) << log;
+    EXPECT_NE(log.find("profiles: 18 sampled faces"), std::string::npos) << log;  // 9 faces and their mirrors
+    std::string messages;
+    std::unique_ptr<kvo::ASMModel> model(loadModel(slurp(dir + "/m.json"), messages));
+    EXPECT_EQ(messages.find("Error"), std::string::npos) << messages;
+    EXPECT_TRUE(model->loaded());
+    // A training face that cannot be decoded is reported.
+    { std::ofstream(dir + "/face03.jpg") << "not an image"; }
+    std::system((base + " --out " + dir + "/n.json > " + dir + "/log2.txt 2>&1").c_str());
+    EXPECT_NE(slurp(dir + "/log2.txt").find("face03"), std::string::npos) << slurp(dir + "/log2.txt");
+    std::system(("rm -rf " + dir).c_str());
 }

@@ -1,20 +1,17 @@
 #pragma once
-// The correspondence between the library's 68-point layout and dlib's (iBUG 300-W)
-// 68-point layout, on the points both schemes define the same way, and the normalised
-// landmark error measured on them.
+// The landmarks the library's 68-point layout shares with dlib's (iBUG 300-W) layout, as
+// the evaluation reads them, and the normalised landmark error measured on them.
 //
-// The library's layout: 0-14 jaw from the image-left temple (7 chin), 15-20 the
-// image-right brow (15 outer end, 18 inner end), 21-26 the image-left brow (21 outer,
-// 24 inner), 27-31 image-left eye (27 outer corner, 29 inner), 32-36 image-right eye
-// (32 outer, 34 inner), 41 nose base centre, 67 nose tip, 48-59 outer lips as in dlib.
-// dlib's: 0-16 jaw (8 chin), 17-21 image-left brow outer to inner, 22-26 image-right
-// brow inner to outer, 30 nose tip, 33 nose base centre, 36/39 image-left eye outer and
-// inner corner, 42/45 image-right eye inner and outer corner, 48-59 outer lips.
+// The correspondence itself is the project's one table (kvo::landmarks::sharedPairs in
+// tools/landmarks): eye corners, brow ends, nose tip and base centre, outer lips, inner
+// lip centres and chin (25 points). This file only presents it in the evaluation's terms.
 //
 // Thread safety: immutable tables and pure functions.
 #include <array>
 #include <string>
 #include <vector>
+
+#include "LandmarkCorrespondence.h"
 
 namespace kvoeval {
 
@@ -24,18 +21,20 @@ struct LandmarkPair {
     int group;  // index into landmarkGroups()
 };
 
-// Feature groups, in report order: "jaw ends and chin", "brow ends", "eye corners",
-// "nose", "outer lips".
+// Feature groups, in report order: "chin", "brows", "eyes", "nose", "mouth".
 const std::vector<std::string>& landmarkGroups();
 
 // Every shared point, grouped.
 const std::vector<LandmarkPair>& landmarkPairs();
 
+// The pairs as report text, by group: "chin 7->8; brows 21->17, ...".
+std::string describePairs();
+
 // Outer eye corners in each layout (image-left, image-right).
-constexpr int OURS_LEFT_EYE_OUTER = 27;
-constexpr int OURS_RIGHT_EYE_OUTER = 32;
-constexpr int DLIB_LEFT_EYE_OUTER = 36;
-constexpr int DLIB_RIGHT_EYE_OUTER = 45;
+constexpr int OURS_LEFT_EYE_OUTER = kvo::landmarks::OURS_LEFT_EYE_OUTER;
+constexpr int OURS_RIGHT_EYE_OUTER = kvo::landmarks::OURS_RIGHT_EYE_OUTER;
+constexpr int DLIB_LEFT_EYE_OUTER = kvo::landmarks::DLIB_LEFT_EYE_OUTER;
+constexpr int DLIB_RIGHT_EYE_OUTER = kvo::landmarks::DLIB_RIGHT_EYE_OUTER;
 
 // 68 points as x0, y0, x1, y1, ... (pixels).
 using Shape68 = std::array<double, 136>;

@@ -597,8 +597,8 @@ int main(int argc, char** argv) {
     md << "![detection rate](detection_rate.png)\n![detection time](detection_time.png)\n\n";
 
     // Landmarks.
-    md << "## Landmarks against dlib's 68-point predictor\n\nShared points (ours -> dlib): jaw 0->0, 7->8, 14->16; brows 21->17, 24->21, 18->22, 15->26; "
-       << "eyes 27->36, 29->39, 34->42, 32->45; nose 67->30, 41->33; outer lips 48..59 -> 48..59. Error: distance / dlib's outer-eye-corner distance, on the frames where dlib found a face and we were tracking. "
+    md << "## Landmarks against dlib's 68-point predictor\n\nShared points (ours -> dlib): " << describePairs() << ". "
+       << "Error: distance / dlib's outer-eye-corner distance, on the frames where dlib found a face and we were tracking. "
        << "dlib is the reference, not the truth.\n\n";
     std::vector<std::string> lmHeader = {"video (frames)", "tracked frames", "re-detections", "compared frames", "mean error"};
     for (const std::string& g : landmarkGroups()) lmHeader.push_back(g);

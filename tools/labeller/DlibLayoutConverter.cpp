@@ -94,20 +94,20 @@ void DlibLayoutConverter::directPoints(const Shape68& d, Shape68& o, PointMask& 
         o[i] = p;
         known[i] = true;
     };
-    // Eyes: corners, and lid top and bottom as the means of dlib's two lid points.
-    set(27, d[36]);
+    // The points both layouts define the same way: eye corners, brow ends, nose tip and
+    // base centre, the outer lip and the inner lip centres, the chin.
+    for (const landmarks::LandmarkPair& p : landmarks::sharedPairs()) set(p.ours, d[p.dlib]);
+    // Eye lids: top and bottom as the means of dlib's two lid points.
     set(28, 0.5 * (d[37] + d[38]));
-    set(29, d[39]);
     set(30, 0.5 * (d[40] + d[41]));
-    set(32, d[45]);
     set(33, 0.5 * (d[43] + d[44]));
-    set(34, d[42]);
     set(35, 0.5 * (d[46] + d[47]));
 
-    // Brows: dlib marks the upper edge from end to end.
+    // Brows: dlib marks the upper edge from end to end; the ends are shared, the upper-edge
+    // points in between are read at the mean brow's arc fractions.
     const dlib::dpoint browL[5] = {d[17], d[18], d[19], d[20], d[21]};  // outer -> inner
     const dlib::dpoint browR[5] = {d[26], d[25], d[24], d[23], d[22]};
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 1; k < 3; ++k) {
         set(21 + k, pointAlong(browL, 5, browFrac_[k]));
         set(15 + k, pointAlong(browR, 5, browFrac_[k]));
     }
@@ -131,19 +131,12 @@ void DlibLayoutConverter::directPoints(const Shape68& d, Shape68& o, PointMask& 
             set(14 - k, pointAlong(right.data(), static_cast<int>(right.size()), jawFrac_[k]));
         }
     }
-    set(7, d[8]);
+    set(7, d[8]);  // the chin, shared; the resampling above lands on it as well
 
-    // Nose: only the base centre is common to both schemes.
-    set(41, d[33]);
-
-    // Lips: the outer contour matches point for point.
-    for (int k = 48; k <= 59; ++k) set(k, d[k]);
-    // Inner lips: dlib's inner contour without its corners.
+    // Inner lips: the off-centre points of dlib's inner contour without its corners.
     set(65, d[61]);  // upper left
-    set(64, d[62]);  // upper centre
     set(63, d[63]);  // upper right
     set(62, d[65]);  // lower right
-    set(61, d[66]);  // lower centre
     set(60, d[67]);  // lower left
     set(66, 0.5 * (d[62] + d[66]));
 }

@@ -2,16 +2,18 @@
 // Converts dlib's 68 face landmarks to Kestavo's 68-point layout.
 //
 // What it represents: the rule set that labels a face in Kestavo's layout from dlib's
-// predictor output. Points both schemes mark are taken directly or interpolated along
-// dlib's outlines: eye corners, lid midpoints (mean of dlib's two lid points), brow ends
-// and upper-edge points (by arc length along dlib's brow, at the fractions of the model's
-// mean brow), jaw (cut where dlib's jaw crosses the mean model's temple level, below the
-// eye line, then resampled by arc length at the mean model's spacing, chin = dlib 8),
-// nose base centre, outer and inner lip points. The points dlib lacks (brow lower edges,
-// pupils, nose sides, wings, nostrils, base sides and tip) come from fitting the shape
-// model to the direct points.
+// predictor output or a hand-placed 300-W annotation (the same layout). The points both
+// layouts define the same way (kvo::landmarks::sharedPairs: eye corners, brow ends, nose
+// tip and base centre, outer lips, inner lip centres, chin) are taken directly; others are
+// read off dlib's outlines: lid midpoints (mean of dlib's two lid points), brow upper-edge
+// points (by arc length along dlib's brow, at the fractions of the model's mean brow),
+// jaw (cut where dlib's jaw crosses the mean model's temple level, below the eye line,
+// then resampled by arc length at the mean model's spacing), the inner lips' off-centre
+// points. The points dlib lacks (brow lower edges, pupils, nose sides, wings, nostrils
+// and base sides) come from fitting the shape model to the direct points.
 //
 // Thread safety: immutable after construction; `convert` may run on several threads.
+#include "LandmarkCorrespondence.h"
 #include "LandmarkSchemes.h"
 #include "PointShapeModel.h"
 

@@ -1,11 +1,12 @@
 // shape_trainer: builds the library's 68-landmark shape model.
 //
-//   shape_trainer --muct muct68-shapes.csv --labels train_labels.tsv --media DIR --out model.json
-//                 [--seed N] [--stride N] [--max-faces N] [--augment N] [--len1d L]
+//   shape_trainer --muct muct68-shapes.csv [--faces300w DIR] [--labels train_labels.tsv --media DIR]
+//                 --out model.json [--seed N] [--stride N] [--max-faces N] [--augment N] [--len1d L]
 //                 [--ridge R] [--muct-limit N] [--validation-out FILE]
 //                 [--twod SIDE:GROUP,...]   (groups: jaw brows eyes nose mouth all)
 //
-// 1. Shape statistics: the complete MUCT shapes are aligned by similarity and analysed
+// 1. Shape statistics: the complete MUCT shapes and the 300-W training shapes (converted
+//    to our layout, with their mirror images) are aligned by similarity and analysed
 //    (mean, eigenvectors, eigenvalues).
 // 2. Placement: on the training faces the library's detector finds, the labelled shapes
 //    are expressed in the frame in which the search places its mean shape (width-scaled
@@ -13,9 +14,12 @@
 //    shape is scaled and shifted to their average.
 // 3. Profiles: every training face, its mirror image and `augment` random variations
 //    (rotation, scale, lighting) are sampled through the search's own pyramid.
+// The 300-W folder (--faces300w, research use only, never copied) gives hand-placed faces
+// in dlib's layout, converted by the labeller's rules; every 10th face by sorted name is
+// held out for validation (track_eval --faces300w) and never used here.
 // Faces whose source names the held-out speaker ("franck") are never used. Every fifth
-// block of 100 video frames and every fifth still form the validation split, written to
-// --validation-out for the evaluation tool.
+// block of 100 video frames and every fifth still of the labels file form its validation
+// split, written to --validation-out for the evaluation tool.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +30,8 @@
 
 #include "Augment.h"
 #include "FaceDetections.h"
+#include "Faces300W.h"
+#include "LandmarkSchemes.h"
 #include "ModelWriter.h"
 #include "MuctShapes.h"
 #include "ProfileTrainer.h"
@@ -39,7 +45,7 @@ using namespace kvo::trainer;
 namespace {
 
 struct Options {
-    std::string muct, labels, media, out, validationOut;
+    std::string muct, labels, media, out, validationOut, faces300w;
     unsigned seed = 20240611u;
     int stride = 3;
     int maxFaces = 0;
@@ -70,6 +76,7 @@ bool parse(int argc, char** argv, Options& o) {
         auto value = [&](void) -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
         if (a == "--muct") o.muct = value();
         else if (a == "--labels") o.labels = value();
+        else if (a == "--faces300w") o.faces300w = value();
         else if (a == "--media") o.media = value();
         else if (a == "--out") o.out = value();
         else if (a == "--validation-out") o.validationOut = value();
@@ -96,8 +103,11 @@ bool parse(int argc, char** argv, Options& o) {
             return false;
         }
     }
-    if (o.muct.empty() || o.labels.empty() || o.media.empty() || o.out.empty()) {
-        std::fprintf(stderr, "usage: shape_trainer --muct CSV --labels TSV --media DIR --out JSON [options]\n");
+    if (o.muct.empty() || o.out.empty() || (o.labels.empty() && o.faces300w.empty()) ||
+        (!o.labels.empty() && o.media.empty())) {
+        std::fprintf(stderr,
+                     "usage: shape_trainer --muct CSV [--faces300w DIR] [--labels TSV --media DIR] --out JSON "
+                     "[options]\n");
         return false;
     }
     if (o.stride < 1) o.stride = 1;
@@ -126,12 +136,58 @@ int main(int argc, char** argv) {
     // 1. Shape statistics.
     std::vector<ShapeVec> shapes = readMuctShapes(o.muct, o.muctLimit);
     if (shapes.size() < 2) return 1;
+    const size_t muctCount = shapes.size();
+    std::vector<LabelledFace> faces300w;
+    if (!o.faces300w.empty()) {
+        std::string error;
+        std::vector<Face300W> listed;
+        if (!listFaces300W(o.faces300w, listed, error)) {
+            std::fprintf(stderr, "Error: %s\n", error.c_str());
+            return 1;
+        }
+        const Converter300W converter(o.muct);
+        if (!converter.ok()) {
+            std::fprintf(stderr, "Error: %s\n", converter.error().c_str());
+            return 1;
+        }
+        int held = 0, failed = 0;
+        for (const Face300W& f : listed) {
+            if (f.validation) {
+                ++held;
+                continue;
+            }
+            LabelledFace lf;
+            lf.source = f.name + ".jpg";
+            if (!converter.convert(f.dlib, lf.points)) {
+                ++failed;
+                continue;
+            }
+            // Search orientation (y up), and the mirror image (partners swapped).
+            ShapeVec up(136), mirrored(136);
+            for (int i = 0; i < 68; ++i) {
+                up[2 * i] = lf.points[2 * i];
+                up[2 * i + 1] = -lf.points[2 * i + 1];
+            }
+            for (int i = 0; i < 68; ++i) {
+                const int p = labeller::OURS_PARTNER[i];
+                mirrored[2 * i] = -up[2 * p];
+                mirrored[2 * i + 1] = up[2 * p + 1];
+            }
+            shapes.push_back(up);
+            shapes.push_back(mirrored);
+            faces300w.push_back(lf);
+        }
+        std::printf("300-W: %zu faces listed, %d held out for validation, %zu training, %d not convertible\n",
+                    listed.size(), held, faces300w.size(), failed);
+    }
     ShapeModel model = buildShapeModel(shapes, 8);
-    std::printf("shapes: %zu MUCT shapes, first eigenvalues (unit-norm frame) %.6g %.6g %.6g\n",
-                shapes.size(), model.vals[0], model.vals[1], model.vals[2]);
+    std::printf("shapes: %zu MUCT shapes, %zu 300-W shapes with mirrors, first eigenvalues (unit-norm frame) "
+                "%.6g %.6g %.6g\n",
+                muctCount, shapes.size() - muctCount, model.vals[0], model.vals[1], model.vals[2]);
 
     // 2. Labelled faces: training and validation split.
-    std::vector<LabelledFace> all = readLabels(o.labels);
+    std::vector<LabelledFace> all;
+    if (!o.labels.empty()) all = readLabels(o.labels);
     std::vector<LabelledFace> train, validation;
     int stillIndex = 0;
     for (const LabelledFace& f : all) {
@@ -162,6 +218,12 @@ int main(int argc, char** argv) {
         }
     }
     std::vector<cv::Mat> images = loadImages(train, o.media);
+    // The 300-W training faces follow the labelled ones.
+    if (!faces300w.empty()) {
+        const std::vector<cv::Mat> more = loadImages(faces300w, o.faces300w);
+        train.insert(train.end(), faces300w.begin(), faces300w.end());
+        images.insert(images.end(), more.begin(), more.end());
+    }
 
     // 3. Placement of the mean shape relative to the detector's rectangles.
     const ASMModelConfig config;

@@ -4,6 +4,8 @@
 //              [--dlib-cache FILE] [--draw DIR] [--still-frames F1,F2,...]
 //              [--still-feeds N] [--trace-still]
 //   track_eval --labels validation.tsv --media DIR [--model model.json]
+//   track_eval --faces300w DIR [--model model.json] [--per-face FILE] [--no-dlib]
+//              [--frame SIDE] [--face-width PX] [--contact-sheet PNG] [--muct CSV]
 //
 // Video mode: every frame goes through kvo::Kestavo (face-tracking mode, grey by the
 // library's own conversion). Prints the share of frames in "state_face_tracking"; on
@@ -15,10 +17,29 @@
 // video block, starts a track from its labelled pupils (as kvo_updateByEyes does) with
 // 10 searches; the block's later frames are tracked in order. Prints the mean landmark
 // error over all 68 points divided by the outer-eye-corner distance (27-32).
+// 300-W mode: the validation faces of the 300-W folder (every 10th by sorted name), each
+// with a fresh tracker, against the hand-placed points (dlib's layout), on the 17 core
+// and the 25 shared points / the hand-placed outer-eye-corner distance:
+//   eye-started: kvo_updateByEyes from the hand-placed eye centres (mean of each eye's six
+//     points) with 10 iterations, then 5 kvo_update calls;
+//   detector-started: 30 kvo_update calls on the still; the share in
+//     "state_face_tracking" after the last call and the error of those tracked;
+//   dlib: its frontal face detector and 68-point predictor on the same crops (the
+//     detection nearest the hand-placed shape's centre).
+// Each face is first framed as a user's photo would be: scaled so that the hand-placed
+// points are 160 px wide (--face-width) and centred in a 400 x 400 frame (--frame; the
+// crop's border replicated), the points moved with it.
+// The hand-placed shapes, converted to our layout (shape model of --muct, default the
+// repository's MUCT shapes), also go through the size, frame and strict layout checks: how
+// often the validity test would reject a correct shape.
+// Prints mean, median and share above 0.10 for each; --per-face writes one line per face;
+// --contact-sheet PNG draws the first 24 validation faces with the eye-started fit (green:
+// all 68 points; red: the hand-placed 17 core points), 6 x 4 tiles of 128 px.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -31,9 +52,13 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "Faces300W.h"
+#include "LandmarkCorrespondence.h"
 #include "PoseTally.h"
 #include "TrainingSet.h"
 #include "image/InputData.h"
+#include "asm/ASMSearch.h"
+#include "math/Rectangle.h"
 #include "tracker/KVOModeState.h"
 #include "tracker/Kestavo.h"
 
@@ -78,20 +103,6 @@ struct Tracker {
     }
     GreyFrame input;
     Kestavo kestavo;
-};
-
-// Shared points: (ours, dlib's) and their group.
-struct Shared {
-    int ours, dlib;
-    const char* group;
-};
-const Shared kShared[] = {
-    {27, 36, "eyes"}, {29, 39, "eyes"}, {34, 42, "eyes"}, {32, 45, "eyes"},
-    {21, 17, "brows"}, {24, 21, "brows"}, {18, 22, "brows"}, {15, 26, "brows"},
-    {41, 33, "nose"},
-    {48, 48, "mouth"}, {51, 51, "mouth"}, {54, 54, "mouth"}, {57, 57, "mouth"},
-    {64, 62, "mouth"}, {61, 66, "mouth"},
-    {7, 8, "chin"},
 };
 
 std::string readFile(const std::string& path) {
@@ -162,7 +173,7 @@ int videoMode(const VideoOptions& o) {
     std::map<std::string, std::pair<double, int>> groups;
     std::map<int, std::pair<double, int>> windows;
     std::map<int, std::pair<int, int>> windowTracked;
-    double total = 0;
+    double total = 0, totalShared = 0;
     int totalN = 0;
     PoseTally pose;
     for (int f = 0; (maxFrames <= 0 || f < maxFrames) && frames.next(grey); ++f) {
@@ -196,15 +207,16 @@ int videoMode(const VideoOptions& o) {
         const std::vector<double>& ref = dlibPts[f];
         if (ref.size() != 136 || !isTracking) continue;
         const std::vector<double> s = tracker->shape();
-        const double eye = std::hypot(ref[2 * 45] - ref[2 * 36], ref[2 * 45 + 1] - ref[2 * 36 + 1]);
-        double frameSum = 0;
-        for (const Shared& sp : kShared) {
-            const double e = std::hypot(s[2 * sp.ours] - ref[2 * sp.dlib], s[2 * sp.ours + 1] - ref[2 * sp.dlib + 1]) / eye;
-            groups[sp.group].first += e;
-            groups[sp.group].second += 1;
-            frameSum += e;
+        const landmarks::LandmarkError core =
+            landmarks::landmarkError(s.data(), landmarks::Layout::Ours, ref.data(), landmarks::PointSet::Core);
+        const landmarks::LandmarkError shared =
+            landmarks::landmarkError(s.data(), landmarks::Layout::Ours, ref.data(), landmarks::PointSet::Shared);
+        for (int g = 0; g < landmarks::NUM_GROUPS; ++g) {
+            groups[landmarks::groupName(static_cast<landmarks::Group>(g))].first += core.perGroup[g];
+            groups[landmarks::groupName(static_cast<landmarks::Group>(g))].second += 1;
         }
-        const double frameErr = frameSum / (sizeof kShared / sizeof kShared[0]);
+        const double frameErr = core.mean;
+        totalShared += shared.mean;
         // Eye-line tilts, each drawn from the image-left eye to the image-right one.
         double lx = 0, ly = 0, rx = 0, ry = 0;
         for (int k = 0; k < 6; ++k) {
@@ -241,7 +253,11 @@ int videoMode(const VideoOptions& o) {
         }
     }
     std::printf("frames %d, tracking %d (%.2f %%)\n", n, tracked, 100.0 * tracked / std::max(1, n));
-    std::printf("shared-point error / outer-eye distance: mean %.4f over %d frames\n", totalN ? total / totalN : 0.0, totalN);
+    std::printf("core-point error (%d points) / outer-eye distance: mean %.4f over %d frames\n", landmarks::CORE_COUNT,
+                totalN ? total / totalN : 0.0, totalN);
+    std::printf("shared-point error (%d points) / outer-eye distance: mean %.4f\n", landmarks::SHARED_COUNT,
+                totalN ? totalShared / totalN : 0.0);
+    std::printf("core points per group:\n");
     for (const auto& g : groups)
         std::printf("  group %-6s %.4f\n", g.first.c_str(), g.second.first / std::max(1, g.second.second));
     std::printf("per 100-frame window: frames tracked %%, mean error\n");
@@ -320,15 +336,354 @@ int labelsMode(const std::string& labelsPath, const std::string& media, const st
     return 0;
 }
 
+// Mean, median and share above 0.10 of a list of errors.
+struct Summary {
+    double mean = NAN, median = NAN, above = NAN;
+    int n = 0;
+};
+Summary summarise(std::vector<double> e) {
+    Summary r;
+    r.n = static_cast<int>(e.size());
+    if (e.empty()) return r;
+    std::sort(e.begin(), e.end());
+    double sum = 0;
+    int above = 0;
+    for (double v : e) {
+        sum += v;
+        above += v > 0.10;
+    }
+    r.mean = sum / e.size();
+    r.median = e.size() % 2 ? e[e.size() / 2] : 0.5 * (e[e.size() / 2 - 1] + e[e.size() / 2]);
+    r.above = static_cast<double>(above) / e.size();
+    return r;
+}
+
+void printSummary(const char* what, const std::vector<double>& core, const std::vector<double>& shared) {
+    const Summary c = summarise(core), a = summarise(shared);
+    std::printf("  %-26s n %4d  core-17: mean %.4f median %.4f >0.10 %5.1f %%  shared-25: mean %.4f median %.4f "
+                ">0.10 %5.1f %%\n",
+                what, c.n, c.mean, c.median, 100.0 * c.above, a.mean, a.median, 100.0 * a.above);
+}
+
+// Why the tracker dropped a shape: the plausibility checks the search applies, each
+// evaluated on its own (the search stops at the first that fails).
+struct DropChecks {
+    bool size = false, region = false;               // face size limits, centre in the frame
+    bool mouth = false, leftEye = false, rightEye = false;  // strict layout: boxes
+    bool ratio = false, eyeSpan = false;              // strict layout: width/height, pupil span
+    bool pose = false;                                 // Candide pose limits (after the start phase)
+    double rx = 0, ry = 0, rz = 0;                     // pose, degrees
+    bool strict() const { return mouth || leftEye || rightEye || ratio || eyeSpan; }
+};
+
+// The size, frame and strict layout checks on a shape (68 points, x0, y0, ...; pixels).
+DropChecks layoutChecks(const std::vector<double>& xy, const ASMSearch& search) {
+    DropChecks c;
+    double minX = 1e30, maxX = -1e30, minY = 1e30, maxY = -1e30;
+    for (size_t i = 0; i + 1 < xy.size(); i += 2) {
+        minX = std::min(minX, xy[i]);
+        maxX = std::max(maxX, xy[i]);
+        minY = std::min(minY, xy[i + 1]);
+        maxY = std::max(maxY, xy[i + 1]);
+    }
+    const double w = maxX - minX, h = maxY - minY;
+    c.size = w < search.minFaceSize || h < search.minFaceSize || w > search.maxFaceSize || h > search.maxFaceSize;
+    c.region = !search.validRegion.contains(minX + 0.5 * w, minY + 0.5 * h);
+    const double* p66 = &xy[2 * 66];
+    const double* p31 = &xy[2 * 31];
+    const double* p36 = &xy[2 * 36];
+    c.mouth = !Rectangle(minX + 0.125 * w, minY + 0.45 * h, 0.75 * w, 0.35 * h).contains(p66[0], p66[1]);
+    c.leftEye = !Rectangle(minX, minY, 0.55 * w, 0.5 * h).contains(p31[0], p31[1]);
+    c.rightEye = !Rectangle(minX + 0.45 * w, minY, 0.55 * w, 0.5 * h).contains(p36[0], p36[1]);
+    const double ratio = w / h;
+    c.ratio = ratio < 0.72 || ratio > 1.35;
+    const double span = std::hypot(p31[0] - p36[0], p31[1] - p36[1]) / w;
+    c.eyeSpan = span < 0.39 || span > 0.55;
+    return c;
+}
+
+DropChecks dropChecks(Tracker& t) {
+    ASMSearch& search = t.kestavo.asmSearch;
+    DropChecks c = layoutChecks(t.shape(), search);
+    c.pose = !search.candide.isPoseValid(search.validRegion);
+    const std::vector<double>& p = search.candide.model.transformParams;
+    c.rx = p[3] * 57.29577951308232;
+    c.ry = p[4] * 57.29577951308232;
+    c.rz = p[5] * 57.29577951308232;
+    return c;
+}
+
+// Tally of the first drop of each detector-started track.
+struct DropTally {
+    int neverStarted = 0, dropped = 0, wrong = 0, right = 0;
+    int rightStrictOnly = 0, rightPoseOnly = 0, rightBoth = 0, rightOther = 0;
+    std::map<std::string, int> rightByCheck, wrongByCheck;
+    void add(const DropChecks& c, double err) {
+        ++dropped;
+        const bool ok = err <= 0.10;
+        ++(ok ? right : wrong);
+        std::map<std::string, int>& by = ok ? rightByCheck : wrongByCheck;
+        if (c.size) ++by["size"];
+        if (c.region) ++by["centre outside frame"];
+        if (c.mouth) ++by["strict: mouth centre box"];
+        if (c.leftEye) ++by["strict: left pupil box"];
+        if (c.rightEye) ++by["strict: right pupil box"];
+        if (c.ratio) ++by["strict: width/height ratio"];
+        if (c.eyeSpan) ++by["strict: pupil span / width"];
+        if (c.pose) ++by["pose limits"];
+        if (!ok) return;
+        if (c.size || c.region) ++rightOther;
+        else if (c.strict() && c.pose) ++rightBoth;
+        else if (c.strict()) ++rightStrictOnly;
+        else if (c.pose) ++rightPoseOnly;
+        else ++rightOther;
+    }
+};
+
+// The face of `crop` scaled to `faceWidth` pixels (the points' x-extent) and centred in
+// a `side` x `side` frame; `pts` (dlib layout, pixels) moved with it.
+cv::Mat frameFace(const cv::Mat& crop, ShapeVec& pts, int side, double faceWidth) {
+    double x0 = 1e30, x1 = -1e30, y0 = 1e30, y1 = -1e30;
+    for (int i = 0; i < 68; ++i) {
+        x0 = std::min(x0, pts[2 * i]);
+        x1 = std::max(x1, pts[2 * i]);
+        y0 = std::min(y0, pts[2 * i + 1]);
+        y1 = std::max(y1, pts[2 * i + 1]);
+    }
+    const double s = faceWidth / std::max(1.0, x1 - x0);
+    const double cx = 0.5 * (x0 + x1), cy = 0.5 * (y0 + y1), half = 0.5 * (side - 1);
+    const cv::Matx23d m(s, 0, half - s * cx, 0, s, half - s * cy);
+    cv::Mat out;
+    cv::warpAffine(crop, out, m, cv::Size(side, side), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    for (int i = 0; i < 68; ++i) {
+        pts[2 * i] = s * pts[2 * i] + (half - s * cx);
+        pts[2 * i + 1] = s * pts[2 * i + 1] + (half - s * cy);
+    }
+    return out;
+}
+
+// One contact-sheet tile: the middle of the framed face with the fit and the reference.
+cv::Mat sheetTile(const cv::Mat& bgr, const std::vector<double>& fit, const double* ref, int tile) {
+    cv::Mat img = bgr.clone();
+    const int thick = std::max(1, bgr.cols / 200);
+    for (size_t i = 0; i + 1 < fit.size(); i += 2)
+        cv::circle(img, cv::Point2d(fit[i], fit[i + 1]), 2 * thick, cv::Scalar(0, 230, 0), -1, cv::LINE_AA);
+    for (const landmarks::LandmarkPair& p : landmarks::sharedPairs()) {
+        if (!p.core) continue;
+        const cv::Point2d c(ref[2 * p.dlib], ref[2 * p.dlib + 1]);
+        cv::line(img, c - cv::Point2d(3 * thick, 0), c + cv::Point2d(3 * thick, 0), cv::Scalar(0, 0, 255), thick);
+        cv::line(img, c - cv::Point2d(0, 3 * thick), c + cv::Point2d(0, 3 * thick), cv::Scalar(0, 0, 255), thick);
+    }
+    // The middle 70 % of the frame holds the face.
+    const int m = static_cast<int>(0.15 * img.cols);
+    cv::Mat out;
+    cv::resize(img(cv::Rect(m, m, img.cols - 2 * m, img.rows - 2 * m)), out, cv::Size(tile, tile), 0, 0, cv::INTER_AREA);
+    return out;
+}
+
+int faces300wMode(const std::string& dir, const std::string& model, const std::string& perFacePath, bool withDlib,
+                  int side, double faceWidth, const std::string& sheetPath, const std::string& muctPath) {
+    const int kTile = 128, kCols = 6, kRows = 4;
+    cv::Mat sheet;
+    if (!sheetPath.empty()) sheet = cv::Mat(kRows * kTile, kCols * kTile, CV_8UC3, cv::Scalar(255, 255, 255));
+    int sheetCount = 0;
+    std::vector<Face300W> faces;
+    std::string error;
+    if (!listFaces300W(dir, faces, error)) {
+        std::fprintf(stderr, "Error: %s\n", error.c_str());
+        return 1;
+    }
+    dlib::frontal_face_detector detector;
+    dlib::shape_predictor predictor;
+    if (withDlib) {
+        detector = dlib::get_frontal_face_detector();
+        dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+    }
+    std::FILE* perFace = perFacePath.empty() ? nullptr : std::fopen(perFacePath.c_str(), "w");
+    if (perFace)
+        std::fprintf(perFace, "name\tside\teyes_state\teyes_core\teyes_shared\tdet_state\tdet_core\tdet_shared\t"
+                              "dlib_core\tdlib_shared\n");
+    std::vector<double> eyeCore, eyeShared, detCore, detShared, dlibCore, dlibShared;
+    DropTally drops;
+    // The hand-placed shapes, converted to our layout, through the same layout checks.
+    const Converter300W converter(muctPath);
+    std::map<std::string, int> truthFails;
+    int truthChecked = 0, truthRejected = 0;
+    std::FILE* dropLog = perFacePath.empty() ? nullptr : std::fopen((perFacePath + ".drops").c_str(), "w");
+    int n = 0, eyeTracked = 0, detTracked = 0, dlibFound = 0;
+    for (const Face300W& f : faces) {
+        if (!f.validation) continue;
+        const cv::Mat crop = cv::imread(dir + "/" + f.name + ".jpg", cv::IMREAD_COLOR);
+        if (crop.empty()) {
+            std::fprintf(stderr, "Error: cannot read %s/%s.jpg (face skipped)\n", dir.c_str(), f.name.c_str());
+            continue;
+        }
+        ++n;
+        ShapeVec framed = f.dlib;
+        const cv::Mat bgr = side > 0 ? frameFace(crop, framed, side, faceWidth) : crop;
+        const cv::Mat grey = toLibraryGrey(bgr);
+        const double* ref = framed.data();
+        double lx = 0, ly = 0, rx = 0, ry = 0;
+        for (int k = 0; k < 6; ++k) {
+            lx += ref[2 * (36 + k)] / 6;
+            ly += ref[2 * (36 + k) + 1] / 6;
+            rx += ref[2 * (42 + k)] / 6;
+            ry += ref[2 * (42 + k) + 1] / 6;
+        }
+        auto err = [&](const std::vector<double>& s, landmarks::Layout layout, landmarks::PointSet set) {
+            return landmarks::landmarkError(s.data(), layout, ref, set).mean;
+        };
+        // The hand-placed shape: would the layout checks accept it?
+        {
+            ShapeVec ours;
+            if (converter.ok() && converter.convert(framed, ours)) {
+                Tracker probe(grey.cols, grey.rows, model);
+                const DropChecks c = layoutChecks(ours, probe.kestavo.asmSearch);
+                ++truthChecked;
+                truthRejected += c.size || c.region || c.strict();
+                if (c.size) ++truthFails["size"];
+                if (c.region) ++truthFails["centre outside frame"];
+                if (c.mouth) ++truthFails["strict: mouth centre box"];
+                if (c.leftEye) ++truthFails["strict: left pupil box"];
+                if (c.rightEye) ++truthFails["strict: right pupil box"];
+                if (c.ratio) ++truthFails["strict: width/height ratio"];
+                if (c.eyeSpan) ++truthFails["strict: pupil span / width"];
+            }
+        }
+        // Eye-started.
+        std::string eyeState;
+        double ec = NAN, es = NAN;
+        {
+            Tracker t(grey.cols, grey.rows, model);
+            eyeState = t.startByEyes(grey, lx, ly, rx, ry, 10);
+            for (int k = 0; k < 5; ++k) eyeState = t.feed(grey);
+            if (eyeState == KVOState::FACE_TRACKING || eyeState == KVOState::FACE_TRACKING_START) {
+                ++eyeTracked;
+                ec = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Core);
+                es = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Shared);
+                eyeCore.push_back(ec);
+                eyeShared.push_back(es);
+            }
+            if (!sheet.empty() && sheetCount < kCols * kRows) {
+                const cv::Mat tile = sheetTile(bgr, t.shape(), ref, kTile);
+                tile.copyTo(sheet(cv::Rect((sheetCount % kCols) * kTile, (sheetCount / kCols) * kTile, kTile, kTile)));
+                ++sheetCount;
+            }
+        }
+        // Detector-started.
+        std::string detState;
+        double dc = NAN, ds = NAN;
+        {
+            Tracker t(grey.cols, grey.rows, model);
+            bool seenDrop = false, started = false;
+            for (int k = 0; k < 30; ++k) {
+                detState = t.feed(grey);
+                started = started || detState == KVOState::FACE_TRACKING_START;
+                if (detState == KVOState::RESET && !seenDrop) {
+                    // The first drop: which checks the dropped shape fails, and whether it was right.
+                    seenDrop = true;
+                    const DropChecks c = dropChecks(t);
+                    const double e = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Core);
+                    drops.add(c, e);
+                    if (dropLog)
+                        std::fprintf(dropLog, "%s\t%.4f\t%d%d%d%d%d%d%d%d\t%.1f\t%.1f\t%.1f\n", f.name.c_str(), e, c.size,
+                                     c.region, c.mouth, c.leftEye, c.rightEye, c.ratio, c.eyeSpan, c.pose, c.rx, c.ry,
+                                     c.rz);
+                }
+            }
+            if (!started) ++drops.neverStarted;
+            if (detState == KVOState::FACE_TRACKING) {
+                ++detTracked;
+                dc = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Core);
+                ds = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Shared);
+                detCore.push_back(dc);
+                detShared.push_back(ds);
+            }
+        }
+        // dlib.
+        double lc = NAN, ls = NAN;
+        if (withDlib) {
+            dlib::cv_image<dlib::bgr_pixel> img(bgr);
+            const std::vector<dlib::rectangle> dets = detector(img);
+            double cx = 0, cy = 0;
+            for (int i = 0; i < 68; ++i) {
+                cx += ref[2 * i] / 68;
+                cy += ref[2 * i + 1] / 68;
+            }
+            int best = -1;
+            double bestD = 1e30;
+            for (size_t k = 0; k < dets.size(); ++k) {
+                const double d = std::hypot(dlib::center(dets[k]).x() - cx, dlib::center(dets[k]).y() - cy);
+                if (d < bestD) {
+                    bestD = d;
+                    best = static_cast<int>(k);
+                }
+            }
+            if (best >= 0) {
+                ++dlibFound;
+                const dlib::full_object_detection d = predictor(img, dets[best]);
+                std::vector<double> p;
+                for (unsigned k = 0; k < 68; ++k) {
+                    p.push_back(d.part(k).x());
+                    p.push_back(d.part(k).y());
+                }
+                lc = err(p, landmarks::Layout::Dlib, landmarks::PointSet::Core);
+                ls = err(p, landmarks::Layout::Dlib, landmarks::PointSet::Shared);
+                dlibCore.push_back(lc);
+                dlibShared.push_back(ls);
+            }
+        }
+        if (perFace)
+            std::fprintf(perFace, "%s\t%d\t%s\t%.4f\t%.4f\t%s\t%.4f\t%.4f\t%.4f\t%.4f\n", f.name.c_str(), grey.cols, eyeState.c_str(),
+                         ec, es, detState.c_str(), dc, ds, lc, ls);
+    }
+    if (perFace) std::fclose(perFace);
+    if (!sheet.empty() && !cv::imwrite(sheetPath, sheet, {cv::IMWRITE_PNG_COMPRESSION, 9})) {
+        std::fprintf(stderr, "Error: cannot write %s\n", sheetPath.c_str());
+        return 1;
+    }
+    std::printf("300-W validation faces: %d (every %dth by sorted name), framed %d x %d with the face %.0f px wide\n",
+                n, VALIDATION_EVERY, side, side, faceWidth);
+    std::printf("eye-started (10 iterations + 5 updates): %d tracked\n", eyeTracked);
+    printSummary("eye-started, tracked", eyeCore, eyeShared);
+    std::printf("detector-started (30 updates): %d of %d in \"%s\" (%.1f %%)\n", detTracked, n,
+                KVOState::FACE_TRACKING.c_str(), 100.0 * detTracked / std::max(1, n));
+    printSummary("detector-started, tracked", detCore, detShared);
+    std::printf("detector-started drops: %d faces never started a track; %d tracks dropped at least once: first drop "
+                "%d wrong (core error > 0.10), %d right but rejected (strict layout only %d, pose only %d, both %d, "
+                "size/frame %d)\n",
+                drops.neverStarted, drops.dropped, drops.wrong, drops.right, drops.rightStrictOnly, drops.rightPoseOnly,
+                drops.rightBoth, drops.rightOther);
+    for (const auto& kv : drops.rightByCheck) std::printf("    right but rejected, fails %-28s %d\n", kv.first.c_str(), kv.second);
+    for (const auto& kv : drops.wrongByCheck) std::printf("    wrong, fails %-42s %d\n", kv.first.c_str(), kv.second);
+    if (dropLog) std::fclose(dropLog);
+    std::printf("hand-placed shapes (converted to our layout) through the size, frame and strict layout checks: "
+                "%d of %d rejected\n",
+                truthRejected, truthChecked);
+    for (const auto& kv : truthFails) std::printf("    fails %-36s %d\n", kv.first.c_str(), kv.second);
+    if (withDlib) {
+        std::printf("dlib detector + 68-point predictor: %d of %d found\n", dlibFound, n);
+        printSummary("dlib, found", dlibCore, dlibShared);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string modelPath, labels, media;
+    std::string modelPath, labels, media, faces300w, perFace, sheetPath, muctPath = KVO_MUCT_SHAPES;
+    bool withDlib = true;
+    int frameSide = 400;
+    double faceWidth = 160;
     VideoOptions o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--trace-still") {
             o.traceStill = true;
+            continue;
+        }
+        if (a == "--no-dlib") {
+            withDlib = false;
             continue;
         }
         if (i + 1 >= argc) break;
@@ -342,6 +697,12 @@ int main(int argc, char** argv) {
         else if (a == "--still-feeds") o.stillFeeds = std::max(2, std::atoi(v.c_str()));
         else if (a == "--labels") labels = v;
         else if (a == "--media") media = v;
+        else if (a == "--faces300w") faces300w = v;
+        else if (a == "--per-face") perFace = v;
+        else if (a == "--contact-sheet") sheetPath = v;
+        else if (a == "--muct") muctPath = v;
+        else if (a == "--frame") frameSide = std::atoi(v.c_str());
+        else if (a == "--face-width") faceWidth = std::atof(v.c_str());
         else if (a == "--still-frames") {
             std::stringstream ss(v);
             std::string item;
@@ -349,9 +710,20 @@ int main(int argc, char** argv) {
         }
     }
     o.model = modelPath.empty() ? std::string() : readFile(modelPath);
+    if (!modelPath.empty() && o.model.empty()) {
+        std::fprintf(stderr, "Error: cannot read the model %s\n", modelPath.c_str());
+        return 1;
+    }
+    if (!faces300w.empty()) {
+        if (frameSide < 64 || frameSide > 2000 || !(faceWidth >= 16 && faceWidth <= frameSide)) {
+            std::fprintf(stderr, "Error: --frame must be 64 to 2000 and --face-width 16 to the frame side\n");
+            return 2;
+        }
+        return faces300wMode(faces300w, o.model, perFace, withDlib, frameSide, faceWidth, sheetPath, muctPath);
+    }
     if (!labels.empty()) return labelsMode(labels, media, o.model);
     if (o.video.empty()) {
-        std::fprintf(stderr, "usage: track_eval --video FILE [--model JSON] ... | --labels TSV --media DIR\n");
+        std::fprintf(stderr, "usage: track_eval --video FILE [--model JSON] ... | --labels TSV --media DIR | --faces300w DIR\n");
         return 2;
     }
     return videoMode(o);
