@@ -31,9 +31,7 @@ ASMSearch::ASMSearch(ImageDataManager& m)
       shape(),
       suggestedShape(),
       globalShape(),
-#if KVO_ASM_STABILIZER
       stabilizer(m, shape),
-#endif
       correction(shape),
       candide(globalShape),
       alignSystem(4, 4, true),
@@ -45,11 +43,7 @@ ASMSearch::ASMSearch(ImageDataManager& m)
 ASMSearch::~ASMSearch() = default;
 
 bool ASMSearch::stabilizerActive() const {
-#if KVO_ASM_STABILIZER
     return stabilizerEnabled;
-#else
-    return false;
-#endif
 }
 
 bool ASMSearch::isFinite(const ShapeMat& s) {
@@ -144,9 +138,7 @@ void ASMSearch::initSearchState(const Rectangle& imageRoi) {
     alignTransform.dim(3, 3);
     alignInverse.dim(3, 3);
 
-#if KVO_ASM_STABILIZER
     stabilizer.init();
-#endif
     candide.init();
 
     // Worker ranges: equal contiguous chunks, the last worker taking the remainder.
@@ -301,7 +293,6 @@ ShapeMat& ASMSearch::doSearch() {
     top = std::max(0, std::min(top, lastLevel));
 
     bool blend = false;
-#if KVO_ASM_STABILIZER
     if (stabilizerEnabled && frameCount > 1) {
         stabilizer.opticalFlow.update(stabilizer.prepareOpticalFlowContraint(),
                                       stabilizer.pointStates);
@@ -324,7 +315,6 @@ ShapeMat& ASMSearch::doSearch() {
             }
         }
     }
-#endif
 
     // Gradient images of the levels that 2-D profiles may read.
     const int gradientTop = std::min(std::min(config.maxGradientLevel, top),
@@ -359,7 +349,6 @@ ShapeMat& ASMSearch::doSearch() {
         correction.update();
     }
 
-#if KVO_ASM_STABILIZER
     if (blend && stabilizerEnabled) {
         const std::vector<double>& weights = stabilizer.weights;
         for (int i = 0; i < shape.rows && i < static_cast<int>(weights.size()); ++i) {
@@ -370,9 +359,6 @@ ShapeMat& ASMSearch::doSearch() {
             shape.data[i][1] = saved[1] * (1.0 - w) + shape.data[i][1] * w;
         }
     }
-#else
-    (void)blend;
-#endif
 
     updateGlobalShape(globalShape, shape);
     if (!inStartPhase && candideEnabled) candide.update(candideActionUnitsEnabled);
