@@ -5,6 +5,7 @@
 #include <string>
 
 #include "image/GradientImage.h"
+#include "util/CallWorkers.h"
 #include "util/StringUtils.h"
 #include "util/Trace.h"
 
@@ -142,11 +143,10 @@ void ASMSearch::initSearchState(const Rectangle& imageRoi) {
     candide.init();
 
     // Worker ranges: equal contiguous chunks, the last worker taking the remainder.
-    const int workers = std::max(1, static_cast<int>(numThreads));
+    const int workers = std::min(std::max(1, static_cast<int>(numThreads)), CallWorkers::MAX_WORKERS);
     const int n = active ? model.meanShape.rows : 0;
     const int chunk = n / workers;
     threads.assign(workers, pthread_t());
-    threadStarted.assign(workers, 0);
     profiles.assign(workers, Profiles());
     threadArgs.assign(workers, SearchThreadArgs());
 
@@ -253,20 +253,12 @@ Matrix& ASMSearch::prepareMatrix() {
 }
 
 void ASMSearch::matchProfiles(ASMLevel& level) {
-    const size_t workers = threadArgs.size();
-    for (size_t t = 0; t < workers; ++t) {
+    CallWorkers workers;
+    for (size_t t = 0; t < threadArgs.size(); ++t) {
         threadArgs[t].level = &level;
-        threadStarted[t] = pthread_create(&threads[t], nullptr, &ASMSearch::GetSuggestedShape_thread,
-                                          &threadArgs[t]) == 0;
+        workers.start(threads[t], &ASMSearch::GetSuggestedShape_thread, &threadArgs[t]);
     }
-    for (size_t t = 0; t < workers; ++t) {
-        if (threadStarted[t]) {
-            pthread_join(threads[t], nullptr);
-        } else {
-            // The worker could not be started: match its landmarks on this thread.
-            GetSuggestedShape_thread(&threadArgs[t]);
-        }
-    }
+    workers.join();
 }
 
 ShapeMat& ASMSearch::doSearch() {

@@ -169,7 +169,6 @@ private:
     static bool isFinite(const ShapeMat& s);
 
     std::vector<Profiles> profiles;    // one per worker
-    std::vector<char> threadStarted;   // per worker: started as a thread this pass
     bool active = false;
     bool lastAlignmentDegenerate = false;
 };
