@@ -318,6 +318,13 @@ ShapeMat& ASMSearch::doSearch() {
                            static_cast<int>(manager.asmFrame.height >> k));
     }
 
+    // Only levels `top` down to 2 are searched; levels 1 and 0 are only scaled through,
+    // so the shape leaves the loop at level-0 scale. On level 2 the face is about 45
+    // pixels wide and one profile step is four level-0 pixels, so its few iterations
+    // follow a face that moved between frames; searching the finer levels would cost
+    // as many matching passes again per level, and the sub-pixel steadiness they could
+    // add comes from the stabiliser blend below. The shape model is trained and chosen
+    // (track_eval runs this search) for this split.
     shape.multiplyByScalar(1.0 / std::pow(config.pyrRatio, top));
     for (int lev = top; lev >= 0; --lev) {
         ASMLevel& level = *model.levels[lev];
