@@ -111,8 +111,12 @@ TEST_F(TrackerTest, FaceDetectionModeFillsTheFaceButNeverTheShape) {
     EXPECT_EQ(tracker.faceShape.points[0]->x, x0);
 }
 
-// Detects the face and runs the three start-phase frames after it; returns the face.
-kvo::Rectangle runStartPhase(Kestavo& tracker) {
+// Detects the face and runs the three start-phase frames after it, with the shape test
+// reduced to the face-size limits and the centre region (which the shape on the face
+// found meets). Returns the face.
+kvo::Rectangle runStartPhaseTestedOnSizeOnly(Kestavo& tracker) {
+    tracker.asmSearch.strictValidation = 0;
+    tracker.asmSearch.candideEnabled = false;
     // The face is found, the mean shape placed and one search step run in one call;
     // setState ran twice, so lastState is the detection state.
     EXPECT_EQ(tracker.update(), "state_face_tracking_start");
@@ -132,11 +136,7 @@ kvo::Rectangle runStartPhase(Kestavo& tracker) {
 TEST_F(TrackerTest, StartPhaseEndsInTrackingWhenTheShapePassesTheTest) {
     initWithTinyModel();
     if (!loadFace()) GTEST_SKIP() << "sample media not installed";
-    // The test reduced to the face-size limits and the centre region, which the shape
-    // on the face found meets.
-    tracker.asmSearch.strictValidation = 0;
-    tracker.asmSearch.candideEnabled = false;
-    const kvo::Rectangle face = runStartPhase(tracker);
+    const kvo::Rectangle face = runStartPhaseTestedOnSizeOnly(tracker);
     EXPECT_EQ(tracker.update(), "state_face_tracking_start");
     EXPECT_EQ(tracker.nextState, "state_face_tracking");
     // The published shape lies on the face found.
@@ -151,9 +151,7 @@ TEST_F(TrackerTest, StartPhaseEndsInTrackingWhenTheShapePassesTheTest) {
 TEST_F(TrackerTest, StartPhaseEndsInResetWhenTheShapeFailsTheTest) {
     initWithTinyModel();
     if (!loadFace()) GTEST_SKIP() << "sample media not installed";
-    tracker.asmSearch.strictValidation = 0;
-    tracker.asmSearch.candideEnabled = false;
-    const kvo::Rectangle face = runStartPhase(tracker);
+    const kvo::Rectangle face = runStartPhaseTestedOnSizeOnly(tracker);
     // No shape as wide as this face is accepted any more.
     tracker.asmSearch.maxFaceSize = 0.5 * face.width;
     EXPECT_EQ(tracker.update(), "state_reset");
