@@ -12,7 +12,8 @@ for v in "${variants[@]}"; do
   echo "== build and test: $v"
   "$here/scripts/build.sh" "$v"
   log="$here/build/$v/ctest-summary.log"
-  ctest --test-dir "$here/build/$v" --output-on-failure -j "$(nproc)" --timeout 600 | tee "$log"
+  # A failing test does not stop the run here: the counts below report it.
+  ctest --test-dir "$here/build/$v" --output-on-failure -j "$(nproc)" --timeout 600 | tee "$log" || true
   # "100% tests passed, 0 tests failed out of 567"
   line=$(grep -E 'tests failed out of [0-9]+' "$log" | tail -n 1 || true)
   if [ -z "$line" ]; then echo "Error: no tests ran in the $v build" >&2; exit 1; fi
@@ -29,3 +30,4 @@ if [ "${KVO_ALL_VARIANTS:-0}" = "1" ]; then
 fi
 echo "all variants (${variants[*]}):"
 echo "${passed} passed, ${failed} failed, ${skipped} skipped"
+[ "$failed" -eq 0 ]
