@@ -59,4 +59,10 @@ inline bool silenceStandardOutput() {
     return std::freopen("/dev/null", "w", stdout) != nullptr;
 }
 
+// The same, done on the first call only (targets call it at the start of every input).
+inline void silenceStandardOutputOnce() {
+    static const bool silenced = silenceStandardOutput();
+    (void)silenced;
+}
+
 }  // namespace kvofuzz

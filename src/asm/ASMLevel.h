@@ -3,7 +3,7 @@
 //
 // What it represents: everything the profile search needs at one resolution (level 0
 // is the full 480 x 480 search frame, each further level is pyrRatio times smaller):
-// the per-landmark profile models (mean profile, distance matrix, specification
+// the per-landmark profile models (mean profile, distance matrix, profile flag
 // bits), the mean shape and eigenvalues scaled to the level, the derived search
 // parameters, and borrowed pointers to the level's search and gradient images.
 //
@@ -27,7 +27,7 @@ class ImageDataInt;
 
 class ASMLevel {
 public:
-    // Bit 31 of a profile specification: the landmark has a 2-D profile.
+    // Bit 31 of a landmark's profile flags: the landmark has a 2-D profile.
     static constexpr uint32_t PROFILE_2D_BIT = 0x80000000u;
 
     // Ensures: all counts zero, both limits 0.0, empty vectors and empty matrices.
@@ -51,7 +51,7 @@ public:
     std::vector<std::shared_ptr<NumberMat> > covars;  // profile distance matrix per landmark
     std::vector<std::vector<double> > profMeans;      // mean profile per landmark
     std::vector<std::vector<double> > profWork;       // working profile per landmark (search scratch)
-    std::vector<uint32_t> profSpecs;                  // profile specification bits per landmark
+    std::vector<uint32_t> profSpecs;                  // profile flags per landmark
     ShapeMat meanShape;  // n x 2, mean shape at this level's scale (local frame, pixels)
     NumberMat eigVals;   // 2n x 1, eigenvalues at this level's scale (pixels squared)
 };

@@ -91,7 +91,7 @@ std::string checkLevel(const Value& level, const std::string& name) {
         const std::string landmark = " of landmark " + to_string(static_cast<int>(i));
         const Value& spec = (*specs)[i];
         if (!spec.IsUint64() || spec.GetUint64() > kMaxProfSpec) {
-            return where + "profile specification" + landmark +
+            return where + "profile flag word" + landmark +
                    " is not an integer of at most 8 decimal digits";
         }
         if (!isProfile((*profs)[i])) return where + "profile" + landmark + " is not a non-empty array of numbers";
@@ -182,7 +182,7 @@ std::shared_ptr<ASMLevel> ASMModel::readASMLevel(const rapidjson::Value& value, 
     lev->profWork.resize(m);
     lev->covars.resize(m);
     for (SizeType i = 0; i < m; ++i) {
-        // The document writes the hexadecimal specification with decimal digits.
+        // The document writes the hexadecimal profile flags with decimal digits.
         lev->profSpecs[i] = stringToUint(to_string(static_cast<unsigned long long>(specs[i].GetUint64())));
 
         const Value& prof = profs[i];

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "image/GradientImage.h"
+#include "util/CallWorkers.h"
 #include "util/StringUtils.h"
 #include "util/Trace.h"
 
@@ -31,9 +32,7 @@ ASMSearch::ASMSearch(ImageDataManager& m)
       shape(),
       suggestedShape(),
       globalShape(),
-#if KVO_ASM_STABILIZER
       stabilizer(m, shape),
-#endif
       correction(shape),
       candide(globalShape),
       alignSystem(4, 4, true),
@@ -45,11 +44,7 @@ ASMSearch::ASMSearch(ImageDataManager& m)
 ASMSearch::~ASMSearch() = default;
 
 bool ASMSearch::stabilizerActive() const {
-#if KVO_ASM_STABILIZER
     return stabilizerEnabled;
-#else
-    return false;
-#endif
 }
 
 bool ASMSearch::isFinite(const ShapeMat& s) {
@@ -144,17 +139,14 @@ void ASMSearch::initSearchState(const Rectangle& imageRoi) {
     alignTransform.dim(3, 3);
     alignInverse.dim(3, 3);
 
-#if KVO_ASM_STABILIZER
     stabilizer.init();
-#endif
     candide.init();
 
     // Worker ranges: equal contiguous chunks, the last worker taking the remainder.
-    const int workers = std::max(1, static_cast<int>(numThreads));
+    const int workers = std::min(std::max(1, static_cast<int>(numThreads)), CallWorkers::MAX_WORKERS);
     const int n = active ? model.meanShape.rows : 0;
     const int chunk = n / workers;
     threads.assign(workers, pthread_t());
-    threadStarted.assign(workers, 0);
     profiles.assign(workers, Profiles());
     threadArgs.assign(workers, SearchThreadArgs());
 
@@ -261,20 +253,12 @@ Matrix& ASMSearch::prepareMatrix() {
 }
 
 void ASMSearch::matchProfiles(ASMLevel& level) {
-    const size_t workers = threadArgs.size();
-    for (size_t t = 0; t < workers; ++t) {
+    CallWorkers workers;
+    for (size_t t = 0; t < threadArgs.size(); ++t) {
         threadArgs[t].level = &level;
-        threadStarted[t] = pthread_create(&threads[t], nullptr, &ASMSearch::GetSuggestedShape_thread,
-                                          &threadArgs[t]) == 0;
+        workers.start(threads[t], &ASMSearch::GetSuggestedShape_thread, &threadArgs[t]);
     }
-    for (size_t t = 0; t < workers; ++t) {
-        if (threadStarted[t]) {
-            pthread_join(threads[t], nullptr);
-        } else {
-            // The worker could not be started: match its landmarks on this thread.
-            GetSuggestedShape_thread(&threadArgs[t]);
-        }
-    }
+    workers.join();
 }
 
 ShapeMat& ASMSearch::doSearch() {
@@ -301,7 +285,6 @@ ShapeMat& ASMSearch::doSearch() {
     top = std::max(0, std::min(top, lastLevel));
 
     bool blend = false;
-#if KVO_ASM_STABILIZER
     if (stabilizerEnabled && frameCount > 1) {
         stabilizer.opticalFlow.update(stabilizer.prepareOpticalFlowContraint(),
                                       stabilizer.pointStates);
@@ -324,7 +307,6 @@ ShapeMat& ASMSearch::doSearch() {
             }
         }
     }
-#endif
 
     // Gradient images of the levels that 2-D profiles may read.
     const int gradientTop = std::min(std::min(config.maxGradientLevel, top),
@@ -336,6 +318,13 @@ ShapeMat& ASMSearch::doSearch() {
                            static_cast<int>(manager.asmFrame.height >> k));
     }
 
+    // Only levels `top` down to 2 are searched; levels 1 and 0 are only scaled through,
+    // so the shape leaves the loop at level-0 scale. On level 2 the face is about 45
+    // pixels wide and one profile step is four level-0 pixels, so its few iterations
+    // follow a face that moved between frames; searching the finer levels would cost
+    // as many matching passes again per level, and the sub-pixel steadiness they could
+    // add comes from the stabiliser blend below. The shape model is trained and chosen
+    // (track_eval runs this search) for this split.
     shape.multiplyByScalar(1.0 / std::pow(config.pyrRatio, top));
     for (int lev = top; lev >= 0; --lev) {
         ASMLevel& level = *model.levels[lev];
@@ -359,7 +348,6 @@ ShapeMat& ASMSearch::doSearch() {
         correction.update();
     }
 
-#if KVO_ASM_STABILIZER
     if (blend && stabilizerEnabled) {
         const std::vector<double>& weights = stabilizer.weights;
         for (int i = 0; i < shape.rows && i < static_cast<int>(weights.size()); ++i) {
@@ -370,9 +358,6 @@ ShapeMat& ASMSearch::doSearch() {
             shape.data[i][1] = saved[1] * (1.0 - w) + shape.data[i][1] * w;
         }
     }
-#else
-    (void)blend;
-#endif
 
     updateGlobalShape(globalShape, shape);
     if (!inStartPhase && candideEnabled) candide.update(candideActionUnitsEnabled);

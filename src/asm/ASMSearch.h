@@ -26,10 +26,6 @@
 // Thread safety: none; call from the tracker's thread only. doSearch starts and joins
 // its matching workers inside each iteration, so no worker outlives the call. The
 // alignment uses NumberMat's class-wide LU scratch.
-//
-// The optical-flow stabiliser is compiled in when KVO_ASM_STABILIZER is 1; its module
-// must then provide flow/ASMStabilizerExtension.h. Until then the search behaves as with
-// `stabilizerEnabled` false.
 #include <pthread.h>
 
 #include <cstdint>
@@ -48,12 +44,7 @@
 #include "math/Rectangle.h"
 #include "math/ShapeMat.h"
 
-#ifndef KVO_ASM_STABILIZER
-#define KVO_ASM_STABILIZER 0
-#endif
-#if KVO_ASM_STABILIZER
 #include "flow/ASMStabilizerExtension.h"
-#endif
 
 namespace kvo {
 
@@ -132,9 +123,7 @@ public:
     ShapeMat shape;           // current shape, local frame
     ShapeMat suggestedShape;  // output of the profile matching, local frame
     ShapeMat globalShape;     // result of the last search, image frame
-#if KVO_ASM_STABILIZER
     ASMStabilizerExtension stabilizer;
-#endif
     ASMCorrectionExtension correction;
     ASMCandideExtension candide;
     NumberMat alignSystem;         // 4 x 4 normal equations of the alignment
@@ -180,7 +169,6 @@ private:
     static bool isFinite(const ShapeMat& s);
 
     std::vector<Profiles> profiles;    // one per worker
-    std::vector<char> threadStarted;   // per worker: started as a thread this pass
     bool active = false;
     bool lastAlignmentDegenerate = false;
 };

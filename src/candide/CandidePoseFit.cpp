@@ -25,7 +25,12 @@ double CandideModel::poseError(const std::vector<CandidePointPtr>& pts, const do
     for (const CandidePointPtr& vp : pts) {
         const CandidePoint& v = *vp;
         const double X = v.transformed[0], Y = v.transformed[1], Z = v.transformed[2];
-        // The target x counts in whole pixels, truncated toward zero.
+        // The target x counts in whole pixels, truncated toward zero; y is used as it is.
+        // The truncation moves each x target left by its fraction of a pixel (half a
+        // pixel on average), which the x translation mostly absorbs, so rotations and
+        // scale see only the sub-pixel spread. Both are kept as they are because every
+        // pose and action-unit weight the tracker reports, and the pose check that drops
+        // a lost face, come from this fit: rounding x or truncating y would move them all.
         const double px = std::trunc(v.point->x);
         const double py = v.point->y;
         const double xp = s * (r00 * X + r01 * Y + r02 * Z);

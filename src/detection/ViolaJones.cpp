@@ -10,6 +10,7 @@
 #include "detection/IntegralImage.h"
 #include "image/ImageData.h"
 #include "image/ImageDataManager.h"
+#include "util/CallWorkers.h"
 #include "util/StringUtils.h"
 #include "util/Trace.h"
 
@@ -215,14 +216,15 @@ void ViolaJones::detect(std::vector<std::shared_ptr<Rectangle>>& faces) {
         }
         nextRow_.store(0, std::memory_order_relaxed);
         rowLimit_.store(LLONG_MAX, std::memory_order_relaxed);
-        plan_.sides = 1;
+        plan_.sides = parallel ? 2 : 1;
+        CallWorkers worker;
         bool workerStarted = false;
         if (parallel) {
             // Started before the integral images are built: it takes the first rows and
-            // scans each as soon as the image rows under it are ready.
-            plan_.sides = 2;
-            workerStarted = pthread_create(&worker_, nullptr, &ViolaJones::workerMain, this) == 0;
-            if (!workerStarted) plan_.sides = 1;  // the calling thread scans every row
+            // scans each as soon as the image rows under it are ready. Should it fail to
+            // start, the calling thread takes every row and the worker's scan, run
+            // afterwards on this thread, finds none left.
+            workerStarted = worker.start(worker_, &ViolaJones::workerMain, this);
         }
         if (!imagesBuilt) {
             const int band = workerStarted ? 8 : H;
@@ -234,8 +236,8 @@ void ViolaJones::detect(std::vector<std::shared_ptr<Rectangle>>& faces) {
             imagesBuilt = true;
         }
         scanSide(0);
-        if (workerStarted) pthread_join(worker_, nullptr);
-        threadsOfLastScan_ = plan_.sides;
+        worker.join();
+        threadsOfLastScan_ = workerStarted ? 2 : 1;
         if (!sides_[0].overflowed && !sides_[1].overflowed) break;
         for (ScanSide& side : sides_) side.hits.resize(2 * side.hits.size() + 16);
     }

@@ -36,7 +36,8 @@ public:
     static constexpr double MAX_THRESHOLD = 20.0;       // pixels^2: largest usable motion
     static constexpr int QUADRANTS = 4;
 
-    // Requires: `manager` and `shape` outlive the stabiliser. Lists stay empty until init.
+    // Requires: `manager` and `shape` outlive the stabiliser. Ensures: its lists are
+    // empty; init() sizes them.
     ASMStabilizerExtension(ImageDataManager& manager, ShapeMat& shape);
     ASMStabilizerExtension(const ASMStabilizerExtension&) = delete;
     ASMStabilizerExtension& operator=(const ASMStabilizerExtension&) = delete;

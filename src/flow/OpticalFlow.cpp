@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "util/CallWorkers.h"
 #include "util/Trace.h"
 
 namespace kvo {
@@ -18,7 +19,7 @@ void OpticalFlow::init() {
     windowArea = MAX_WINDOW * MAX_WINDOW;
     if (numThreads == 0) numThreads = 1;
 
-    const size_t workers = numThreads;
+    const size_t workers = std::min<unsigned>(numThreads, CallWorkers::MAX_WORKERS);
     workerPointsIn.resize(workers);
     workerPointsOut.resize(workers);
     workerStates.resize(workers);
@@ -31,7 +32,6 @@ void OpticalFlow::init() {
     workerRowBuffer.assign(workers, std::vector<double>(MAX_PATCH, 0.0));
     threads.assign(workers, pthread_t());
     threadArgs.assign(workers, TrackPointsArgs());
-    threadStarted.assign(workers, 0);
     workerPointPool.resize(workers);
     for (size_t t = 0; t < workers; ++t) {
         TrackPointsArgs& a = threadArgs[t];
@@ -180,21 +180,15 @@ int OpticalFlow::update(std::vector<PointPtr>& points, std::vector<bool>& states
             a.epsilon = epsilon;
             a.useASMPyramid = useASMPyramid;
         }
-        std::vector<char>& started = threadStarted;
         // The calling thread is worker 0 (it would only wait otherwise); the others run
-        // on their own threads, joined in index order before returning. Should a worker
-        // fail to start, its share is tracked on this thread as well.
+        // on their own threads, joined before returning. Should a worker fail to start,
+        // its share is tracked on this thread as well.
+        CallWorkers others;
         for (size_t t = 1; t < workers; ++t) {
-            started[t] = pthread_create(&threads[t], nullptr, &OpticalFlow::trackPoints, &threadArgs[t]) == 0;
+            others.start(threads[t], &OpticalFlow::trackPoints, &threadArgs[t]);
         }
         trackPoints(&threadArgs[0]);
-        for (size_t t = 1; t < workers; ++t) {
-            if (started[t]) {
-                pthread_join(threads[t], nullptr);
-            } else {
-                trackPoints(&threadArgs[t]);
-            }
-        }
+        others.join();
         for (size_t t = 0; t < workers; ++t) {
             const size_t start = t * chunk;
             const std::vector<PointPtr>& out = workerPointsOut[t];

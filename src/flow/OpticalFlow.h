@@ -92,7 +92,6 @@ private:
     // Drops the points outside validRegion or already lost (keeps order).
     void filterPoints(std::vector<PointPtr>& points, std::vector<bool>& states) const;
 
-    std::vector<char> threadStarted;  // per worker: running as its own thread this pass
     // Per worker: every point object its in and out lists have held (in first, out
     // second, interleaved), so lists that shrink and grow again reuse them.
     std::vector<std::vector<PointPtr>> workerPointPool;

@@ -10,6 +10,7 @@
 #endif
 
 #include "image/FastMalloc.h"
+#include "util/CallWorkers.h"
 #include "util/Trace.h"
 
 namespace kvo {
@@ -91,25 +92,15 @@ void ResizeImageUtils::runWorkers(void* (*body)(void*), const ResizeThreadArgs& 
         return;
     }
     const int chunk = rows / MAX_THREADS;
-    bool started[MAX_THREADS];
+    CallWorkers workers;
     for (int i = 0; i < MAX_THREADS; ++i) {
         ResizeThreadArgs* args = THREAD_ARGS[i];
         *args = model;
         args->firstRow = i * chunk;
         args->endRow = (i == MAX_THREADS - 1) ? rows : (i + 1) * chunk;
-        started[i] = pthread_create(THREADS[i], nullptr, body, args) == 0;
+        workers.start(*THREADS[i], body, args);
     }
-    // A worker that could not be started does its band here; joining it would be undefined.
-    for (int i = 0; i < MAX_THREADS; ++i) {
-        if (!started[i]) {
-            body(THREAD_ARGS[i]);
-        }
-    }
-    for (int i = 0; i < MAX_THREADS; ++i) {
-        if (started[i]) {
-            pthread_join(*THREADS[i], nullptr);
-        }
-    }
+    workers.join();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -9,8 +9,11 @@
 // no worker outlives the call. The tables themselves are created at library load; their
 // entries by ImageDataManager::init (prepareThreadRecords).
 //
-// Thread safety: the tables are shared, so only one reduction or resampling may run at a
-// time in the whole process. Call only from the host's calling thread.
+// Thread safety: the tables are shared by the whole process, so only one reduction or
+// resampling may run at a time. Two trackers in one process must therefore not resize
+// concurrently: a tracker in face tracking or point tracking mode resizes on every
+// update, so two such trackers must not update at the same time (trackers that only
+// detect faces never resize). Call only from the host's calling thread.
 #include <pthread.h>
 
 #include <cstdint>
@@ -70,7 +73,8 @@ public:
 
 private:
     // Fills the argument records from `model` with the row split of destinationHeight,
-    // starts every worker running `body`, then joins them in index order.
+    // starts every worker running `body`, then joins them in index order (a worker that
+    // cannot be started does its rows on the calling thread).
     static void runWorkers(void* (*body)(void*), const ResizeThreadArgs& model);
 };
 

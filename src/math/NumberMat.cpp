@@ -100,18 +100,22 @@ void NumberMat::multiplyByScalar(double s) {
     }
 }
 
-std::string NumberMat::toString(bool) const {
-    std::string out = "rows: " + to_string(rows) + " cols: " + to_string(cols) + "\n[\n";
+std::string NumberMat::rowsText(const char* rowEnd) const {
+    std::string out;
     for (int i = 0; i < rows; ++i) {
         out += "[";
         for (int j = 0; j < cols; ++j) {
             if (j > 0) out += ",";
             out += to_string(data[i][j]);
         }
-        out += "]\n";
+        out += "]";
+        out += rowEnd;
     }
-    out += "]\n";
     return out;
+}
+
+std::string NumberMat::toString(bool) const {
+    return "rows: " + to_string(rows) + " cols: " + to_string(cols) + "\n[\n" + rowsText("\n") + "]\n";
 }
 
 void NumberMat::copyFrom(const NumberMat& src) {

@@ -50,6 +50,10 @@ public:
     // "]\n". The flag is ignored here (ShapeMat uses it).
     virtual std::string toString(bool verbose = false) const;
 
+    // The rows as text, each "[v,v,...]" followed by `rowEnd` (values as by to_string);
+    // the row part of toString here and in ShapeMat.
+    std::string rowsText(const char* rowEnd) const;
+
     // Copies the values of src; calls dim(src.rows, src.cols) first only when the
     // sizes differ. Copying a matrix into itself does nothing.
     void copyFrom(const NumberMat& src);

@@ -37,17 +37,7 @@ double ShapeMat::shapeHeight() const { return columnExtent(*this, 1); }
 std::string ShapeMat::toString(bool verbose) const {
     std::string out = "(ShapeMat " + to_string(rows) + ", " + to_string(cols);
     if (verbose) {
-        out += " [";
-        for (int i = 0; i < rows; ++i) {
-            out += "[";
-            for (int j = 0; j < cols; ++j) {
-                if (j > 0) out += ",";
-                out += to_string(data[i][j]);
-            }
-            out += "]";
-        }
-        out += "]\n";
-        return out;
+        return out + " [" + rowsText("") + "]\n";
     }
     const double width = shapeWidth();
     const double height = shapeHeight();

@@ -24,7 +24,9 @@ extern const std::vector<std::string> cascadeSymbols;
 extern const std::vector<std::uint32_t> cascadeCodes;
 extern const std::vector<std::uint32_t> cascadeCodeLengths;  // bits
 
-// Active shape model of 68 landmarks (JSON); empty until a trained model is embedded.
+// Active shape model of 68 landmarks (JSON): models/shape_model.json, or empty when the
+// build found none. The name is the model store's fixed array name, not a description of
+// the model it holds (models/README.md describes that).
 extern const unsigned char asm_muct_68l_17pw_7pw_5830s_1t_nn_ntc_mouth_min[];
 extern const std::uint32_t asm_muct_68l_17pw_7pw_5830s_1t_nn_ntc_mouth_min_length;  // bytes
 extern const std::vector<std::string> asmSymbols;

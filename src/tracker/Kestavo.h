@@ -34,6 +34,11 @@ namespace kvo {
 
 class Kestavo {
 public:
+    // updateByEyes places the eyes 0.28 of the face width in from each side, so the eye
+    // distance is this fraction of the width (0.43999999999999995 in double precision,
+    // since 0.28 has no exact binary form).
+    static constexpr double EYE_SPAN = 1.0 - 2.0 * 0.28;
+
     Kestavo();
     Kestavo(const Kestavo&) = delete;
     Kestavo& operator=(const Kestavo&) = delete;

@@ -88,7 +88,7 @@ TEST_F(LoaderTest, SmallDocumentLoadsSilently) {
     EXPECT_EQ(4.0, model.levels[0]->eigVals.data[0][0]);
 }
 
-TEST_F(LoaderTest, ProfileSpecificationDigitsAreReadAsHexadecimal) {
+TEST_F(LoaderTest, ProfileFlagDigitsAreReadAsHexadecimal) {
     ShapeModelDocument doc;
     doc.levels[0] =
         "{\"ProfSpecs\":[80000000,10],"

@@ -161,10 +161,6 @@ TEST(RealFaceScan, ScanMatchesADirectEvaluationOfEveryWindow) {
     EXPECT_GT(accepted, 10u);  // the comparison covered real faces, not only rejections
 }
 
-#else
-
-TEST(RealFace, NeedsOpenCvToDecodeStills) { GTEST_SKIP() << "OpenCV not found"; }
-
 #endif
 
 }  // namespace

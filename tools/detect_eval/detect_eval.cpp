@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "CommandLine.h"
 #include "detection/ViolaJones.h"
 #include "image/GreyConversion.h"
 #include "image/ImageDataManager.h"
@@ -124,16 +124,21 @@ void print(const char* name, Tally& t) {
 int main(int argc, char** argv) {
     int every = 1;
     std::string media = KVO_MEDIA_DIR;
-    bool videos = true, stills = true;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--every") && i + 1 < argc) every = std::max(1, std::atoi(argv[++i]));
-        else if (!std::strcmp(argv[i], "--media") && i + 1 < argc) media = argv[++i];
-        else if (!std::strcmp(argv[i], "--videos-only")) stills = false;
-        else if (!std::strcmp(argv[i], "--stills-only")) videos = false;
-        else {
-            std::fprintf(stderr, "usage: %s [--every N] [--media DIR] [--videos-only] [--stills-only]\n", argv[0]);
-            return 2;
-        }
+    bool videos = true, stills = true, help = false;
+    try {
+        kvo::cli::CommandLine line;
+        line.integer("--every", every, 1, 1000000)
+            .text("--media", media)
+            .flag("--videos-only", [&] { stills = false; })
+            .flag("--stills-only", [&] { videos = false; })
+            .flag("--help", [&] { help = true; });
+        line.parse(argc, argv);
+    } catch (const kvo::cli::UsageError& e) {
+        return kvo::cli::reportUsageError(e);
+    }
+    if (help) {
+        std::printf("usage: %s [--every N] [--media DIR] [--videos-only] [--stills-only]\n", argv[0]);
+        return 0;
     }
 
     Evaluator eval;

