@@ -1,6 +1,10 @@
 // The trainer program end to end on a small set: two drawn faces and 200 MUCT shapes.
 // Its output must load with ASMModel::readASM without an error line and have the
 // default configuration's shape (68 landmarks, 4 levels, 136 x 136 eigenvectors).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -172,4 +176,26 @@ TEST(TrainerRun, Faces300WFolderTrainsOnAllButTheHeldOutFaces) {
     std::system((base + " --out " + dir + "/n.json > " + dir + "/log2.txt 2>&1").c_str());
     EXPECT_NE(slurp(dir + "/log2.txt").find("face03"), std::string::npos) << slurp(dir + "/log2.txt");
     std::system(("rm -rf " + dir).c_str());
+}
+
+// Options are read strictly: a bad number, a missing value or an unknown option is one
+// "Error:" line and exit status 2, before any training starts.
+TEST(TrainerRun, MistakenOptionsAreOneErrorLineAndExitTwo) {
+    const std::string base = std::string(KVO_SHAPE_TRAINER) + " --muct " + KVO_MUCT_SHAPES +
+                             " --faces300w /nonexistent --out /tmp/kvo_never_written.json ";
+    const char* mistakes[] = {"--len1d 9x", "--ridge", "--augment -1", "--stride 0", "--colour red",
+                              "--labels --media"};
+    for (const char* m : mistakes) {
+        char tmpl[] = "/tmp/kvo_trainer_opts_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        const std::string log = std::string(tmpl) + "/log.txt";
+        const int rc = std::system((base + m + " > " + log + " 2>&1").c_str());
+        ASSERT_TRUE(WIFEXITED(rc)) << m;
+        EXPECT_EQ(WEXITSTATUS(rc), 2) << m;
+        const std::string text = slurp(log);
+        EXPECT_EQ(text.rfind("Error: ", 0), 0u) << m << ": " << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << m << ": " << text;
+        std::remove(log.c_str());
+        rmdir(tmpl);
+    }
 }

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "Augment.h"
+#include "CommandLine.h"
 #include "FaceDetections.h"
 #include "Faces300W.h"
 #include "LandmarkSchemes.h"
@@ -70,48 +71,44 @@ bool inGroup(int i, const std::string& group) {
     return false;
 }
 
+// Reads the options strictly: an unknown option, a missing value or a number that does
+// not read completely or lies outside its range is one "Error: ..." line and exit status 2.
+// Ensures: true with `o` filled, or false after that line was written.
 bool parse(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&](void) -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
-        if (a == "--muct") o.muct = value();
-        else if (a == "--labels") o.labels = value();
-        else if (a == "--faces300w") o.faces300w = value();
-        else if (a == "--media") o.media = value();
-        else if (a == "--out") o.out = value();
-        else if (a == "--validation-out") o.validationOut = value();
-        else if (a == "--seed") o.seed = static_cast<unsigned>(std::strtoul(value().c_str(), nullptr, 10));
-        else if (a == "--stride") o.stride = std::atoi(value().c_str());
-        else if (a == "--max-faces") o.maxFaces = std::atoi(value().c_str());
-        else if (a == "--augment") o.augment = std::atoi(value().c_str());
-        else if (a == "--len1d") o.len1d = std::atoi(value().c_str());
-        else if (a == "--ridge") o.ridge = std::atof(value().c_str());
-        else if (a == "--muct-limit") o.muctLimit = std::atoi(value().c_str());
-        else if (a == "--twod") {
+    using kvo::cli::UsageError;
+    long seed = static_cast<long>(o.seed);
+    kvo::cli::CommandLine line;
+    line.text("--muct", o.muct)
+        .text("--labels", o.labels)
+        .text("--faces300w", o.faces300w)
+        .text("--media", o.media)
+        .text("--out", o.out)
+        .text("--validation-out", o.validationOut)
+        .integer("--seed", seed, 0, 4294967295LL)
+        .integer("--stride", o.stride, 1, 1000000)
+        .integer("--max-faces", o.maxFaces, 0, 100000000)
+        .integer("--augment", o.augment, 0, 1000)
+        .integer("--len1d", o.len1d, 3, 40)
+        .number("--ridge", o.ridge, 0.0, 1e6)
+        .integer("--muct-limit", o.muctLimit, 0, 100000000)
+        .option("--twod", [&](const std::string& name, const std::string& v) {
             // SIDE:GROUP[,GROUP...], e.g. 5:eyes,brows
-            const std::string v = value();
             const size_t colon = v.find(':');
-            o.twoDSide = std::atoi(v.substr(0, colon).c_str());
+            o.twoDSide = static_cast<int>(kvo::cli::toInteger(name, v.substr(0, colon), 3, 9));
+            if (o.twoDSide % 2 == 0) throw UsageError(name + ": the side must be odd, 3 to 9 (got '" + v + "')");
             o.twoDGroups = colon == std::string::npos ? "all" : v.substr(colon + 1);
-            if (o.twoDSide < 3 || o.twoDSide > 9 || o.twoDSide % 2 == 0) {
-                std::fprintf(stderr, "--twod: the side must be odd, 3 to 9\n");
-                return false;
-            }
-        }
-        else {
-            std::fprintf(stderr, "unknown option %s\n", a.c_str());
-            return false;
-        }
-    }
-    if (o.muct.empty() || o.out.empty() || (o.labels.empty() && o.faces300w.empty()) ||
-        (!o.labels.empty() && o.media.empty())) {
-        std::fprintf(stderr,
-                     "usage: shape_trainer --muct CSV [--faces300w DIR] [--labels TSV --media DIR] --out JSON "
-                     "[options]\n");
+        });
+    try {
+        line.parse(argc, argv);
+        if (o.muct.empty() || o.out.empty() || (o.labels.empty() && o.faces300w.empty()) ||
+            (!o.labels.empty() && o.media.empty()))
+            throw UsageError("usage: shape_trainer --muct CSV [--faces300w DIR] [--labels TSV --media DIR] "
+                             "--out JSON [options]");
+    } catch (const UsageError& e) {
+        kvo::cli::reportUsageError(e);
         return false;
     }
-    if (o.stride < 1) o.stride = 1;
-    if (o.len1d < 3 || o.len1d > 40) o.len1d = 9;
+    o.seed = static_cast<unsigned>(seed);
     return true;
 }
 
