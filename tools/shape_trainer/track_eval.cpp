@@ -374,6 +374,17 @@ struct DropChecks {
     bool pose = false;                                 // Candide pose limits (after the start phase)
     double rx = 0, ry = 0, rz = 0;                     // pose, degrees
     bool strict() const { return mouth || leftEye || rightEye || ratio || eyeSpan; }
+    // Adds one to `by[name]` for each check this shape fails.
+    void countFailures(std::map<std::string, int>& by) const {
+        if (size) ++by["size"];
+        if (region) ++by["centre outside frame"];
+        if (mouth) ++by["strict: mouth centre box"];
+        if (leftEye) ++by["strict: left pupil box"];
+        if (rightEye) ++by["strict: right pupil box"];
+        if (ratio) ++by["strict: width/height ratio"];
+        if (eyeSpan) ++by["strict: pupil span / width"];
+        if (pose) ++by["pose limits"];
+    }
 };
 
 // The size, frame and strict layout checks on a shape (68 points, x0, y0, ...; pixels).
@@ -422,15 +433,7 @@ struct DropTally {
         ++dropped;
         const bool ok = err <= 0.10;
         ++(ok ? right : wrong);
-        std::map<std::string, int>& by = ok ? rightByCheck : wrongByCheck;
-        if (c.size) ++by["size"];
-        if (c.region) ++by["centre outside frame"];
-        if (c.mouth) ++by["strict: mouth centre box"];
-        if (c.leftEye) ++by["strict: left pupil box"];
-        if (c.rightEye) ++by["strict: right pupil box"];
-        if (c.ratio) ++by["strict: width/height ratio"];
-        if (c.eyeSpan) ++by["strict: pupil span / width"];
-        if (c.pose) ++by["pose limits"];
+        c.countFailures(ok ? rightByCheck : wrongByCheck);
         if (!ok) return;
         if (c.size || c.region) ++rightOther;
         else if (c.strict() && c.pose) ++rightBoth;
@@ -541,13 +544,7 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
                 const DropChecks c = layoutChecks(ours, probe.kestavo.asmSearch);
                 ++truthChecked;
                 truthRejected += c.size || c.region || c.strict();
-                if (c.size) ++truthFails["size"];
-                if (c.region) ++truthFails["centre outside frame"];
-                if (c.mouth) ++truthFails["strict: mouth centre box"];
-                if (c.leftEye) ++truthFails["strict: left pupil box"];
-                if (c.rightEye) ++truthFails["strict: right pupil box"];
-                if (c.ratio) ++truthFails["strict: width/height ratio"];
-                if (c.eyeSpan) ++truthFails["strict: pupil span / width"];
+                c.countFailures(truthFails);  // layoutChecks leaves `pose` unset
             }
         }
         // Eye-started.
