@@ -91,6 +91,8 @@ void ViolaJones::init(char* cascadeXml) {
         side.sigmas.resize(integralImage->width + 1);
     }
     readXML(cascadeXml);
+    // Settings given before the image size was known are checked now.
+    boundScanWork("ViolaJones");
 }
 
 bool ViolaJones::windowFits(double cw, double ch, int regionW, int regionH) const {
@@ -134,6 +136,60 @@ long ViolaJones::windowCountAtLeast(int regionW, int regionH, long limit) {
         if (!nextScale(scale, cw, ch, false)) break;
     }
     return static_cast<long>(total);
+}
+
+long ViolaJones::windowSizeCountAtLeast(int regionW, int regionH, long limit) {
+    long sizes = 0;
+    double scale = startScale;
+    double cw = windowWidth * scale;
+    double ch = windowHeight * scale;
+    while (sizes < limit && windowFits(cw, ch, regionW, regionH)) {
+        ++sizes;
+        if (!nextScale(scale, cw, ch, false)) break;
+    }
+    return sizes;
+}
+
+void ViolaJones::boundScanWork(const std::string& caller) {
+    reportedAcceptedBound_ = false;
+    const int W = static_cast<int>(integralImage->width);
+    const int H = static_cast<int>(integralImage->height);
+    if (W <= 0 || H <= 0 || windowWidth <= 0 || windowHeight <= 0) return;
+
+    if (windowSizeCountAtLeast(W, H, MAX_WINDOW_SIZES + 1) > MAX_WINDOW_SIZES) {
+        // The sizes run from startScale towards the largest scale that still fits (or,
+        // with a negative step, down to the cascade's own window); the same range in
+        // MAX_WINDOW_SIZES sizes. More sizes than the bound means the step is finite and
+        // non-zero and the range holds more than MAX_WINDOW_SIZES - 1 steps.
+        const double requested = scaleIncrement;
+        const double largest = std::min(maxScale, std::min(static_cast<double>(W) / windowWidth,
+                                                           static_cast<double>(H) / windowHeight));
+        const double range = requested > 0.0 ? largest - startScale : startScale - 1.0;
+        scaleIncrement = std::copysign(range / (MAX_WINDOW_SIZES - 1), requested);
+        // Rounding in the scale's running sum could leave one size too many.
+        for (int i = 0; i < 64 && windowSizeCountAtLeast(W, H, MAX_WINDOW_SIZES + 1) > MAX_WINDOW_SIZES; ++i)
+            scaleIncrement *= 1.001;
+        Err(caller + ": a scale increment of " + kvo::to_string(requested) + " gives more than " +
+            kvo::to_string(MAX_WINDOW_SIZES) + " window sizes per scan; " + kvo::to_string(scaleIncrement) +
+            " is used.");
+    }
+
+    if (windowCountAtLeast(W, H, MAX_SCAN_WINDOWS + 1) > MAX_SCAN_WINDOWS) {
+        // The window count only falls as the factor grows (each size's step is
+        // trunc(size x factor + 0.5), at least 1); at a factor of 1e9 every size has
+        // one window, and there are at most MAX_WINDOW_SIZES sizes.
+        const double requested = stepFactor;
+        double low = requested > 0.0 ? requested : 0.0;
+        double high = 1e9;
+        while (high - low > 1e-6 * high) {
+            stepFactor = low + (high - low) / 2;
+            if (windowCountAtLeast(W, H, MAX_SCAN_WINDOWS + 1) > MAX_SCAN_WINDOWS) low = stepFactor; else high = stepFactor;
+        }
+        stepFactor = high;
+        Err(caller + ": a step factor of " + kvo::to_string(requested) + " gives more than " +
+            kvo::to_string(MAX_SCAN_WINDOWS) + " windows per scan of the " + kvo::to_string(W) + " x " +
+            kvo::to_string(H) + " detection image; " + kvo::to_string(stepFactor) + " is used.");
+    }
 }
 
 void ViolaJones::detect(std::vector<std::shared_ptr<Rectangle>>& faces) {
@@ -183,6 +239,8 @@ void ViolaJones::detect(std::vector<std::shared_ptr<Rectangle>>& faces) {
             ? static_cast<long long>(minDetections) + 2 : -1;
     // The count is compared after each accepted window, so 0 ends the scan at the first.
     if (stopCount == 0) stopCount = 1;
+    const bool boundedByAccepted = stopCount < 0 || stopCount > MAX_ACCEPTED_WINDOWS;
+    if (boundedByAccepted) stopCount = MAX_ACCEPTED_WINDOWS;
 
     plan_.ii = ii;
     plan_.squares = squares;
@@ -272,6 +330,12 @@ void ViolaJones::detect(std::vector<std::shared_ptr<Rectangle>>& faces) {
         hit.scale = h.scale;
         rawDetections.push_back(rawPool_[n]);
         lastHitScale = h.scale;
+    }
+
+    if (stopped && boundedByAccepted && !reportedAcceptedBound_) {
+        Err("ViolaJones: the scan accepted " + kvo::to_string(MAX_ACCEPTED_WINDOWS) +
+            " windows and ended there; larger window sizes and later rows were not scanned.");
+        reportedAcceptedBound_ = true;
     }
 
     // The last window size scanned: the one of the window that ended the scan, or the last

@@ -26,6 +26,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "detection/Cascade.h"
@@ -69,13 +70,28 @@ public:
     // only where it overlaps the image; one wholly outside is not scanned.
     // Scan order: window sizes from `startScale` upwards, then rows (y), then x. Without
     // `fullScan` the scan ends at the (`minDetections` + 2)-th accepted window (when that
-    // number is not negative). The results do not depend on `numThreads`.
+    // number is not negative); in any case it ends at the MAX_ACCEPTED_WINDOWS-th, with one
+    // "Error: ..." line the first time after the settings were last checked. The results
+    // do not depend on `numThreads`.
     void detect(std::vector<std::shared_ptr<Rectangle>>& faces);
 
     // Groups `faces` in one greedy pass; every class of at least `minDetections` - 1
     // rectangles becomes its mean rectangle plus one half pixel.
     // Ensures: returns `mergedFaces`, rebuilt by this call, classes in creation order.
     std::vector<std::shared_ptr<Rectangle>>& merge(std::vector<std::shared_ptr<Rectangle>>& faces);
+
+    // Keeps the work of one scan bounded whatever the scan settings hold: over the whole
+    // detection image, a scan runs at most MAX_WINDOW_SIZES window sizes and at most
+    // MAX_SCAN_WINDOWS windows (any detection region lies inside the image, so it can
+    // only have fewer). Settings that would exceed a bound are replaced: `scaleIncrement`
+    // by the smallest step that covers the same range of sizes in MAX_WINDOW_SIZES
+    // sizes, then `stepFactor` by the smallest factor (to about 1e-6) that keeps the
+    // windows within MAX_SCAN_WINDOWS. Each replacement writes one "Error: ..." line
+    // naming `caller`, the setting, its value and the value used.
+    // Requires: nothing; before `init` (no detection image yet) it checks nothing, and
+    // `init` calls it.
+    // Ensures: settings within the bounds are left exactly as they are.
+    void boundScanWork(const std::string& caller);
 
     // True when a cascade is loaded.
     bool hasCascade() const { return firstStage != nullptr; }
@@ -117,6 +133,18 @@ public:
     // Result objects made by `init`: enough for any scan of that many accepted windows
     // before a pool has to grow.
     static const size_t INITIAL_RESULT_CAPACITY = 2048;
+
+    // Bounds on one scan's work (see boundScanWork). The defaults scan 17 window sizes and
+    // about 66,000 windows of a 640 x 480 image (663,000 of 1920 x 1080); a fine search of
+    // a 720 x 576 image (scale step 0.1 from 48 px windows, steps of 4 % of the window)
+    // about 1.5 million.
+    static constexpr long MAX_WINDOW_SIZES = 1000;
+    static constexpr long MAX_SCAN_WINDOWS = 2000000;
+    // A scan ends at this many accepted windows whatever `fullScan` and `minDetections`
+    // say, as the early stop ends it: it bounds the result lists and the merge, whose
+    // grouping compares every pair (5,000 windows: about 50 ms; 10,000: 209 ms measured).
+    // Full scans of the sample faces at the settings of tests/detection accept under 1,000.
+    static constexpr long MAX_ACCEPTED_WINDOWS = 5000;
 
 private:
     // The cascade copied into contiguous arrays for the scan's inner loop (same order and
@@ -204,6 +232,7 @@ private:
     bool windowFits(double cw, double ch, int regionW, int regionH) const;
     bool nextScale(double& scale, double& cw, double& ch, bool report);
     long windowCountAtLeast(int regionW, int regionH, long limit);
+    long windowSizeCountAtLeast(int regionW, int regionH, long limit);
     void setSize(ScanSide& side, double scale, double cw, double ch, long long firstRow) const;
     void prepareStage(ScanSide& side, size_t stage) const;
     template <int N>
@@ -240,6 +269,7 @@ private:
     std::vector<double> classSums_;     // x, y, width, height sums per class
     double reportedIncrement_ = std::numeric_limits<double>::quiet_NaN();  // last unusable increment reported
     bool reportedNoCascade_ = false;
+    bool reportedAcceptedBound_ = false;  // since the settings were last checked
 };
 
 }  // namespace kvo

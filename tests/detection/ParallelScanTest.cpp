@@ -164,7 +164,10 @@ void compareScans(kvo_test::DetectorRig& rig, const std::string& name, StopCover
     rig.detect();  // builds the integral images the sequential scan reads
     const std::vector<Window> all = sequentialScan(d, rig.manager);
     ASSERT_FALSE(all.empty()) << name << ": a case without accepted windows shows nothing";
-    expectWindows(d, all, all.size(), name + ", full scan, 1 thread");
+    // Every scan ends at the bound on accepted windows, wherever that falls.
+    const size_t bound = static_cast<size_t>(kvo::ViolaJones::MAX_ACCEPTED_WINDOWS);
+    const size_t full = std::min(all.size(), bound);
+    expectWindows(d, all, full, name + ", full scan, 1 thread");
 
     for (int threads : {2, 1}) {
         d.numThreads = threads;
@@ -172,7 +175,7 @@ void compareScans(kvo_test::DetectorRig& rig, const std::string& name, StopCover
         d.fullScan = true;
         for (int repeat = 0; repeat < 3; ++repeat) {  // timing differs from run to run
             rig.detect();
-            expectWindows(d, all, all.size(), label + ", full scan");
+            expectWindows(d, all, full, label + ", full scan");
         }
         EXPECT_EQ(d.threadsOfLastScan(), threads == 2 && expectTwoThreads ? 2 : 1) << label;
 
@@ -181,7 +184,7 @@ void compareScans(kvo_test::DetectorRig& rig, const std::string& name, StopCover
         for (long long stopAt : stopCounts(all)) {
             if (stopAt < 1) continue;
             d.minDetections = static_cast<int>(stopAt - 2);
-            const size_t expected = static_cast<size_t>(std::min(stopAt, n));
+            const size_t expected = std::min(static_cast<size_t>(std::min(stopAt, n)), bound);
             for (int repeat = 0; repeat < 3; ++repeat) {
                 rig.detect();
                 expectWindows(d, all, expected, label + ", stop at " + std::to_string(stopAt));
@@ -196,7 +199,7 @@ void compareScans(kvo_test::DetectorRig& rig, const std::string& name, StopCover
         }
         d.minDetections = -3;  // a negative stop count: never stops
         rig.detect();
-        expectWindows(d, all, all.size(), label + ", negative stop count");
+        expectWindows(d, all, full, label + ", negative stop count");
         d.minDetections = 12;
     }
     d.numThreads = 2;
@@ -335,11 +338,17 @@ TEST(ParallelScan, MatchesTheSequentialScanWhenOneThreadRunsFarAhead) {
 }
 
 TEST(ParallelScan, MoreAcceptedWindowsThanTheBuffersHoldRepeatTheScanWithLargerOnes) {
-    // Every window accepted: about 8,000 windows, more than the buffers made by init.
+    // Every window accepted: about 7,000 windows, more than the buffers made by init and
+    // more than the bound on accepted windows, where every scan ends.
     kvo_test::DetectorRig rig(320, 240, kvo_test::acceptAllCascade());
     showTexture(rig, 4);
     StopCoverage coverage;
+    testing::internal::CaptureStdout();
     compareScans(rig, "accept all", coverage);
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(said.find("Error: ViolaJones: the scan accepted 5000 windows"), 0u) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << said;  // once
+    EXPECT_EQ(rig.detector.rawDetections.size(), size_t(kvo::ViolaJones::MAX_ACCEPTED_WINDOWS));
     EXPECT_GT(rig.detector.rawDetections.size(), 2 * kvo::ViolaJones::INITIAL_RESULT_CAPACITY);
 }
 
