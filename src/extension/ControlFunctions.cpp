@@ -17,6 +17,16 @@ namespace {
 // Search steps that one kvo_updateByEyes call runs at most.
 const int MAX_EYE_ITERATIONS = 100;
 
+// Points the tracker's optical flow follows at most. Each costs up to about 30 us per
+// frame (41 x 41 window, 4 levels, 100 iterations), so the bound keeps a frame of point
+// tracking to about 0.15 s; a host array of billions of points would not fit in memory.
+const uint32_t MAX_TRACKED_POINTS = 5000;
+
+// Longest frame side kvo_init accepts, pixels: above 8K video (7680 x 4320). Every frame
+// is converted, filtered and scanned whole, and the int32 integral images of larger
+// frames would be near their range.
+const uint32_t MAX_FRAME_SIDE = 8192;
+
 FREObject stateResult() { return newString(extension::tracker().state); }
 
 // Reads the host bitmap into the input's grey buffer. Returns false, after one error
@@ -79,6 +89,12 @@ FREObject kvo_init(FREContext, void*, uint32_t argc, FREObject argv[]) {
     const double height = readNumber(arg(argc, argv, 4), 320.0);
     if (desc.width == 0 || desc.height == 0) {
         Err("kvo_init: the bitmap is empty.");
+        FREReleaseBitmapData(bitmap);
+        return nullptr;
+    }
+    if (desc.width > MAX_FRAME_SIDE || desc.height > MAX_FRAME_SIDE) {
+        Err("kvo_init: the bitmap is " + to_string(desc.width) + " x " + to_string(desc.height) +
+            " pixels; frames of at most " + to_string(MAX_FRAME_SIDE) + " pixels a side are tracked.");
         FREReleaseBitmapData(bitmap);
         return nullptr;
     }
@@ -181,6 +197,13 @@ FREObject kvo_addPointsToTrack(FREContext, void*, uint32_t argc, FREObject argv[
     }
     Kestavo& t = extension::tracker();
     const size_t m = t.pointsToTrack.size();
+    const size_t room = m < MAX_TRACKED_POINTS ? MAX_TRACKED_POINTS - m : 0;
+    if (n > room) {
+        Err("kvo_addPointsToTrack: " + to_string(n) + " points given with " + to_string(m) +
+            " tracked; at most " + to_string(MAX_TRACKED_POINTS) + " are tracked, so only the first " +
+            to_string(room) + " were added.");
+        n = static_cast<uint32_t>(room);
+    }
     t.pointsToTrack.resize(m + n);
     t.pointStates.resize(m + n, false);
     for (uint32_t i = 0; i < n; ++i) {
@@ -208,6 +231,8 @@ FREObject kvo_setFaceDetectionVars(FREContext, void*, uint32_t argc, FREObject a
     vj.stepFactor = stepFactor;
     vj.minDetections = minDetections;
     vj.fullScan = fullScan;
+    // A tiny increment or step would make one detection call run for minutes.
+    vj.boundScanWork("kvo_setFaceDetectionVars");
     return nullptr;
 }
 
