@@ -21,23 +21,38 @@ std::string px(double v) {
 
 WindowRange reportedWindows(double startScale, double scaleIncrement, double maxScale, double regionWidth,
                             double regionHeight) {
-    WindowRange r;
     const double w = std::trunc(regionWidth), h = std::trunc(regionHeight);
-    double scale = startScale;
     // A window is scanned when at least one position fits: the region is at least one
-    // pixel wider and higher than the window. The loop is bounded like the library's
-    // scan (a tiny increment ends it once it no longer advances the scale).
-    for (long step = 0; step < 1000000; ++step) {
-        const double cw = kCascadeWindow * scale;
-        if (!(cw >= kCascadeWindow && w - cw >= 1.0 && h - cw >= 1.0)) break;
-        if (scale > startScale && scale < maxScale) {
-            if (r.sizes == 0) r.smallest = cw;
-            r.largest = cw;
-            ++r.sizes;
+    // pixel wider and higher than the window. The count of sizes scanned is bounded like
+    // the library's scan: it ends once a tiny increment no longer advances the scale,
+    // and past kMaxWindowSizes sizes the library widens the increment (below).
+    auto simulate = [&](double increment, long& scanned) {
+        WindowRange r;
+        double scale = startScale;
+        for (scanned = 0; scanned <= kMaxWindowSizes; ++scanned) {
+            const double cw = kCascadeWindow * scale;
+            if (!(cw >= kCascadeWindow && w - cw >= 1.0 && h - cw >= 1.0)) break;
+            if (scale > startScale && scale < maxScale) {
+                if (r.sizes == 0) r.smallest = cw;
+                r.largest = cw;
+                ++r.sizes;
+            }
+            const double next = scale + increment;
+            if (next > maxScale || next == scale) {
+                ++scanned;
+                break;
+            }
+            scale = next;
         }
-        const double next = scale + scaleIncrement;
-        if (next > maxScale || next == scale) break;
-        scale = next;
+        return r;
+    };
+    long scanned = 0;
+    WindowRange r = simulate(scaleIncrement, scanned);
+    if (scanned > kMaxWindowSizes) {
+        // The library then covers the same range of scales in kMaxWindowSizes sizes.
+        const double largest = std::min(maxScale, std::min(w, h) / kCascadeWindow);
+        const double range = scaleIncrement > 0.0 ? largest - startScale : startScale - 1.0;
+        r = simulate(std::copysign(range / (kMaxWindowSizes - 1), scaleIncrement), scanned);
     }
     return r;
 }

@@ -16,6 +16,8 @@ namespace app {
 
 // Width and height of the cascade's window, pixels.
 const double kCascadeWindow = 24.0;
+// Window sizes one scan of the library runs at most; it widens a smaller increment.
+const long kMaxWindowSizes = 1000;
 
 struct WindowRange {
     double smallest = 0.0, largest = 0.0;  // reported window widths, pixels
@@ -23,7 +25,8 @@ struct WindowRange {
 };
 
 // The windows a scan with these settings reports in a `regionWidth` x `regionHeight`
-// detection region (pixels), simulated with the detector's own steps.
+// detection region (pixels), simulated with the detector's own steps and its bound on
+// the number of window sizes.
 WindowRange reportedWindows(double startScale, double scaleIncrement, double maxScale, double regionWidth,
                             double regionHeight);
 

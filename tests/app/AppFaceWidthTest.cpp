@@ -96,3 +96,27 @@ TEST(AppFaceWidthHelpTest, ShownBesideTheScaleOptions) {
 }
 
 }  // namespace
+
+namespace {
+
+// A scale increment so small that the scan would run millions of window sizes: the
+// library widens it, says so once, and the summary shows the sizes actually scanned.
+TEST(AppScanBoundTest, ATinyScaleIncrementIsSaidOnceAndTheRunGoesOn) {
+    const std::string clip = kvotest::mediaPath("franck.mp4");
+    if (!kvotest::fileExists(clip)) GTEST_SKIP() << "sample media not installed";
+    ScratchDir dir;
+    const AppResult r =
+        kvotest::runApp({clip, "--max-frames", "2", "--scale-increment", "0.000001", "--no-progress"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> errors;
+    for (const std::string& line : kvotest::lines(r.out + r.err))
+        if (line.rfind("Error: ", 0) == 0) errors.push_back(line);
+    ASSERT_EQ(errors.size(), 1u) << r.out << r.err;
+    EXPECT_NE(errors[0].find("a scale increment of 1e-06 gives more than 1000 window sizes"), std::string::npos);
+    // franck.mp4 is 360 x 288: scales 4 to 12 in under 1,000 sizes, the first and last not
+    // reported.
+    EXPECT_NE(r.out.find("faces 96 to 287 px wide (993 window sizes)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("frames:      2"), std::string::npos) << r.out;
+}
+
+}  // namespace
