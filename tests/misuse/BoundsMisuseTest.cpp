@@ -59,13 +59,13 @@ using PointCountMisuse = MisuseTest;
 
 TEST_F(PointCountMisuse, PointsBeyondTheBoundAreNotAddedAndSaidSo) {
     initPointTracking();  // three points
-    FREObject many = rt.array(6000);
-    for (uint32_t i = 0; i < 6000; ++i) rt.setElement(many, i, rt.point(10 + i % 140, 10 + (i / 140) % 100));
+    FREObject many = rt.array(3000);
+    for (uint32_t i = 0; i < 3000; ++i) rt.setElement(many, i, rt.point(10 + i % 140, 10 + (i / 140) % 100));
     oneError("kvo_addPointsToTrack", many);
-    EXPECT_EQ(snapshot().points.size(), 5000u);
+    EXPECT_EQ(snapshot().points.size(), 2000u);
     EXPECT_EQ(snapshot().points[0].x, 40.0);  // the host's earlier points are kept
     oneError("kvo_addPointsToTrack", rt.array({rt.point(5, 5)}));
-    EXPECT_EQ(snapshot().points.size(), 5000u);
+    EXPECT_EQ(snapshot().points.size(), 2000u);
     // The bounded list is tracked.
     EXPECT_EQ(text(quiet("kvo_update", texturedFrame())), "state_point_tracking");
 }
