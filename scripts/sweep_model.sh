@@ -13,6 +13,10 @@
 # Environment: KVO_SWEEP_LENGTHS, KVO_SWEEP_RIDGES, KVO_SWEEP_2D (grids; KVO_SWEEP_2D="" for
 # none), KVO_SWEEP_AUGMENT
 # (random variations per face, default 0 to keep the sweep short), KVO_TRAIN_BUILD.
+# KVO_SWEEP_VARIANTS: instead of the grid, one model per ';'-separated set of further
+# trainer options on top of 1-D length 9, ridge 0.01 (the current model's settings); an
+# empty set is the current model itself, e.g.
+#   KVO_SWEEP_VARIANTS='; --muct-weight 0; --muct-weight 0 --placement both'
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cache="${KVO_CACHE:-$here/.cache}"
@@ -35,7 +39,10 @@ fi
 mkdir -p "$out"
 
 settings=()
-if [ "$quick" = 1 ]; then
+if [ -n "${KVO_SWEEP_VARIANTS:-}" ]; then
+  IFS=';' read -r -a variants <<<"$KVO_SWEEP_VARIANTS"
+  for v in "${variants[@]}"; do settings+=("9 0.01 - $v"); done
+elif [ "$quick" = 1 ]; then
   settings=("9 0.05 -" "7 0.2 -")
 else
   for len in ${KVO_SWEEP_LENGTHS:-9 15 21}; do
@@ -50,10 +57,15 @@ fi
 results="$out/results.txt"
 : > "$results"
 for s in "${settings[@]}"; do
-  read -r len ridge twod <<<"$s"
+  read -r len ridge twod more <<<"$s"
   name="len${len}_ridge${ridge}_2d${twod//[:,]/-}"
   extra=()
   [ "$twod" != "-" ] && extra=(--twod "$twod")
+  if [ -n "${more:-}" ]; then
+    read -r -a words <<<"$more"
+    extra+=("${words[@]}")
+    name="${name}$(tr -cs 'A-Za-z0-9.' '_' <<<" $more")"
+  fi
   "$build/tools/shape_trainer/shape_trainer" --muct "$here/data/muct68-shapes.csv" \
     --faces300w "$faces" --augment "${KVO_SWEEP_AUGMENT:-0}" --len1d "$len" \
     --ridge "$ridge" --seed 20240611 "${extra[@]}" --out "$out/$name.json" >/dev/null
@@ -63,7 +75,7 @@ for s in "${settings[@]}"; do
   mean=$(sed -E 's/.*core-17: mean ([0-9.]+).*/\1/' <<<"$eye")
   median=$(sed -E 's/.*core-17: mean [0-9.]+ median ([0-9.]+).*/\1/' <<<"$eye")
   above=$(sed -E 's/.*core-17: mean [0-9.]+ median [0-9.]+ >0.10 +([0-9.]+) %.*/\1/' <<<"$eye")
-  echo "$mean  median $median  >0.10 $above %  detector-tracked $det %  len1d $len  ridge $ridge  2-D $twod" \
+  echo "$mean  median $median  >0.10 $above %  detector-tracked $det %  len1d $len  ridge $ridge  2-D $twod  ${more:-}" \
     | tee -a "$results"
 done
 echo "best (lowest eye-started mean error, 17 core points):"

@@ -75,6 +75,37 @@ TEST(ShapeStatistics, PlacementScalesEigenvaluesBySquare) {
     EXPECT_NEAR(m.mean[11], before.mean[11] * 200.0 - 7.0, 1e-9);
 }
 
+TEST(ShapeStatistics, WeightsCountAsRepeatsAndZeroLeavesAShapeOut) {
+    const std::vector<ShapeVec> base = muct(60);
+    // The first 20 shapes with weight 3 and the rest with 1 against the first 20 written
+    // three times.
+    std::vector<ShapeVec> weighted = base, repeated = base;
+    std::vector<double> w(base.size(), 1.0);
+    for (size_t k = 0; k < 20; ++k) {
+        w[k] = 3.0;
+        repeated.push_back(base[k]);
+        repeated.push_back(base[k]);
+    }
+    const ShapeModel a = buildShapeModel(weighted, 6, w);
+    const ShapeModel b = buildShapeModel(repeated, 6);
+    // Eigenvalues agree up to the covariance's divisor (weight sum - 1 against count - 1:
+    // both 99 here).
+    for (int j = 0; j < 5; ++j) EXPECT_NEAR(a.vals[j], b.vals[j], 1e-9 * b.vals[0]) << j;
+    for (size_t k = 0; k < 136; ++k) EXPECT_NEAR(a.mean[k], b.mean[k], 1e-9) << k;
+    // And it differs from the unweighted model.
+    std::vector<ShapeVec> plain = base;
+    const ShapeModel c = buildShapeModel(plain, 6);
+    EXPECT_GT(std::fabs(c.vals[0] - a.vals[0]), 1e-4 * a.vals[0]);
+    // Weight 0 on the last 30 shapes: the model of the first 30 alone.
+    std::vector<ShapeVec> all = base, first(base.begin(), base.begin() + 30);
+    std::vector<double> half(base.size(), 1.0);
+    for (size_t k = 30; k < base.size(); ++k) half[k] = 0.0;
+    const ShapeModel d = buildShapeModel(all, 6, half);
+    const ShapeModel e = buildShapeModel(first, 6);
+    for (int j = 0; j < 5; ++j) EXPECT_NEAR(d.vals[j], e.vals[j], 1e-9 * e.vals[0]) << j;
+    for (size_t k = 0; k < 136; ++k) EXPECT_NEAR(d.mean[k], e.mean[k], 1e-9) << k;
+}
+
 TEST(Augment, MirrorPartnersMatchMuctMirroredRows) {
     if (kvo::FaceLandmarks::gLandTab.empty()) kvo::FaceLandmarks::initGLandTab();
     const std::vector<int> partner = mirrorPartners();

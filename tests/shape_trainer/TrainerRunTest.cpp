@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -137,6 +138,45 @@ TEST(TrainerRun, TwoDPatchesGoToTheChosenGroupsOnLevelsZeroToTwoOnly) {
     }
     // An even side cannot centre a patch on the landmark.
     EXPECT_TRUE(runTrainer(dir, dir + "/even.json", "--twod 4:eyes").empty());
+}
+
+TEST(TrainerRun, PerLevelLengthsAndLandmarksWithoutEvidence) {
+    const std::string dir = writeTwoFaces();
+    ASSERT_FALSE(dir.empty());
+    const std::string text = runTrainer(dir, dir + "/levels.json", "--len-levels 7,9,11,13 --no-evidence 3,40");
+    ASSERT_FALSE(text.empty()) << slurp(dir + "/log.txt");
+    std::string messages;
+    std::unique_ptr<kvo::ASMModel> model(loadModel(text, messages));
+    EXPECT_EQ(messages.find("Error"), std::string::npos) << messages;
+    ASSERT_TRUE(model->loaded());
+    ASSERT_EQ(model->levels.size(), 4u);
+    const size_t lengths[4] = {7, 9, 11, 13};
+    for (int lev = 0; lev < 4; ++lev) {
+        const kvo::ASMLevel& L = *model->levels[lev];
+        for (size_t i = 0; i < 68; ++i) {
+            ASSERT_EQ(L.profMeans[i].size(), lengths[lev]) << "level " << lev << " landmark " << i;
+            // The landmarks without evidence have an all-zero distance matrix (every
+            // position matches equally); the others a positive diagonal.
+            const kvo::NumberMat& c = *L.covars[i];
+            double diag = 0.0, any = 0.0;
+            for (int r = 0; r < c.rows; ++r)
+                for (int k = 0; k < c.cols; ++k) {
+                    any += std::fabs(c.data[r][k]);
+                    if (r == k) diag = std::min(diag == 0.0 ? c.data[r][k] : diag, c.data[r][k]);
+                }
+            if (i == 3 || i == 40) {
+                EXPECT_EQ(any, 0.0) << "level " << lev << " landmark " << i;
+            } else {
+                EXPECT_GT(diag, 0.0) << "level " << lev << " landmark " << i;
+            }
+        }
+    }
+    // Three lengths for four levels, and a landmark index past the last, are refused.
+    EXPECT_TRUE(runTrainer(dir, dir + "/three.json", "--len-levels 7,9,11").empty());
+    EXPECT_TRUE(runTrainer(dir, dir + "/past.json", "--no-evidence 68").empty());
+    // Without 300-W shapes, MUCT weight 0 leaves nothing for the shape statistics.
+    EXPECT_TRUE(runTrainer(dir, dir + "/empty.json", "--muct-weight 0").empty());
+    EXPECT_NE(slurp(dir + "/log.txt").find("total weight"), std::string::npos) << slurp(dir + "/log.txt");
 }
 
 // A 300-W-style folder of drawn faces (<name>.jpg + 1-based <name>.pts in dlib's layout).

@@ -1,5 +1,6 @@
 #include "ModelWriter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -94,6 +95,8 @@ std::string writeModelJson(const ShapeModel& shape, const ProfileTrainer& profil
             const bool twoD = layout.spec[lev][i].twoD;
             std::vector<double> mean, inv;
             profileModel(profiles.stats(lev, i), twoD ? options.ridge2d : options.ridge1d, twoD, mean, inv);
+            if (static_cast<size_t>(i) < options.noEvidence.size() && options.noEvidence[i])
+                std::fill(inv.begin(), inv.end(), 0.0);
             profs += "[";
             for (size_t j = 0; j < mean.size(); ++j) {
                 if (j) profs += ",";

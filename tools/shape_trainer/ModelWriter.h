@@ -25,6 +25,11 @@ void profileModel(const ProfileStats& stats, double ridge, bool diagonalOnly,
 struct ModelWriterOptions {
     double ridge1d = 0.05;
     double ridge2d = 0.05;
+    // Landmarks written without image evidence (index -> true): a zero inverse covariance
+    // makes every candidate position match equally, and the search's tie rule then keeps
+    // the landmark where the shape model put it. For points whose training positions are
+    // not read off the images (e.g. filled in by a shape model).
+    std::vector<bool> noEvidence;
 };
 
 std::string writeModelJson(const ShapeModel& shape, const ProfileTrainer& profiles,

@@ -58,9 +58,12 @@ void normalise(ShapeVec& s) {
 
 }  // namespace
 
-ShapeModel buildShapeModel(std::vector<ShapeVec>& shapes, int iterations) {
+ShapeModel buildShapeModel(std::vector<ShapeVec>& shapes, int iterations, const std::vector<double>& weights) {
     ShapeModel model;
     const size_t d = shapes.front().size();
+    const std::vector<double> w = weights.empty() ? std::vector<double>(shapes.size(), 1.0) : weights;
+    double total = 0.0;
+    for (double v : w) total += v;
     ShapeVec reference = shapes.front();
     normalise(reference);
     ShapeVec mean = reference;
@@ -71,9 +74,9 @@ ShapeModel buildShapeModel(std::vector<ShapeVec>& shapes, int iterations) {
             applySimilarity(s, t);
         }
         ShapeVec next(d, 0.0);
-        for (const ShapeVec& s : shapes)
-            for (size_t k = 0; k < d; ++k) next[k] += s[k];
-        for (double& v : next) v /= static_cast<double>(shapes.size());
+        for (size_t j = 0; j < shapes.size(); ++j)
+            for (size_t k = 0; k < d; ++k) next[k] += w[j] * shapes[j][k];
+        for (double& v : next) v /= total;
         // Keep the mean's pose tied to the reference so it cannot drift or shrink.
         similarityFit(next, reference, t);
         applySimilarity(next, t);
@@ -86,16 +89,18 @@ ShapeModel buildShapeModel(std::vector<ShapeVec>& shapes, int iterations) {
     }
     cv::Mat cov = cv::Mat::zeros(static_cast<int>(d), static_cast<int>(d), CV_64F);
     std::vector<double> diff(d);
-    for (const ShapeVec& s : shapes) {
-        for (size_t k = 0; k < d; ++k) diff[k] = s[k] - mean[k];
+    for (size_t j = 0; j < shapes.size(); ++j) {
+        if (w[j] == 0.0) continue;
+        for (size_t k = 0; k < d; ++k) diff[k] = shapes[j][k] - mean[k];
         for (size_t r = 0; r < d; ++r) {
             double* row = cov.ptr<double>(static_cast<int>(r));
-            for (size_t c = r; c < d; ++c) row[c] += diff[r] * diff[c];
+            const double wr = w[j] * diff[r];
+            for (size_t c = r; c < d; ++c) row[c] += wr * diff[c];
         }
     }
     for (size_t r = 0; r < d; ++r)
         for (size_t c = r; c < d; ++c) {
-            const double v = cov.at<double>(r, c) / static_cast<double>(shapes.size() - 1);
+            const double v = cov.at<double>(r, c) / (total - 1.0);
             cov.at<double>(r, c) = v;
             cov.at<double>(c, r) = v;
         }

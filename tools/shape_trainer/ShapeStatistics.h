@@ -30,8 +30,13 @@ void applySimilarity(ShapeVec& s, const double t[4]);
 // followed by PCA of the aligned shapes. The mean is centred at the origin with unit
 // Euclidean norm and oriented like the first shape. Eigenvector signs are fixed (largest
 // component positive) so the result depends only on the input order and values.
-// Requires: at least two shapes of equal even length.
-ShapeModel buildShapeModel(std::vector<ShapeVec>& shapes, int iterations);
+// `weights` (empty: every shape counts once) gives each shape's share in the mean and the
+// covariance, as if it were repeated that many times; a weight of 0 leaves a shape out
+// of both (it is still aligned).
+// Requires: at least two shapes of equal even length; weights empty or one >= 0 per
+// shape, summing to more than 1.
+ShapeModel buildShapeModel(std::vector<ShapeVec>& shapes, int iterations,
+                           const std::vector<double>& weights = {});
 
 // Scales the model by s and shifts the mean by (tx, ty): eigenvalues scale by s^2.
 void placeModel(ShapeModel& model, double s, double tx, double ty);

@@ -2,16 +2,21 @@
 //
 //   shape_trainer --muct muct68-shapes.csv [--faces300w DIR] [--labels train_labels.tsv --media DIR]
 //                 --out model.json [--seed N] [--stride N] [--max-faces N] [--augment N] [--len1d L]
-//                 [--ridge R] [--muct-limit N] [--validation-out FILE]
+//                 [--ridge R] [--muct-limit N] [--muct-weight W] [--var-scale S] [--validation-out FILE]
 //                 [--twod SIDE:GROUP,...]   (groups: jaw brows eyes nose mouth all)
+//                 [--placement detector|eyes|both] [--len-levels L0,L1,L2,L3] [--no-evidence I,J,...]
 //
 // 1. Shape statistics: the complete MUCT shapes and the 300-W training shapes (converted
 //    to our layout, with their mirror images) are aligned by similarity and analysed
-//    (mean, eigenvectors, eigenvalues).
-// 2. Placement: on the training faces the library's detector finds, the labelled shapes
-//    are expressed in the frame in which the search places its mean shape (width-scaled
-//    by initScale / refWidth, shifted by 0.05 and 0.25 of the half width); the mean
-//    shape is scaled and shifted to their average.
+//    (mean, eigenvectors, eigenvalues). --muct-weight sets each MUCT shape's weight
+//    against the 300-W shapes' 1 (0: 300-W shapes only); --var-scale multiplies the
+//    eigenvalues, which bound how far the search may move along each mode.
+// 2. Placement: on the training faces the library's detector finds (--placement
+//    detector, the default), on the rectangles updateByEyes derives from the 300-W faces'
+//    hand-placed eyes (eyes), or on both, the labelled shapes are expressed in the frame
+//    in which the search places its mean shape (width-scaled by initScale / refWidth,
+//    shifted by 0.05 and 0.25 of the half width); the mean shape is scaled and shifted to
+//    their average.
 // 3. Profiles: every training face, its mirror image and `augment` random variations
 //    (rotation, scale, lighting) are sampled through the search's own pyramid.
 // The 300-W folder (--faces300w, research use only, never copied) gives hand-placed faces
@@ -34,6 +39,7 @@
 #include "Faces300W.h"
 #include "LandmarkSchemes.h"
 #include "ModelWriter.h"
+#include "Placement.h"
 #include "MuctShapes.h"
 #include "ProfileTrainer.h"
 #include "ShapeStatistics.h"
@@ -52,8 +58,13 @@ struct Options {
     int maxFaces = 0;
     int augment = 4;
     int len1d = 9;
+    std::vector<int> lenLevels;  // 1-D length per pyramid level (0 = finest); empty: len1d everywhere
     double ridge = 0.05;
     int muctLimit = 0;
+    double muctWeight = 1.0;
+    double varScale = 1.0;
+    std::string placement = "detector";  // start rectangles the mean shape is fitted to
+    std::vector<bool> noEvidence = std::vector<bool>(68, false);  // landmarks without profile evidence
     // 2-D gradient patches: side length (0 = none) and the feature groups that use them
     // on levels 0-2 (the levels whose gradient images the search computes).
     int twoDSide = 0;
@@ -89,8 +100,38 @@ bool parse(int argc, char** argv, Options& o) {
         .integer("--max-faces", o.maxFaces, 0, 100000000)
         .integer("--augment", o.augment, 0, 1000)
         .integer("--len1d", o.len1d, 3, 40)
+        .option("--len-levels", [&](const std::string& name, const std::string& v) {
+            // L0,L1,L2,L3: one 1-D length per level, finest first
+            o.lenLevels.clear();
+            size_t from = 0;
+            while (from <= v.size()) {
+                const size_t comma = v.find(',', from);
+                const size_t to = comma == std::string::npos ? v.size() : comma;
+                o.lenLevels.push_back(static_cast<int>(kvo::cli::toInteger(name, v.substr(from, to - from), 3, 40)));
+                from = to + 1;
+            }
+            if (o.lenLevels.size() != static_cast<size_t>(kLevels))
+                throw UsageError(name + ": one length per level, " + std::to_string(kLevels) + " in all (got '" + v + "')");
+        })
         .number("--ridge", o.ridge, 0.0, 1e6)
         .integer("--muct-limit", o.muctLimit, 0, 100000000)
+        .number("--muct-weight", o.muctWeight, 0.0, 1e6)
+        .number("--var-scale", o.varScale, 1e-3, 1e3)
+        .option("--no-evidence", [&](const std::string& name, const std::string& v) {
+            // I,J,...: landmark indices (our layout) whose profiles carry no evidence
+            size_t from = 0;
+            while (from <= v.size()) {
+                const size_t comma = v.find(',', from);
+                const size_t to = comma == std::string::npos ? v.size() : comma;
+                o.noEvidence[static_cast<size_t>(kvo::cli::toInteger(name, v.substr(from, to - from), 0, 67))] = true;
+                from = to + 1;
+            }
+        })
+        .option("--placement", [&](const std::string& name, const std::string& v) {
+            if (v != "detector" && v != "eyes" && v != "both")
+                throw UsageError(name + ": detector, eyes or both (got '" + v + "')");
+            o.placement = v;
+        })
         .option("--twod", [&](const std::string& name, const std::string& v) {
             // SIDE:GROUP[,GROUP...], e.g. 5:eyes,brows
             const size_t colon = v.find(':');
@@ -135,6 +176,7 @@ int main(int argc, char** argv) {
     if (shapes.size() < 2) return 1;
     const size_t muctCount = shapes.size();
     std::vector<LabelledFace> faces300w;
+    std::vector<Rectangle> eyeRects300w;  // where updateByEyes starts on each of them
     if (!o.faces300w.empty()) {
         std::string error;
         std::vector<Face300W> listed;
@@ -173,14 +215,26 @@ int main(int argc, char** argv) {
             shapes.push_back(up);
             shapes.push_back(mirrored);
             faces300w.push_back(lf);
+            eyeRects300w.push_back(eyeRectangle(f.dlib));
         }
         std::printf("300-W: %zu faces listed, %d held out for validation, %zu training, %d not convertible\n",
                     listed.size(), held, faces300w.size(), failed);
     }
-    ShapeModel model = buildShapeModel(shapes, 8);
-    std::printf("shapes: %zu MUCT shapes, %zu 300-W shapes with mirrors, first eigenvalues (unit-norm frame) "
-                "%.6g %.6g %.6g\n",
-                muctCount, shapes.size() - muctCount, model.vals[0], model.vals[1], model.vals[2]);
+    std::vector<double> weights(shapes.size(), 1.0);
+    for (size_t k = 0; k < muctCount; ++k) weights[k] = o.muctWeight;
+    double total = 0.0;
+    for (double w : weights) total += w;
+    if (total <= 1.0) {
+        std::fprintf(stderr, "Error: the shape statistics need a total weight above 1 (--muct-weight %g)\n",
+                     o.muctWeight);
+        return 1;
+    }
+    ShapeModel model = buildShapeModel(shapes, 8, weights);
+    if (o.varScale != 1.0)
+        for (double& v : model.vals) v *= o.varScale;
+    std::printf("shapes: %zu MUCT shapes (weight %g), %zu 300-W shapes with mirrors, first eigenvalues "
+                "(unit-norm frame) %.6g %.6g %.6g\n",
+                muctCount, o.muctWeight, shapes.size() - muctCount, model.vals[0], model.vals[1], model.vals[2]);
 
     // 2. Labelled faces: training and validation split.
     std::vector<LabelledFace> all;
@@ -222,55 +276,44 @@ int main(int argc, char** argv) {
         images.insert(images.end(), more.begin(), more.end());
     }
 
-    // 3. Placement of the mean shape relative to the detector's rectangles.
+    // 3. Placement of the mean shape relative to the start rectangles: the detector's
+    // (on the faces it finds, with the shape's centre inside), the ones updateByEyes
+    // derives from the hand-placed eyes (300-W faces), or both.
     const ASMModelConfig config;
-    FaceDetections detector;
-    ShapeVec target(136, 0.0);
-    int placed = 0;
-    for (size_t k = 0; k < train.size(); ++k) {
-        if (images[k].empty()) continue;
-        Rectangle face;
-        if (!detector.detect(images[k], face)) continue;
-        const ShapeVec& p = train[k].points;
-        double cx = 0, cy = 0;
-        for (int i = 0; i < 68; ++i) { cx += p[2 * i] / 68.0; cy += p[2 * i + 1] / 68.0; }
-        if (!face.contains(cx, cy)) continue;
-        const double half = std::trunc(face.width * 0.5 + 0.5);
-        const double fx = face.width / config.refWidth * config.initScale;
-        const double fy = face.height / config.refWidth * config.initScale;
-        for (int i = 0; i < 68; ++i) {
-            target[2 * i] += (p[2 * i] - face.x - 1.05 * half - 0.5) / fx;
-            target[2 * i + 1] += -(p[2 * i + 1] - face.y - 1.25 * half - 0.5) / fy;
+    PlacementTarget placement(config);
+    if (o.placement != "eyes") {
+        FaceDetections detector;
+        for (size_t k = 0; k < train.size(); ++k) {
+            if (images[k].empty()) continue;
+            Rectangle face;
+            if (!detector.detect(images[k], face)) continue;
+            const ShapeVec& p = train[k].points;
+            double cx = 0, cy = 0;
+            for (int i = 0; i < 68; ++i) { cx += p[2 * i] / 68.0; cy += p[2 * i + 1] / 68.0; }
+            if (!face.contains(cx, cy)) continue;
+            placement.add(p, face);
         }
-        ++placed;
     }
+    const int detected = placement.count();
+    if (o.placement != "detector")
+        for (size_t k = 0; k < faces300w.size(); ++k) placement.add(faces300w[k].points, eyeRects300w[k]);
     double s = 1.0, tx = 0.0, ty = 0.0;
-    if (placed > 0) {
-        for (double& v : target) v /= placed;
-        double mx = 0, my = 0, gx = 0, gy = 0;
-        for (int i = 0; i < 68; ++i) {
-            mx += model.mean[2 * i] / 68; my += model.mean[2 * i + 1] / 68;
-            gx += target[2 * i] / 68; gy += target[2 * i + 1] / 68;
-        }
-        double num = 0, den = 0;
-        for (int i = 0; i < 68; ++i) {
-            const double ax = model.mean[2 * i] - mx, ay = model.mean[2 * i + 1] - my;
-            num += ax * (target[2 * i] - gx) + ay * (target[2 * i + 1] - gy);
-            den += ax * ax + ay * ay;
-        }
-        s = num / den;
-        tx = gx - s * mx;
-        ty = gy - s * my;
+    if (placement.count() > 0) {
+        placement.fit(model.mean, s, tx, ty);
     } else {
         // No detection: a face of refWidth / initScale pixels centred like the placement.
         s = 215.0 / 0.25;
         std::printf("placement: no detected training face, default scale\n");
     }
     placeModel(model, s, tx, ty);
-    std::printf("placement: %d detected faces, scale %.6f, shift (%.6f, %.6f)\n", placed, s, tx, ty);
+    std::printf("placement: %d detected faces, %d eye-started faces, scale %.6f, shift (%.6f, %.6f)\n", detected,
+                placement.count() - detected, s, tx, ty);
 
     // 4. Profiles.
     ProfileLayout layout = ProfileLayout::uniform(o.len1d);
+    if (!o.lenLevels.empty())
+        for (int lev = 0; lev < kLevels; ++lev)
+            for (int i = 0; i < kLandmarks; ++i) layout.spec[lev][i].length = o.lenLevels[lev];
     if (o.twoDSide > 0) {
         int chosen = 0;
         for (int i = 0; i < kLandmarks; ++i) {
@@ -322,6 +365,7 @@ int main(int argc, char** argv) {
     ModelWriterOptions wo;
     wo.ridge1d = o.ridge;
     wo.ridge2d = o.ridge;
+    wo.noEvidence = o.noEvidence;
     const std::string json = writeModelJson(model, profiles, wo);
     std::ofstream out(o.out, std::ios::binary);
     out << json;

@@ -32,7 +32,8 @@
 // The hand-placed shapes, converted to our layout (shape model of --muct, default the
 // repository's MUCT shapes), also go through the size, frame and strict layout checks: how
 // often the validity test would reject a correct shape.
-// Prints mean, median and share above 0.10 for each; --per-face writes one line per face;
+// Prints mean, median and share above 0.10 for each; --per-face writes one line per face
+// (and FILE.fits the eye-started fits beside the hand-placed points);
 // --contact-sheet PNG draws the first 24 validation faces with the eye-started fit (green:
 // all 68 points; red: the hand-placed 17 core points), 6 x 4 tiles of 128 px.
 #include <cmath>
@@ -513,6 +514,9 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
     std::map<std::string, int> truthFails;
     int truthChecked = 0, truthRejected = 0;
     std::FILE* dropLog = perFacePath.empty() ? nullptr : std::fopen((perFacePath + ".drops").c_str(), "w");
+    // The eye-started fits beside the hand-placed points, for looking at where they differ:
+    // name, then our 68 points, then dlib's 68 (x y pairs, frame pixels, y down).
+    std::FILE* fitLog = perFacePath.empty() ? nullptr : std::fopen((perFacePath + ".fits").c_str(), "w");
     int n = 0, eyeTracked = 0, detTracked = 0, dlibFound = 0;
     for (const Face300W& f : faces) {
         if (!f.validation) continue;
@@ -560,6 +564,12 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
                 es = err(t.shape(), landmarks::Layout::Ours, landmarks::PointSet::Shared);
                 eyeCore.push_back(ec);
                 eyeShared.push_back(es);
+                if (fitLog) {
+                    std::fprintf(fitLog, "%s", f.name.c_str());
+                    for (double v : t.shape()) std::fprintf(fitLog, " %.2f", v);
+                    for (double v : framed) std::fprintf(fitLog, " %.2f", v);
+                    std::fprintf(fitLog, "\n");
+                }
             }
             if (!sheet.empty() && sheetCount < kCols * kRows) {
                 const cv::Mat tile = sheetTile(bgr, t.shape(), ref, kTile);
@@ -654,6 +664,7 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
     for (const auto& kv : drops.rightByCheck) std::printf("    right but rejected, fails %-28s %d\n", kv.first.c_str(), kv.second);
     for (const auto& kv : drops.wrongByCheck) std::printf("    wrong, fails %-42s %d\n", kv.first.c_str(), kv.second);
     if (dropLog) std::fclose(dropLog);
+    if (fitLog) std::fclose(fitLog);
     std::printf("hand-placed shapes (converted to our layout) through the size, frame and strict layout checks: "
                 "%d of %d rejected\n",
                 truthRejected, truthChecked);
