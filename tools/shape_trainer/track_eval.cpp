@@ -5,7 +5,8 @@
 //              [--still-feeds N] [--trace-still]
 //   track_eval --labels validation.tsv --media DIR [--model model.json]
 //   track_eval --faces300w DIR [--model model.json] [--per-face FILE] [--no-dlib]
-//              [--frame SIDE] [--face-width PX] [--contact-sheet PNG] [--muct CSV]
+//              [--frame SIDE] [--face-width PX] [--contact-sheet PNG] [--shapes-only]
+//              [--min-detections N] [--muct CSV]
 //
 // Video mode: every frame goes through kvo::Kestavo (face-tracking mode, grey by the
 // library's own conversion). Prints the share of frames in "state_face_tracking"; on
@@ -23,7 +24,8 @@
 //   eye-started: kvo_updateByEyes from the hand-placed eye centres (mean of each eye's six
 //     points) with 10 iterations, then 5 kvo_update calls;
 //   detector-started: 30 kvo_update calls on the still; the share in
-//     "state_face_tracking" after the last call and the error of those tracked;
+//     "state_face_tracking" after the last call and the error of those tracked (the
+//     detector's minDetections as a host would set it with --min-detections; default 12);
 //   dlib: its frontal face detector and 68-point predictor on the same crops (the
 //     detection nearest the hand-placed shape's centre).
 // Each face is first framed as a user's photo would be: scaled so that the hand-placed
@@ -35,7 +37,9 @@
 // Prints mean, median and share above 0.10 for each; --per-face writes one line per face
 // (and FILE.fits the eye-started fits beside the hand-placed points);
 // --contact-sheet PNG draws the first 24 validation faces with the eye-started fit (green:
-// all 68 points; red: the hand-placed 17 core points), 6 x 4 tiles of 128 px.
+// all 68 points; red: the hand-placed 17 core points), 6 x 4 tiles of 128 px; with
+// --shapes-only the tiles are blank, so the sheet carries no pixel of the photographs
+// (whose owners allow research use only) and may be published.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -485,8 +489,23 @@ cv::Mat sheetTile(const cv::Mat& bgr, const std::vector<double>& fit, const doub
     return out;
 }
 
-int faces300wMode(const std::string& dir, const std::string& model, const std::string& perFacePath, bool withDlib,
-                  int side, double faceWidth, const std::string& sheetPath, const std::string& muctPath) {
+struct Faces300WOptions {
+    std::string dir, model, perFacePath, sheetPath, muctPath;
+    bool withDlib = true;
+    bool shapesOnly = false;  // contact-sheet tiles without the photograph
+    int side = 400;           // frame side, pixels
+    double faceWidth = 160;   // hand-placed points' width in the frame, pixels
+    int minDetections = 12;   // the detector's, for the detector-started tracks
+};
+
+int faces300wMode(const Faces300WOptions& o) {
+    const std::string& dir = o.dir;
+    const std::string& model = o.model;
+    const std::string& perFacePath = o.perFacePath;
+    const std::string& sheetPath = o.sheetPath;
+    const bool withDlib = o.withDlib;
+    const int side = o.side;
+    const double faceWidth = o.faceWidth;
     const int kTile = 128, kCols = 6, kRows = 4;
     cv::Mat sheet;
     if (!sheetPath.empty()) sheet = cv::Mat(kRows * kTile, kCols * kTile, CV_8UC3, cv::Scalar(255, 255, 255));
@@ -510,7 +529,7 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
     std::vector<double> eyeCore, eyeShared, detCore, detShared, dlibCore, dlibShared;
     DropTally drops;
     // The hand-placed shapes, converted to our layout, through the same layout checks.
-    const Converter300W converter(muctPath);
+    const Converter300W converter(o.muctPath);
     std::map<std::string, int> truthFails;
     int truthChecked = 0, truthRejected = 0;
     std::FILE* dropLog = perFacePath.empty() ? nullptr : std::fopen((perFacePath + ".drops").c_str(), "w");
@@ -572,7 +591,8 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
                 }
             }
             if (!sheet.empty() && sheetCount < kCols * kRows) {
-                const cv::Mat tile = sheetTile(bgr, t.shape(), ref, kTile);
+                const cv::Mat base = o.shapesOnly ? cv::Mat(bgr.size(), CV_8UC3, cv::Scalar(235, 235, 235)) : bgr;
+                const cv::Mat tile = sheetTile(base, t.shape(), ref, kTile);
                 tile.copyTo(sheet(cv::Rect((sheetCount % kCols) * kTile, (sheetCount / kCols) * kTile, kTile, kTile)));
                 ++sheetCount;
             }
@@ -582,6 +602,7 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
         double dc = NAN, ds = NAN;
         {
             Tracker t(grey.cols, grey.rows, model);
+            t.kestavo.violaJones.minDetections = o.minDetections;
             bool seenDrop = false, started = false;
             for (int k = 0; k < 30; ++k) {
                 detState = t.feed(grey);
@@ -653,8 +674,8 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
                 n, VALIDATION_EVERY, side, side, faceWidth);
     std::printf("eye-started (10 iterations + 5 updates): %d tracked\n", eyeTracked);
     printSummary("eye-started, tracked", eyeCore, eyeShared);
-    std::printf("detector-started (30 updates): %d of %d in \"%s\" (%.1f %%)\n", detTracked, n,
-                KVOState::FACE_TRACKING.c_str(), 100.0 * detTracked / std::max(1, n));
+    std::printf("detector-started (30 updates, minDetections %d): %d of %d in \"%s\" (%.1f %%)\n", o.minDetections,
+                detTracked, n, KVOState::FACE_TRACKING.c_str(), 100.0 * detTracked / std::max(1, n));
     printSummary("detector-started, tracked", detCore, detShared);
     std::printf("detector-started drops: %d faces never started a track; %d tracks dropped at least once: first drop "
                 "%d wrong (core error > 0.10), %d right but rejected (strict layout only %d, pose only %d, both %d, "
@@ -679,10 +700,9 @@ int faces300wMode(const std::string& dir, const std::string& model, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string modelPath, labels, media, faces300w, perFace, sheetPath, muctPath = KVO_MUCT_SHAPES;
-    bool withDlib = true;
-    int frameSide = 400;
-    double faceWidth = 160;
+    std::string modelPath, labels, media;
+    Faces300WOptions f;
+    f.muctPath = KVO_MUCT_SHAPES;
     VideoOptions o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -691,7 +711,11 @@ int main(int argc, char** argv) {
             continue;
         }
         if (a == "--no-dlib") {
-            withDlib = false;
+            f.withDlib = false;
+            continue;
+        }
+        if (a == "--shapes-only") {
+            f.shapesOnly = true;
             continue;
         }
         if (i + 1 >= argc) break;
@@ -705,12 +729,13 @@ int main(int argc, char** argv) {
         else if (a == "--still-feeds") o.stillFeeds = std::max(2, std::atoi(v.c_str()));
         else if (a == "--labels") labels = v;
         else if (a == "--media") media = v;
-        else if (a == "--faces300w") faces300w = v;
-        else if (a == "--per-face") perFace = v;
-        else if (a == "--contact-sheet") sheetPath = v;
-        else if (a == "--muct") muctPath = v;
-        else if (a == "--frame") frameSide = std::atoi(v.c_str());
-        else if (a == "--face-width") faceWidth = std::atof(v.c_str());
+        else if (a == "--faces300w") f.dir = v;
+        else if (a == "--per-face") f.perFacePath = v;
+        else if (a == "--contact-sheet") f.sheetPath = v;
+        else if (a == "--muct") f.muctPath = v;
+        else if (a == "--frame") f.side = std::atoi(v.c_str());
+        else if (a == "--face-width") f.faceWidth = std::atof(v.c_str());
+        else if (a == "--min-detections") f.minDetections = std::atoi(v.c_str());
         else if (a == "--still-frames") {
             std::stringstream ss(v);
             std::string item;
@@ -722,12 +747,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Error: cannot read the model %s\n", modelPath.c_str());
         return 1;
     }
-    if (!faces300w.empty()) {
-        if (frameSide < 64 || frameSide > 2000 || !(faceWidth >= 16 && faceWidth <= frameSide)) {
+    if (!f.dir.empty()) {
+        if (f.side < 64 || f.side > 2000 || !(f.faceWidth >= 16 && f.faceWidth <= f.side)) {
             std::fprintf(stderr, "Error: --frame must be 64 to 2000 and --face-width 16 to the frame side\n");
             return 2;
         }
-        return faces300wMode(faces300w, o.model, perFace, withDlib, frameSide, faceWidth, sheetPath, muctPath);
+        if (f.minDetections < 1 || f.minDetections > 100) {
+            std::fprintf(stderr, "Error: --min-detections must be 1 to 100\n");
+            return 2;
+        }
+        f.model = o.model;
+        return faces300wMode(f);
     }
     if (!labels.empty()) return labelsMode(labels, media, o.model);
     if (o.video.empty()) {
