@@ -71,6 +71,25 @@ kvo::ASMModel* loadModel(const std::string& text, std::string& messages) {
     return model;
 }
 
+// Trains on the faces in `dir` with `options` into `dir`/`name` and loads the result.
+// Returns null, after a test failure, when training or loading fails or the model has
+// not four levels.
+std::unique_ptr<kvo::ASMModel> trainAndLoad(const std::string& dir, const std::string& name, const std::string& options) {
+    const std::string text = runTrainer(dir, dir + "/" + name, options);
+    if (text.empty()) {
+        ADD_FAILURE() << "the trainer failed: " << slurp(dir + "/log.txt");
+        return nullptr;
+    }
+    std::string messages;
+    std::unique_ptr<kvo::ASMModel> model(loadModel(text, messages));
+    EXPECT_EQ(messages.find("Error"), std::string::npos) << messages;
+    if (!model->loaded() || model->levels.size() != 4u) {
+        ADD_FAILURE() << "the trained model does not load with four levels: " << messages;
+        return nullptr;
+    }
+    return model;
+}
+
 }  // namespace
 
 TEST(TrainerRun, SmallSetGivesALoadableDefaultShapedModelTwiceTheSame) {
@@ -120,13 +139,8 @@ TEST(TrainerRun, SmallSetGivesALoadableDefaultShapedModelTwiceTheSame) {
 TEST(TrainerRun, TwoDPatchesGoToTheChosenGroupsOnLevelsZeroToTwoOnly) {
     const std::string dir = writeTwoFaces();
     ASSERT_FALSE(dir.empty());
-    const std::string text = runTrainer(dir, dir + "/twod.json", "--twod 5:eyes,mouth");
-    ASSERT_FALSE(text.empty()) << slurp(dir + "/log.txt");
-    std::string messages;
-    std::unique_ptr<kvo::ASMModel> model(loadModel(text, messages));
-    EXPECT_EQ(messages.find("Error"), std::string::npos) << messages;
-    ASSERT_TRUE(model->loaded());
-    ASSERT_EQ(model->levels.size(), 4u);
+    const std::unique_ptr<kvo::ASMModel> model = trainAndLoad(dir, "twod.json", "--twod 5:eyes,mouth");
+    ASSERT_TRUE(model);
     for (int lev = 0; lev < 4; ++lev) {
         const kvo::ASMLevel& L = *model->levels[lev];
         for (size_t i = 0; i < 68; ++i) {
@@ -143,13 +157,8 @@ TEST(TrainerRun, TwoDPatchesGoToTheChosenGroupsOnLevelsZeroToTwoOnly) {
 TEST(TrainerRun, PerLevelLengthsAndLandmarksWithoutEvidence) {
     const std::string dir = writeTwoFaces();
     ASSERT_FALSE(dir.empty());
-    const std::string text = runTrainer(dir, dir + "/levels.json", "--len-levels 7,9,11,13 --no-evidence 3,40");
-    ASSERT_FALSE(text.empty()) << slurp(dir + "/log.txt");
-    std::string messages;
-    std::unique_ptr<kvo::ASMModel> model(loadModel(text, messages));
-    EXPECT_EQ(messages.find("Error"), std::string::npos) << messages;
-    ASSERT_TRUE(model->loaded());
-    ASSERT_EQ(model->levels.size(), 4u);
+    const std::unique_ptr<kvo::ASMModel> model = trainAndLoad(dir, "levels.json", "--len-levels 7,9,11,13 --no-evidence 3,40");
+    ASSERT_TRUE(model);
     const size_t lengths[4] = {7, 9, 11, 13};
     for (int lev = 0; lev < 4; ++lev) {
         const kvo::ASMLevel& L = *model->levels[lev];
