@@ -36,4 +36,20 @@ inline int32_t boxSum(const int32_t* ii, int topLeft, int topRight, int bottomLe
     return static_cast<int32_t>(s);
 }
 
+// The true sum of squared pixels of an n-pixel box, from the box's pixel sum `sum` (exact:
+// 255 n < 2^31) and its squared sum `squaredSum` as boxSum reads it (the true value modulo
+// 2^32, read as signed). A box of bright pixels can hold more than 2^31 - 1, which the
+// signed value shows as negative or too small; the true value is found from the bounds
+// sum^2 / n <= true <= 255 sum (each squared pixel is at most 255 times the pixel): it is
+// the one value congruent to the wrapped sum at or above the lower bound, exactly whenever
+// it lies less than 2^32 above that bound, as it always does for boxes up to 514 x 514
+// pixels. Boxes whose sums stay below 2^31 (255 sum < 2^31) keep the value as read.
+inline double trueSquaredSum(int32_t sum, int32_t squaredSum, int64_t n) {
+    if (sum < 0 || static_cast<int64_t>(sum) * 255 <= INT32_MAX || n <= 0) return squaredSum;
+    const uint64_t s = static_cast<uint64_t>(sum);
+    const uint64_t lower = (s * s + static_cast<uint64_t>(n) - 1) / static_cast<uint64_t>(n);
+    const uint32_t above = static_cast<uint32_t>(squaredSum) - static_cast<uint32_t>(lower);
+    return static_cast<double>(lower + above);
+}
+
 }  // namespace kvo

@@ -606,6 +606,7 @@ size_t ViolaJones::scanRow(ScanSide& side, int y) const {
     const int boxRight = z.boxW;
     const int boxBottom = z.boxH * rowLength;
     const int boxBottomRight = boxBottom + z.boxW;
+    const int64_t boxPixels = static_cast<int64_t>(z.boxW) * z.boxH;
     const int xEnd = z.xEnd;
     const int dx = z.dx;
     int* windows = side.windows.data();
@@ -624,7 +625,7 @@ size_t ViolaJones::scanRow(ScanSide& side, int y) const {
         const int32_t q = boxSum(squares, p, p + boxRight, p + boxBottom, p + boxBottomRight);
         // Pixels count as values in 0...1.
         const double mean = s * norm;
-        const double variance = q * normSq - mean * mean;
+        const double variance = trueSquaredSum(s, q, boxPixels) * normSq - mean * mean;
         windows[alive] = x;
         sigmas[alive] = variance > 0.0 ? std::sqrt(variance) : 1.0;
         ++alive;

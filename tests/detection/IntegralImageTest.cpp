@@ -62,3 +62,45 @@ TEST(IntegralImages, BandsOfRowsGiveTheImagesOfOneCall) {
 }
 
 }  // namespace
+
+namespace {
+
+// Boxes of n pixels drawn from a few brightness ranges: the true squared sum from the
+// pixel sum and the squared sum read modulo 2^32, against the sum counted in 64 bits.
+TEST(TrueSquaredSum, RecoversSumsPastTheSignedAndUnsignedRangeForBoxesUpTo514Pixels) {
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const int64_t sides[] = {24, 96, 240, 288, 400, 514};
+    const int ranges[][2] = {{0, 255}, {200, 255}, {250, 255}, {255, 255}, {0, 40}, {100, 160}};
+    int beyondSigned = 0, beyondUnsigned = 0;
+    for (int64_t side : sides) {
+        const int64_t n = side * side;
+        for (const auto& r : ranges) {
+            uint64_t sum = 0, squares = 0;
+            for (int64_t i = 0; i < n; ++i) {
+                const uint64_t p = static_cast<uint64_t>(r[0]) + next() % static_cast<uint32_t>(r[1] - r[0] + 1);
+                sum += p;
+                squares += p * p;
+            }
+            beyondSigned += squares > static_cast<uint64_t>(INT32_MAX);
+            beyondUnsigned += squares > UINT32_MAX;
+            const int32_t readSum = static_cast<int32_t>(static_cast<uint32_t>(sum));
+            const int32_t readSquares = static_cast<int32_t>(static_cast<uint32_t>(squares));
+            EXPECT_EQ(kvo::trueSquaredSum(readSum, readSquares, n), static_cast<double>(squares))
+                << side << " px, pixels " << r[0] << "..." << r[1];
+        }
+    }
+    EXPECT_GT(beyondSigned, 5);  // the cases that matter are there
+    EXPECT_GT(beyondUnsigned, 3);
+}
+
+TEST(TrueSquaredSum, SumsWithinTheSignedRangeAreTakenAsRead) {
+    EXPECT_EQ(kvo::trueSquaredSum(1000, 250000, 4), 250000.0);
+    EXPECT_EQ(kvo::trueSquaredSum(8421504, 2147483520, 33026), 2147483520.0);  // 255 x sum just below 2^31
+    EXPECT_EQ(kvo::trueSquaredSum(0, 0, 0), 0.0);
+}
+
+}  // namespace
