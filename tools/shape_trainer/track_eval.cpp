@@ -84,6 +84,18 @@ public:
 };
 
 // A tracker on a frame size, with the model given or the embedded one.
+// The eye centres of a shape in dlib's layout: the mean of points 36-41 (lx, ly) and of
+// points 42-47 (rx, ry), pixels.
+void dlibEyeCentres(const double* s, double& lx, double& ly, double& rx, double& ry) {
+    lx = ly = rx = ry = 0;
+    for (int k = 0; k < 6; ++k) {
+        lx += s[2 * (36 + k)] / 6;
+        ly += s[2 * (36 + k) + 1] / 6;
+        rx += s[2 * (42 + k)] / 6;
+        ry += s[2 * (42 + k) + 1] / 6;
+    }
+}
+
 struct Tracker {
     Tracker(int w, int h, const std::string& model) : input(w, h) {
         kestavo.init(&input, nullptr, model.empty() ? nullptr : model.c_str());
@@ -223,13 +235,8 @@ int videoMode(const VideoOptions& o) {
         const double frameErr = core.mean;
         totalShared += shared.mean;
         // Eye-line tilts, each drawn from the image-left eye to the image-right one.
-        double lx = 0, ly = 0, rx = 0, ry = 0;
-        for (int k = 0; k < 6; ++k) {
-            lx += ref[2 * (36 + k)] / 6;
-            ly += ref[2 * (36 + k) + 1] / 6;
-            rx += ref[2 * (42 + k)] / 6;
-            ry += ref[2 * (42 + k) + 1] / 6;
-        }
+        double lx, ly, rx, ry;
+        dlibEyeCentres(ref.data(), lx, ly, rx, ry);
         const bool ownLeftFirst = s[2 * 31] <= s[2 * 36];
         const int a = ownLeftFirst ? 31 : 36, b = ownLeftFirst ? 36 : 31;
         if (isTracking && tracker->kestavo.asmSearch.candideEnabled)
@@ -549,13 +556,8 @@ int faces300wMode(const Faces300WOptions& o) {
         const cv::Mat bgr = side > 0 ? frameFace(crop, framed, side, faceWidth) : crop;
         const cv::Mat grey = toLibraryGrey(bgr);
         const double* ref = framed.data();
-        double lx = 0, ly = 0, rx = 0, ry = 0;
-        for (int k = 0; k < 6; ++k) {
-            lx += ref[2 * (36 + k)] / 6;
-            ly += ref[2 * (36 + k) + 1] / 6;
-            rx += ref[2 * (42 + k)] / 6;
-            ry += ref[2 * (42 + k) + 1] / 6;
-        }
+        double lx, ly, rx, ry;
+        dlibEyeCentres(ref, lx, ly, rx, ry);
         auto err = [&](const std::vector<double>& s, landmarks::Layout layout, landmarks::PointSet set) {
             return landmarks::landmarkError(s.data(), layout, ref, set).mean;
         };
