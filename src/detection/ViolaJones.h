@@ -142,7 +142,7 @@ public:
     static constexpr long MAX_SCAN_WINDOWS = 2000000;
     // A scan ends at this many accepted windows whatever `fullScan` and `minDetections`
     // say, as the early stop ends it: it bounds the result lists and the merge, whose
-    // grouping compares every pair (5,000 windows: about 50 ms; 10,000: 209 ms measured).
+    // grouping compares every pair (merging 4,892 windows took 24 ms, 9,892 took 209 ms).
     // Full scans of the sample faces at the settings of tests/detection accept under 1,000.
     static constexpr long MAX_ACCEPTED_WINDOWS = 5000;
 
