@@ -24,8 +24,8 @@ const int MAX_EYE_ITERATIONS = 100;
 const uint32_t MAX_TRACKED_POINTS = 2000;
 
 // Longest frame side kvo_init accepts, pixels: above 8K video (7680 x 4320). Every frame
-// is converted, filtered and scanned whole, and the int32 integral images of larger
-// frames would be near their range.
+// is converted, filtered and built into pyramids whole, so the frame size bounds the
+// work of each kvo_update.
 const uint32_t MAX_FRAME_SIDE = 8192;
 
 FREObject stateResult() { return newString(extension::tracker().state); }
