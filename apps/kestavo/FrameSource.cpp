@@ -176,6 +176,7 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& spec, int repe
         throw AppError("none of the " + std::to_string(s->stills_.size()) + " images of '" + spec + "' can be decoded");
     }
     for (size_t i = 0; i < first; ++i) std::cerr << "Warning: skipping '" << s->stills_[i] << "': not a readable image\n";
+    s->firstStill_ = first;
     s->nextStill_ = first + 1;
     s->frameCount_ = static_cast<long>(s->stills_.size() - first) * s->repeat_;
     return s;
@@ -212,6 +213,23 @@ bool FrameSource::readStill(cv::Mat& bgr) {
         still_.copyTo(bgr);
         repeatLeft_ = repeat_ - 1;
         return true;
+    }
+    return false;
+}
+
+bool FrameSource::readPicture(cv::Mat& bgr, std::string& path) {
+    if (isVideo_) return false;
+    if (firstPending_) {
+        firstPending_ = false;
+        first_.copyTo(bgr);
+        path = stills_[firstStill_];
+        return true;
+    }
+    while (nextStill_ < stills_.size()) {
+        path = stills_[nextStill_++];
+        bgr = decodeStill(path);
+        if (!bgr.empty()) return true;
+        std::cerr << "Warning: skipping '" << path << "': not a readable image\n";
     }
     return false;
 }

@@ -33,6 +33,15 @@ public:
     // Fills `bgr` (CV_8UC3, width() x height()) with the next frame; false at the end.
     bool read(cv::Mat& bgr);
 
+    // Stills only, as separate pictures: fills `bgr` with the next still at its own size
+    // and `path` with its file; false at the end. Stills that do not decode are skipped
+    // with a "Warning: " line. Not to be mixed with read() on one source.
+    bool readPicture(cv::Mat& bgr, std::string& path);
+    // True for an image, a folder or a glob of images; false for video and cameras.
+    bool isStills() const { return !isVideo_; }
+    // The stills that decode or may decode: the first one that did and those after it.
+    size_t pictureCount() const { return isVideo_ ? 0 : stills_.size() - firstStill_; }
+
     int width() const { return first_.cols; }
     int height() const { return first_.rows; }
     // Frames in the sequence, or -1 when unknown (cameras); an estimate for video.
@@ -54,7 +63,7 @@ private:
     cv::VideoCapture capture_;
     bool isVideo_ = false, isCamera_ = false;
     std::vector<std::string> stills_;
-    size_t nextStill_ = 0;
+    size_t nextStill_ = 0, firstStill_ = 0;
     int repeat_ = 1, repeatLeft_ = 0;
     cv::Mat first_;        // the first frame, handed out by the first read()
     bool firstPending_ = true;

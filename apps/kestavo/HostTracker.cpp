@@ -109,6 +109,25 @@ void HostTracker::setMode(const char* modeName) {
     ext_->call("kvo_set_mode", runtime_.string(modeName));
 }
 
+void HostTracker::reset() {
+    kvohost::Runtime::Scope scope(runtime_);
+    ext_->call("kvo_reset");
+}
+
+void HostTracker::setDetectionVars(double startScale, double scaleIncrement, double maxScale, double stepFactor,
+                                   int minDetections, bool fullScan) {
+    kvohost::Runtime::Scope scope(runtime_);
+    kvohost::Runtime& rt = runtime_;
+    ext_->call("kvo_setFaceDetectionVars", rt.number(startScale), rt.number(scaleIncrement), rt.number(maxScale),
+               rt.number(stepFactor), rt.integer(minDetections), rt.boolean(fullScan));
+}
+
+void HostTracker::setDetectionRegion(double x, double y, double width, double height) {
+    kvohost::Runtime::Scope scope(runtime_);
+    kvohost::Runtime& rt = runtime_;
+    ext_->call("kvo_setFaceDetectionROI", rt.number(x), rt.number(y), rt.number(width), rt.number(height));
+}
+
 void HostTracker::addPoints(const std::vector<double>& xy) {
     kvohost::Runtime::Scope scope(runtime_);
     FREObject list = runtime_.array();
@@ -119,15 +138,25 @@ void HostTracker::addPoints(const std::vector<double>& xy) {
 }
 
 void HostTracker::update(const cv::Mat& bgr, bool byEyes) {
+    if (byEyes) updateWith(bgr, eyes_, eyeIterations_);
+    else updateWith(bgr, nullptr, 0);
+}
+
+void HostTracker::updateByEyes(const cv::Mat& bgr, double ax, double ay, double bx, double by, int iterations) {
+    const double eyes[4] = {ax, ay, bx, by};
+    updateWith(bgr, eyes, iterations);
+}
+
+void HostTracker::updateWith(const cv::Mat& bgr, const double* eyes, int iterations) {
     cv::cvtColor(bgr, bgra_, cv::COLOR_BGR2BGRA);
     runtime_.setBitmapPixels(bitmap_, reinterpret_cast<const uint32_t*>(bgra_.data));
 
     kvohost::Runtime::Scope scope(runtime_);
     FREObject state;
     const auto start = std::chrono::steady_clock::now();
-    if (byEyes) {
-        FREObject argv[4] = {bitmap_, runtime_.point(eyes_[0], eyes_[1]), runtime_.point(eyes_[2], eyes_[3]),
-                             runtime_.integer(eyeIterations_)};
+    if (eyes != nullptr) {
+        FREObject argv[4] = {bitmap_, runtime_.point(eyes[0], eyes[1]), runtime_.point(eyes[2], eyes[3]),
+                             runtime_.integer(iterations)};
         state = call(fUpdateByEyes_, 4, argv);
     } else {
         FREObject argv[1] = {bitmap_};

@@ -60,10 +60,21 @@ public:
     // kvo_updateByEyes when `byEyes`; then reads the results into result().
     void update(const cv::Mat& bgr, bool byEyes = false);
 
+    // kvo_updateByEyes with two eye positions (pixels) and a number of searches, then
+    // reads the results as update() does.
+    void updateByEyes(const cv::Mat& bgr, double ax, double ay, double bx, double by, int iterations);
+
     // Reads the results again (after a setter that changes them, e.g. addPoints).
     void refresh();
     // kvo_set_mode with one of the library's mode names.
     void setMode(const char* modeName);
+    // kvo_reset: the next frame starts with a detection pass.
+    void reset();
+    // kvo_setFaceDetectionVars.
+    void setDetectionVars(double startScale, double scaleIncrement, double maxScale, double stepFactor,
+                          int minDetections, bool fullScan);
+    // kvo_setFaceDetectionROI (input pixels).
+    void setDetectionRegion(double x, double y, double width, double height);
     // kvo_addPointsToTrack with x, y pairs (pixels).
     void addPoints(const std::vector<double>& xy);
 
@@ -78,6 +89,8 @@ public:
 
 private:
     FREObject call(const FRENamedFunction* f, uint32_t argc = 0, FREObject* argv = nullptr);
+    // kvo_updateByEyes with `eyes` (ax, ay, bx, by) when given, else kvo_update.
+    void updateWith(const cv::Mat& bgr, const double* eyes, int iterations);
     const FRENamedFunction* resolve(const char* name);
     void readResults();
     void readNumbers(FREObject array, std::vector<double>& out);

@@ -27,6 +27,41 @@ void JsonLinesWriter::write(long frame, double timeSeconds, const FrameResult& r
     std::fprintf(f, "{\"frame\":%ld,", frame);
     if (timeSeconds >= 0.0) std::fprintf(f, "\"time\":%.4f,", timeSeconds);
     else std::fputs("\"time\":null,", f);
+    const bool detected = r.state == "state_face_detection" || r.lastState == "state_face_detection";
+    writeFields(r, detected ? &r : nullptr);
+    std::fprintf(f, "\"update_ms\":%.3f,\"getters_ms\":%.3f}\n", r.updateMs, r.gettersMs);
+}
+
+void JsonLinesWriter::writePicture(long picture, const std::string& path, int width, int height,
+                                   const char* outcome, int frames, double updateMs, const FrameResult& r,
+                                   const FrameResult& detection) {
+    FILE* f = file_;
+    std::fprintf(f, "{\"picture\":%ld,\"image\":\"%s\",\"width\":%d,\"height\":%d,\"outcome\":\"%s\",\"frames\":%d,",
+                 picture, jsonEscaped(path).c_str(), width, height, outcome, frames);
+    writeFields(r, &detection);
+    std::fprintf(f, "\"update_ms\":%.3f}\n", updateMs);
+}
+
+std::string jsonEscaped(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char u[8];
+            std::snprintf(u, sizeof u, "\\u%04x", c);
+            out += u;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+void JsonLinesWriter::writeFields(const FrameResult& r, const FrameResult* detection) {
+    FILE* f = file_;
     // State names are the library's fixed identifiers: no characters need escaping.
     std::fprintf(f, "\"state\":\"%s\",\"last_state\":\"%s\",\"next_state\":\"%s\",\"tracked\":%s,", r.state.c_str(),
                  r.lastState.c_str(), r.nextState.c_str(), isTracked(r) ? "true" : "false");
@@ -53,15 +88,14 @@ void JsonLinesWriter::write(long frame, double timeSeconds, const FrameResult& r
     } else {
         std::fputs("\"pose\":null,", f);
     }
-    const bool detected = r.state == "state_face_detection" || r.lastState == "state_face_detection";
-    if (detected) {
-        const Box& d = r.detectedFace;
+    if (detection != nullptr) {
+        const Box& d = detection->detectedFace;
         if (d.width > 0.0 && d.height > 0.0) {
             std::fprintf(f, "\"face\":[%.0f,%.0f,%.0f,%.0f],", d.x, d.y, d.width, d.height);
         } else {
             std::fputs("\"face\":null,", f);
         }
-        std::fprintf(f, "\"raw_detections\":%u,", static_cast<unsigned>(r.detections.size()));
+        std::fprintf(f, "\"raw_detections\":%u,", static_cast<unsigned>(detection->detections.size()));
     }
     if (!r.pointStates.empty()) {
         std::fputs("\"points\":[", f);
@@ -71,7 +105,6 @@ void JsonLinesWriter::write(long frame, double timeSeconds, const FrameResult& r
         }
         std::fputs("],", f);
     }
-    std::fprintf(f, "\"update_ms\":%.3f,\"getters_ms\":%.3f}\n", r.updateMs, r.gettersMs);
 }
 
 void JsonLinesWriter::close() {

@@ -22,6 +22,9 @@
 namespace kvo {
 namespace app {
 
+// `text` as the inside of a JSON string: quotes, backslashes and control characters escaped.
+std::string jsonEscaped(const std::string& text);
+
 class JsonLinesWriter {
 public:
     // Requires: `path` writable (throws AppError otherwise).
@@ -32,10 +35,21 @@ public:
 
     // `timeSeconds` < 0 writes null.
     void write(long frame, double timeSeconds, const FrameResult& r);
+    // One still picture tracked as a scene of its own: its index among the pictures, its
+    // file and size (pixels), what became of it ("tracked", "rejected", "not_found",
+    // "detected"), the kvo_update calls given and their total milliseconds, and the last
+    // frame's fields in picture pixels, with "face" and "raw_detections" from the
+    // picture's detection pass `detection`.
+    void writePicture(long picture, const std::string& path, int width, int height, const char* outcome,
+                      int frames, double updateMs, const FrameResult& r, const FrameResult& detection);
     // Flushes and closes. Throws AppError when the data could not be written.
     void close();
 
 private:
+    // The result's fields; the detected face and raw-detection count of `detection`
+    // when given.
+    void writeFields(const FrameResult& r, const FrameResult* detection);
+
     FILE* file_ = nullptr;
     std::string path_;
     bool candideVertices_;

@@ -126,7 +126,12 @@ Options parseOptions(int argc, const char* const* argv) {
              else badValue(n, v, "expected tracking, detection, points or eyes");
          }},
         {"--max-frames", [&](const std::string& n, const std::string& v) { o.maxFrames = toLong(n, v, 1, LONG_MAX); }},
-        {"--repeat", [&](const std::string& n, const std::string& v) { o.repeat = toInt(n, v, 1, 1000); }},
+        {"--repeat", [&](const std::string& n, const std::string& v) { o.repeat = toInt(n, v, 1, 1000); o.repeatGiven = true; }},
+        {"--picture-side", [&](const std::string& n, const std::string& v) { o.pictureSide = toInt(n, v, 64, 2048); }},
+        {"--border", [&](const std::string& n, const std::string& v) {
+             o.border = toDouble(n, v);
+             if (!(o.border >= 0.0 && o.border <= 1.0)) badValue(n, v, "expected a share from 0 to 1");
+         }},
         {"--roi", [&](const std::string& n, const std::string& v) {
              toNumbers(n, v, o.roi, 4);
              if (!(o.roi[2] >= 1.0 && o.roi[3] >= 1.0)) badValue(n, v, "width and height must be at least 1");
@@ -134,12 +139,12 @@ Options parseOptions(int argc, const char* const* argv) {
              o.roiGiven = true;
          }},
         {"--start-scale", [&](const std::string& n, const std::string& v) { o.startScale = positive(n, v); o.startScaleGiven = true; o.detectionVarsGiven = true; }},
-        {"--scale-increment", [&](const std::string& n, const std::string& v) { o.scaleIncrement = positive(n, v); o.detectionVarsGiven = true; }},
+        {"--scale-increment", [&](const std::string& n, const std::string& v) { o.scaleIncrement = positive(n, v); o.scaleIncrementGiven = true; o.detectionVarsGiven = true; }},
         {"--max-scale", [&](const std::string& n, const std::string& v) { o.maxScale = positive(n, v); o.maxScaleGiven = true; o.detectionVarsGiven = true; }},
         {"--min-face", [&](const std::string& n, const std::string& v) { o.minFace = positive(n, v); o.detectionVarsGiven = true; }},
         {"--max-face", [&](const std::string& n, const std::string& v) { o.maxFace = positive(n, v); o.detectionVarsGiven = true; }},
-        {"--step-factor", [&](const std::string& n, const std::string& v) { o.stepFactor = positive(n, v); o.detectionVarsGiven = true; }},
-        {"--min-detections", [&](const std::string& n, const std::string& v) { o.minDetections = toInt(n, v, 1, 1000000); o.detectionVarsGiven = true; }},
+        {"--step-factor", [&](const std::string& n, const std::string& v) { o.stepFactor = positive(n, v); o.stepFactorGiven = true; o.detectionVarsGiven = true; }},
+        {"--min-detections", [&](const std::string& n, const std::string& v) { o.minDetections = toInt(n, v, 1, 1000000); o.minDetectionsGiven = true; o.detectionVarsGiven = true; }},
         {"--detection-roi", [&](const std::string& n, const std::string& v) {
              toNumbers(n, v, o.detectionRoi, 4);
              if (!(o.detectionRoi[2] > 0.0 && o.detectionRoi[3] > 0.0)) badValue(n, v, "width and height must be above 0");
@@ -167,15 +172,16 @@ Options parseOptions(int argc, const char* const* argv) {
         {"--frames-dir", [&](const std::string&, const std::string& v) { o.framesDir = v; }},
         {"--every", [&](const std::string& n, const std::string& v) { o.every = toInt(n, v, 1, INT_MAX); }},
         {"--sheet", [&](const std::string&, const std::string& v) { o.sheet = v; }},
-        {"--sheet-tiles", [&](const std::string& n, const std::string& v) { o.sheetTiles = toInt(n, v, 2, 64); }},
-        {"--sheet-columns", [&](const std::string& n, const std::string& v) { o.sheetColumns = toInt(n, v, 1, 16); }},
+        {"--sheet-tiles", [&](const std::string& n, const std::string& v) { o.sheetTiles = toInt(n, v, 2, 400); o.sheetTilesGiven = true; }},
+        {"--sheet-columns", [&](const std::string& n, const std::string& v) { o.sheetColumns = toInt(n, v, 1, 20); o.sheetColumnsGiven = true; }},
         {"--jsonl", [&](const std::string&, const std::string& v) { o.jsonl = v; }},
         {"--plot", [&](const std::string&, const std::string& v) { o.plot = v; }},
     };
     std::map<std::string, std::function<void()>> flags = {
         {"--help", [&] { o.help = true; }},
         {"-h", [&] { o.help = true; }},
-        {"--full-scan", [&] { o.fullScan = true; o.detectionVarsGiven = true; }},
+        {"--full-scan", [&] { o.fullScan = true; o.fullScanGiven = true; o.detectionVarsGiven = true; }},
+        {"--sequence", [&] { o.sequence = true; }},
         {"--candide-vertices", [&] { o.candideVertices = true; }},
         {"--no-progress", [&] { o.progress = false; }},
         {"--quiet", [&] { o.quiet = true; }},

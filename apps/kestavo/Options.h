@@ -28,6 +28,12 @@ struct Options {
     RunMode mode = RunMode::FaceTracking;
     long maxFrames = 0;          // 0: all frames
     int repeat = 1;              // each still image is given this many times
+    bool repeatGiven = false;
+    // Stills: each picture a scene of its own (the default in tracking and detection
+    // modes), or all of them one sequence of frames (--sequence).
+    bool sequence = false;
+    int pictureSide = 0;         // 0: the still settings' own (pixels, the picture's longer side)
+    double border = -1.0;        // < 0: the still settings' own (share of the picture side)
 
     bool roiGiven = false;       // image region handed to kvo_init (pixels)
     double roi[4] = {0, 0, 0, 0};
@@ -40,7 +46,8 @@ struct Options {
     // Face widths (pixels) to search, turned into the scales above by the run
     // (0: not given). --min-face replaces --start-scale, --max-face replaces --max-scale.
     double minFace = 0.0, maxFace = 0.0;
-    bool startScaleGiven = false, maxScaleGiven = false;
+    bool startScaleGiven = false, maxScaleGiven = false, scaleIncrementGiven = false, stepFactorGiven = false,
+         minDetectionsGiven = false, fullScanGiven = false;
     bool detectionRoiGiven = false;  // kvo_setFaceDetectionROI (input pixels)
     double detectionRoi[4] = {0, 0, 0, 0};
 
@@ -70,6 +77,7 @@ struct Options {
     std::string video, framesDir, sheet, jsonl, plot;
     int every = 100;              // PNG frame interval
     int sheetTiles = 12, sheetColumns = 4;
+    bool sheetTilesGiven = false, sheetColumnsGiven = false;
     bool candideVertices = false; // Candide vertices in the JSON Lines
     bool progress = true;         // when standard error is a terminal
     bool quiet = false;           // no summary

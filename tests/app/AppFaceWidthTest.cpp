@@ -23,8 +23,21 @@ protected:
     ScratchDir dir;
 };
 
+TEST_F(AppFaceWidthTest, VideoSettingsFindTheSmallFace) {
+    // Without detector options the program scans video from 72 px faces.
+    const AppResult r = kvotest::runApp({smallFaceClip(), "--max-frames", "40"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("faces 72 to 276 px wide"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the tool's video settings: kvo_setFaceDetectionVars(2.5, 0.5, 12, 0.05, 12, false)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("tracked:     35 frames"), std::string::npos) << r.out;
+}
+
 TEST_F(AppFaceWidthTest, NoFaceFoundNamesTheWidthsSearchedAndTheOption) {
-    const AppResult r = kvotest::runApp({smallFaceClip(), "--max-frames", "100", "--mode", "detection"}, dir.path());
+    // The library's own smallest scale: the face is below the range.
+    const AppResult r = kvotest::runApp({smallFaceClip(), "--max-frames", "100", "--mode", "detection", "--start-scale", "4"},
+                                        dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("detected in 0 frames"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("no face found in the first 100 frames"), std::string::npos) << r.out;
@@ -106,7 +119,8 @@ TEST(AppScanBoundTest, ATinyScaleIncrementIsSaidOnceAndTheRunGoesOn) {
     if (!kvotest::fileExists(clip)) GTEST_SKIP() << "sample media not installed";
     ScratchDir dir;
     const AppResult r =
-        kvotest::runApp({clip, "--max-frames", "2", "--scale-increment", "0.000001", "--no-progress"}, dir.path());
+        kvotest::runApp({clip, "--max-frames", "2", "--scale-increment", "0.000001", "--start-scale", "4", "--no-progress"},
+                        dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> errors;
     for (const std::string& line : kvotest::lines(r.out + r.err))

@@ -31,12 +31,12 @@ TEST_F(AppInputTest, ExistingPathWithGlobCharactersIsOpenedAsGiven) {
     for (const char* name : {"clip[1].jpg", "what?.jpg"}) {
         const AppResult r = kvotest::runApp({inputs / name, "--mode", "detection"}, dir.path());
         EXPECT_EQ(r.status, 0) << name << ": " << r.err;
-        EXPECT_NE(r.out.find("frames:      1 in"), std::string::npos) << name << ": " << r.out;
+        EXPECT_NE(r.out.find("pictures:    1 in"), std::string::npos) << name << ": " << r.out;
     }
     // A pattern that names no file is still a pattern.
     const AppResult r = kvotest::runApp({inputs / "*.jpg", "--mode", "detection"}, dir.path());
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("frames:      2 in"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("pictures:    2 in"), std::string::npos) << r.out;
 }
 
 TEST_F(AppInputTest, UndecodableStillsAreSkippedFirstOrLater) {
@@ -46,7 +46,7 @@ TEST_F(AppInputTest, UndecodableStillsAreSkippedFirstOrLater) {
     link("cage.jpg", "d.jpg");
     const AppResult r = kvotest::runApp({inputs.path(), "--mode", "detection"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("frames:      2 in"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("pictures:    2 in"), std::string::npos) << r.out;
     const std::vector<std::string> warnings = kvotest::lines(r.err);
     ASSERT_EQ(warnings.size(), 2u) << r.err;
     EXPECT_NE(warnings[0].find("Warning: skipping '" + inputs.path() + "/a_first.png'"), std::string::npos) << warnings[0];

@@ -53,6 +53,12 @@ public:
     void init(const cv::Mat& bgr) {
         ext().call("kvo_init", bitmapOf(bgr), rt.number(0), rt.number(0), rt.number(bgr.cols), rt.number(bgr.rows));
     }
+    // The detector settings the program hands the library for a video (faces from 72 px,
+    // window shift 0.05), as its summary states them.
+    void videoSettings() {
+        ext().call("kvo_setFaceDetectionVars", rt.number(2.5), rt.number(0.5), rt.number(12), rt.number(0.05),
+                   rt.integer(12), rt.boolean(false));
+    }
     std::string text(const char* getter) { return rt.toString(ext().call(getter)); }
     kvohost::Extension& ext() { return *ext_; }
 
@@ -127,9 +133,11 @@ TEST_F(AppOutputTest, ShortClipAgreesWithTheGettersFrameByFrame) {
     cv::VideoCapture cap(clip, cv::CAP_FFMPEG);
     cv::Mat frame;
     ASSERT_TRUE(cap.read(frame));
+    EXPECT_NE(r.out.find("kvo_setFaceDetectionVars(2.5, 0.5, 12, 0.05, 12, false)"), std::string::npos) << r.out;
     DirectHost h;
     testing::internal::CaptureStdout();  // the library's own notes
     h.init(frame);
+    h.videoSettings();
     long faces = 0;
     for (long i = 0; i < 30; ++i) {
         if (i > 0) {
@@ -177,9 +185,9 @@ TEST_F(AppOutputTest, OutputsAreCompleteAndNothingTemporaryRemains) {
     EXPECT_EQ(png.rows, 300);
 }
 
-TEST_F(AppOutputTest, StillsAreFramesOfTheFirstStillsSize) {
-    // Three stills of different sizes through a glob; the first one is checked against
-    // the getters, the others are scaled into its frame.
+TEST_F(AppOutputTest, StillsInSequenceAreFramesOfTheFirstStillsSize) {
+    // Three stills of different sizes through a glob, given as one sequence; the first
+    // one is checked against the getters, the others are scaled into its frame.
     const std::string folder = dir / "stills";
     mkdir(folder.c_str(), 0755);
     const char* names[3] = {"franck_01829.jpg", "audrey.jpg", "cage.jpg"};
@@ -187,7 +195,7 @@ TEST_F(AppOutputTest, StillsAreFramesOfTheFirstStillsSize) {
         ASSERT_EQ(symlink(kvotest::mediaPath(names[i]).c_str(), (folder + "/" + std::to_string(i) + ".jpg").c_str()), 0);
     }
     const AppResult r = kvotest::runApp({folder + "/*.jpg", "--jsonl", "s.jsonl", "--sheet", "s.png", "--repeat", "2",
-                                         "--mode", "detection"},
+                                         "--mode", "detection", "--sequence"},
                                         dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     const auto records = readJsonLines(dir / "s.jsonl");
@@ -198,6 +206,7 @@ TEST_F(AppOutputTest, StillsAreFramesOfTheFirstStillsSize) {
     DirectHost h;
     testing::internal::CaptureStdout();
     h.init(first);
+    h.videoSettings();
     h.ext().call("kvo_set_mode", h.rt.string("mode_face_detection"));
     for (long i = 0; i < 2; ++i) {
         const std::string state = h.rt.toString(h.ext().call("kvo_update", h.bitmapOf(first)));

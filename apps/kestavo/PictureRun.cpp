@@ -1,0 +1,225 @@
+#include "PictureRun.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "Annotator.h"
+#include "AppError.h"
+#include "ContactSheet.h"
+#include "HostTracker.h"
+#include "JsonLinesWriter.h"
+#include "OutputPaths.h"
+#include "PosePlot.h"
+#include "Progress.h"
+#include "RunOutputs.h"
+#include "RunStats.h"
+
+namespace kvo {
+namespace app {
+
+namespace {
+
+// Tiles of a picture sheet when --sheet-tiles is not given: one per picture up to this.
+const int kMaxPictureTiles = 100;
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// `image` scaled to fit `size` with its aspect ratio kept, centred on dark grey.
+cv::Mat letterboxed(const cv::Mat& image, cv::Size size) {
+    cv::Mat out(size, CV_8UC3, cv::Scalar(32, 32, 32));
+    const double s = std::min(double(size.width) / image.cols, double(size.height) / image.rows);
+    const int w = std::max(1, static_cast<int>(image.cols * s + 0.5)), h = std::max(1, static_cast<int>(image.rows * s + 0.5));
+    cv::Mat placed = out(cv::Rect((size.width - w) / 2, (size.height - h) / 2, w, h));
+    cv::resize(image, placed, cv::Size(w, h), 0, 0, s < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    return out;
+}
+
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string s;
+    for (const std::string& n : names) s += (s.empty() ? "" : ", ") + n;
+    return s;
+}
+
+}  // namespace
+
+StillSettings stillSettingsFor(const Options& o) {
+    StillSettings s;
+    if (o.pictureSide > 0) s.canvas.pictureSide = o.pictureSide;
+    if (o.border >= 0.0) s.canvas.border = o.border;
+    if (o.repeatGiven) s.framesPerPicture = o.repeat;
+    if (o.startScaleGiven || o.minFace > 0.0) s.startScale = o.startScale;
+    if (o.maxScaleGiven || o.maxFace > 0.0) s.maxScale = o.maxScale;
+    if (o.scaleIncrementGiven) s.scaleIncrement = o.scaleIncrement;
+    if (o.stepFactorGiven) s.stepFactor = o.stepFactor;
+    if (o.minDetectionsGiven) s.minDetections = o.minDetections;
+    if (o.fullScanGiven) s.fullScan = o.fullScan;
+    return s;
+}
+
+int runPictures(const Options& o, FrameSource& source, const std::string& library, int videoFourcc,
+                const volatile std::sig_atomic_t& stopRequested) {
+    const StillSettings settings = stillSettingsFor(o);
+    const bool detectionOnly = o.mode == RunMode::FaceDetection;
+    const int side = settings.canvas.side();
+    const long count = static_cast<long>(source.pictureCount());
+    const long expected = o.maxFrames > 0 ? std::min(count, o.maxFrames) : count;
+
+    // Every output name is checked, and every output opened, before the first picture.
+    std::vector<NamedOutput> named;
+    if (!o.video.empty()) named.emplace_back("--video", o.video);
+    if (!o.jsonl.empty()) named.emplace_back("--jsonl", o.jsonl);
+    if (!o.sheet.empty()) named.emplace_back("--sheet", o.sheet);
+    if (!o.plot.empty()) named.emplace_back("--plot", o.plot);
+    checkOutputPaths(named, o.framesDir, source.files(), library);
+    RunOutputs outputs;
+    PendingFile *videoFile = nullptr, *jsonFile = nullptr, *sheetFile = nullptr, *plotFile = nullptr;
+    if (!o.video.empty()) videoFile = outputs.add(o.video);
+    if (!o.jsonl.empty()) jsonFile = outputs.add(o.jsonl);
+    if (!o.sheet.empty()) sheetFile = outputs.add(o.sheet);
+    if (!o.plot.empty()) plotFile = outputs.add(o.plot);
+    if (!o.framesDir.empty()) outputs.makeFramesFolder(o.framesDir);
+
+    // The tracker works on the canvas; the picture-specific settings come per picture.
+    HostTracker tracker(library);
+    Options trackerOptions = o;
+    trackerOptions.detectionVarsGiven = false;
+    trackerOptions.detectionRoiGiven = false;
+    cv::Mat canvas(side, side, CV_8UC3, cv::Scalar::all(0));
+    const double roi[4] = {0, 0, double(side), double(side)};
+    tracker.init(canvas, roi, trackerOptions);
+    setStillDetection(tracker, settings);
+
+    cv::VideoWriter writer;
+    if (videoFile) {
+        if (!writer.open(videoFile->tempPath(), cv::CAP_FFMPEG, videoFourcc, 1.0, cv::Size(side, side)) ||
+            !writer.isOpened()) {
+            throw AppError("cannot write '" + o.video + "': the video encoder refused it");
+        }
+    }
+    std::unique_ptr<JsonLinesWriter> json;
+    if (jsonFile) json.reset(new JsonLinesWriter(jsonFile->tempPath(), o.candideVertices));
+    std::unique_ptr<ContactSheet> sheet;
+    if (sheetFile) {
+        const int tiles = o.sheetTilesGiven ? o.sheetTiles : static_cast<int>(std::min<long>(expected, kMaxPictureTiles));
+        const int columns = o.sheetColumnsGiven ? o.sheetColumns
+                                                : std::max(1, std::min(8, static_cast<int>(std::ceil(std::sqrt(tiles)))));
+        sheet.reset(new ContactSheet(1, 1, expected, std::max(2, tiles), columns, 240));
+    }
+    const Annotator annotator(tracker.faceTriangles(), tracker.candideTriangles());
+
+    RunStats stats(expected);
+    Progress progress(o.progress, expected);
+    std::vector<std::string> notFound, rejected;
+    long tracked = 0, detected = 0, index = 0;
+    std::vector<double> pictureMs;
+    cv::Mat picture, annotated;
+    std::string path;
+    const auto start = std::chrono::steady_clock::now();
+    while (!stopRequested && index < expected && source.readPicture(picture, path)) {
+        const StillResult r = trackStill(tracker, settings, detectionOnly, picture, canvas);
+        switch (r.outcome) {
+            case StillOutcome::Tracked: ++tracked; break;
+            case StillOutcome::Detected: ++detected; break;
+            case StillOutcome::Rejected: rejected.push_back(baseName(path)); break;
+            case StillOutcome::NotFound: notFound.push_back(baseName(path)); break;
+        }
+        pictureMs.push_back(r.updateMs);
+        FrameResult shown = r.last;
+        shown.updateMs = r.updateMs;
+        if (r.last.state != "state_face_tracking" && r.last.state != "state_face_tracking_start") {
+            // Nothing was fitted: show what the detection pass found.
+            shown.detectedFace = r.detection.detectedFace;
+            shown.detections = r.detection.detections;
+        }
+        stats.add(shown, tracker.candideEnabled());
+        if (json) {
+            json->writePicture(index, path, picture.cols, picture.rows, stillOutcomeName(r.outcome), r.frames,
+                               r.updateMs, r.last, r.detection);
+        }
+        const bool pngWanted = !o.framesDir.empty() && index % o.every == 0;
+        if (writer.isOpened() || pngWanted || (sheet && sheet->wants(index))) {
+            picture.copyTo(annotated);
+            // The detection rectangles are drawn only for a detection frame.
+            if (!r.last.faceFitted) shown.state = "state_face_detection";
+            annotator.draw(annotated, index, shown);
+            if (writer.isOpened()) writer.write(letterboxed(annotated, cv::Size(side, side)));
+            if (pngWanted) {
+                char name[32];
+                std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
+                outputs.writeFrame(o.framesDir + name, annotated);
+            }
+            if (sheet) sheet->offer(index, letterboxed(annotated, cv::Size(240, 240)));
+        }
+        ++index;
+        progress.update(index);
+    }
+    progress.finish();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const bool interrupted = stopRequested != 0;
+
+    std::string written;
+    if (index > 0) {
+        auto note = [&](const std::string& p) { written += (written.empty() ? "" : ", ") + p; };
+        if (json) {
+            json->close();
+            note(o.jsonl);
+        }
+        if (videoFile) {
+            writer.release();
+            note(o.video);
+        }
+        if (sheetFile) {
+            if (!cv::imwrite(sheetFile->tempPath(), sheet->render())) throw AppError("cannot write '" + o.sheet + "'");
+            note(o.sheet);
+        }
+        if (plotFile) {
+            char title[80];
+            std::snprintf(title, sizeof title, " (tracked %ld of %ld pictures)", tracked, index);
+            const cv::Mat plot = renderPlot(stats, "kestavo: " + source.description() + title);
+            if (!cv::imwrite(plotFile->tempPath(), plot)) throw AppError("cannot write '" + o.plot + "'");
+            note(o.plot);
+        }
+        outputs.commitAll();
+        if (outputs.anyFrames()) note(o.framesDir + "/frame_*.png");
+    } else {
+        writer.release();
+        json.reset();
+    }
+    if (o.quiet) return interrupted ? 130 : 0;
+
+    std::printf("kestavo summary%s\n", interrupted ? " (interrupted)" : "");
+    std::printf("  input:       %s (%ld pictures, each a scene of its own)\n", source.description().c_str(), count);
+    std::printf("  library:     %s\n", tracker.libraryPath().c_str());
+    std::printf("  mode:        %s\n", runModeName(o.mode));
+    std::printf("  stills:      %s\n", settings.describe().c_str());
+    std::printf("  pictures:    %ld in %.1f s\n", index, seconds);
+    if (detectionOnly) {
+        std::printf("  detected a face in %ld of %ld pictures", detected, index);
+    } else {
+        std::printf("  tracked %ld of %ld pictures", tracked, index);
+    }
+    if (!notFound.empty()) std::printf("; not found: %s", joinNames(notFound).c_str());
+    if (!rejected.empty()) std::printf("; shape rejected: %s", joinNames(rejected).c_str());
+    std::printf("\n");
+    if (index > 0) {
+        std::printf("  per picture: median %.1f ms, max %.1f ms (all its kvo_update calls, host clock)\n",
+                    quantile(pictureMs, 0.5), quantile(pictureMs, 1.0));
+    }
+    std::printf("  wrote:       %s\n", written.empty() ? "no files" : written.c_str());
+    std::fflush(stdout);
+    return interrupted ? 130 : 0;
+}
+
+}  // namespace app
+}  // namespace kvo

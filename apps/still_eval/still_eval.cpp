@@ -1,0 +1,322 @@
+// still_eval: kestavo's still settings measured on pictures, through the host.
+//
+//   still_eval --faces300w DIR [settings] [--no-dlib] [--per-picture FILE]
+//   still_eval --stills DIR|GLOB [settings] [--no-dlib] [--per-picture FILE]
+//
+// Every picture goes through trackStill(), the routine the kestavo program uses for
+// stills, with one tracker for the whole run (as the program has): framed into the
+// canvas, kvo_reset, scanned, handed again until the shape is confirmed, mapped back.
+//
+// --faces300w: the held-out validation faces of the 300-W folder (every 10th by sorted
+//   name), each crop as given (a face about half the crop wide), against its hand-placed
+//   points: the share tracked, and the error of the tracked shapes on the 17 core points
+//   divided by the hand-placed outer-eye-corner distance (mean, median, share above 0.10).
+// --stills: a folder or glob of photos without annotations. A tracked shape counts as on
+//   the face when its centre lies inside the face dlib's detector finds (the largest) and
+//   its width is within half to twice that face's width; the figure is the share of the
+//   pictures where dlib finds a face.
+// dlib's frontal face detector runs on the same pictures in the same run (--no-dlib: not).
+//
+// Settings (default: kestavo's still settings): --picture-side PX, --border F,
+// --start-scale S, --scale-increment S, --max-scale S, --step-factor F,
+// --min-detections N, --full-scan on|off, --start-searches N, --frames N, --library PATH.
+#include <glob.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <dlib/image_processing/frontal_face_detector.h>
+#include <dlib/opencv.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "AppError.h"
+#include "CommandLine.h"
+#include "Faces300W.h"
+#include "FrameSource.h"
+#include "HostTracker.h"
+#include "LandmarkCorrespondence.h"
+#include "StillTracking.h"
+#include "host/HostError.h"
+
+using namespace kvo;
+using namespace kvo::app;
+
+namespace {
+
+struct Summary {
+    double mean = NAN, median = NAN, above = NAN;
+};
+
+Summary summarise(std::vector<double> e) {
+    Summary s;
+    if (e.empty()) return s;
+    std::sort(e.begin(), e.end());
+    double sum = 0;
+    int above = 0;
+    for (double v : e) {
+        sum += v;
+        above += v > 0.10;
+    }
+    s.mean = sum / e.size();
+    s.median = e.size() % 2 ? e[e.size() / 2] : 0.5 * (e[e.size() / 2 - 1] + e[e.size() / 2]);
+    s.above = 100.0 * above / e.size();
+    return s;
+}
+
+// dlib's largest detection, or an empty rectangle.
+dlib::rectangle dlibFace(dlib::frontal_face_detector& detector, const cv::Mat& bgr) {
+    cv::Mat rgb;
+    cv::cvtColor(bgr, rgb, cv::COLOR_BGR2RGB);
+    dlib::cv_image<dlib::rgb_pixel> image(rgb);
+    dlib::rectangle best;
+    for (const dlib::rectangle& r : detector(image)) {
+        if (r.area() > best.area()) best = r;
+    }
+    return best;
+}
+
+// The centre and width of a tracked shape (pixels).
+void shapeExtent(const std::vector<double>& xy, double& cx, double& cy, double& width) {
+    double x0 = 1e300, x1 = -1e300, y0 = 1e300, y1 = -1e300;
+    for (size_t i = 0; i + 1 < xy.size(); i += 2) {
+        x0 = std::min(x0, xy[i]);
+        x1 = std::max(x1, xy[i]);
+        y0 = std::min(y0, xy[i + 1]);
+        y1 = std::max(y1, xy[i + 1]);
+    }
+    cx = 0.5 * (x0 + x1);
+    cy = 0.5 * (y0 + y1);
+    width = x1 - x0;
+}
+
+// The face rectangle that a start from the eye centres places the shape in (the
+// library's rule for kvo_updateByEyes: d = eye distance / 0.44, the left eye at 0.28 d
+// from the left edge and 0.34 d below the top), from a hand-placed dlib-layout shape.
+Box eyeFace(const double* dlibShape) {
+    double lx = 0, ly = 0, rx = 0, ry = 0;
+    for (int k = 0; k < 6; ++k) {
+        lx += dlibShape[2 * (36 + k)] / 6;
+        ly += dlibShape[2 * (36 + k) + 1] / 6;
+        rx += dlibShape[2 * (42 + k)] / 6;
+        ry += dlibShape[2 * (42 + k) + 1] / 6;
+    }
+    const double d = (rx - lx) / 0.44;
+    return Box{lx - 0.28 * d, 0.5 * (ly + ry) - 0.34 * d, d, d};
+}
+
+std::vector<std::string> listPictures(const std::string& spec) {
+    std::vector<std::string> out;
+    glob_t g;
+    std::memset(&g, 0, sizeof g);
+    const std::string pattern = spec.find_first_of("*?[") == std::string::npos ? spec + "/*" : spec;
+    if (glob(pattern.c_str(), 0, nullptr, &g) == 0) {
+        for (size_t i = 0; i < g.gl_pathc; ++i) out.push_back(g.gl_pathv[i]);
+    }
+    globfree(&g);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+struct Run {
+    StillSettings settings;
+    std::string library = KVO_LIBRARY_PATH;
+    bool withDlib = true;
+    bool training = false;  // a fifth of the training faces instead of the validation faces
+    std::FILE* perPicture = nullptr;
+};
+
+std::unique_ptr<HostTracker> makeTracker(const Run& run) {
+    std::unique_ptr<HostTracker> t(new HostTracker(run.library));
+    const int side = run.settings.canvas.side();
+    const cv::Mat blank(side, side, CV_8UC3, cv::Scalar::all(0));
+    const double roi[4] = {0, 0, double(side), double(side)};
+    t->init(blank, roi, Options());
+    setStillDetection(*t, run.settings);
+    return t;
+}
+
+int faces300w(const Run& run, const std::string& dir) {
+    std::vector<trainer::Face300W> faces;
+    std::string error;
+    if (!trainer::listFaces300W(dir, faces, error)) {
+        std::fprintf(stderr, "Error: %s\n", error.c_str());
+        return 1;
+    }
+    dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+    std::unique_ptr<HostTracker> tracker = makeTracker(run);
+    cv::Mat canvas;
+    std::vector<double> core, ms;
+    int n = 0, tracked = 0, rejected = 0, dlibFound = 0;
+    int trainingSeen = 0;
+    for (const trainer::Face300W& f : faces) {
+        if (run.training ? (f.validation || trainingSeen++ % 5 != 0) : !f.validation) continue;
+        const cv::Mat crop = cv::imread(dir + "/" + f.name + ".jpg", cv::IMREAD_COLOR);
+        if (crop.empty()) {
+            std::fprintf(stderr, "Error: cannot read %s/%s.jpg (face skipped)\n", dir.c_str(), f.name.c_str());
+            continue;
+        }
+        ++n;
+        const StillResult r = trackStill(*tracker, run.settings, false, crop, canvas);
+        ms.push_back(r.updateMs);
+        double e = NAN;
+        if (r.outcome == StillOutcome::Tracked) {
+            ++tracked;
+            e = landmarks::landmarkError(r.last.landmarks.data(), landmarks::Layout::Ours, f.dlib.data(),
+                                         landmarks::PointSet::Core)
+                    .mean;
+            core.push_back(e);
+        }
+        rejected += r.outcome == StillOutcome::Rejected;
+        bool dlibHit = false;
+        if (run.withDlib) {
+            const dlib::rectangle d = dlibFace(detector, crop);
+            double cx = 0, cy = 0, w = 0;
+            shapeExtent(std::vector<double>(f.dlib.begin(), f.dlib.end()), cx, cy, w);
+            dlibHit = !d.is_empty() && d.contains(dlib::point(long(cx), long(cy)));
+            dlibFound += dlibHit;
+        }
+        if (run.perPicture) {
+            // The detected face beside the face the hand-placed eyes imply (the rectangle a
+            // start from those eyes places the shape in): how far off in size and place.
+            const Box eyes = eyeFace(f.dlib.data());
+            const Box& d = r.detection.detectedFace;
+            std::fprintf(run.perPicture, "%s\t%s\t%d\t%.4f\t%s\t%.1f\t%zu\t%.3f\t%.3f\t%.3f\n", f.name.c_str(),
+                         stillOutcomeName(r.outcome), r.frames, e, dlibHit ? "dlib" : "-", r.updateMs,
+                         r.detection.detections.size(), d.width > 0 ? d.width / eyes.width : NAN,
+                         d.width > 0 ? (d.x + 0.5 * d.width - eyes.x - 0.5 * eyes.width) / eyes.width : NAN,
+                         d.width > 0 ? (d.y + 0.5 * d.height - eyes.y - 0.5 * eyes.height) / eyes.width : NAN);
+        }
+    }
+    const Summary s = summarise(core);
+    std::printf("still settings: %s\n", run.settings.describe().c_str());
+    std::printf("300-W validation faces: %d (every %dth by sorted name), each crop as given\n", n,
+                trainer::VALIDATION_EVERY);
+    std::printf("  tracked: %d of %d (%.1f %%); shape rejected: %d; not found: %d\n", tracked, n,
+                n ? 100.0 * tracked / n : 0.0, rejected, n - tracked - rejected);
+    std::printf("  core error of the tracked (17 points / hand-placed outer-eye distance): mean %.4f, median %.4f, "
+                "above 0.10 %.1f %%\n",
+                s.mean, s.median, s.above);
+    std::printf("  time per picture: median %.1f ms (all its kvo_update calls, host clock)\n", summarise(ms).median);
+    if (run.withDlib) {
+        std::printf("  dlib's detector, same crops: a face on the hand-placed shape in %d of %d (%.1f %%)\n", dlibFound,
+                    n, n ? 100.0 * dlibFound / n : 0.0);
+    }
+    return 0;
+}
+
+int stills(const Run& run, const std::string& spec) {
+    const std::vector<std::string> paths = listPictures(spec);
+    dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+    std::unique_ptr<HostTracker> tracker = makeTracker(run);
+    cv::Mat canvas;
+    int n = 0, tracked = 0, dlibFaces = 0, onDlibFace = 0, trackedWithoutDlib = 0;
+    std::vector<std::string> missed;
+    for (const std::string& path : paths) {
+        const cv::Mat picture = cv::imread(path, cv::IMREAD_COLOR);
+        if (picture.empty()) continue;
+        ++n;
+        const StillResult r = trackStill(*tracker, run.settings, false, picture, canvas);
+        const bool ok = r.outcome == StillOutcome::Tracked;
+        tracked += ok;
+        const dlib::rectangle d = run.withDlib ? dlibFace(detector, picture) : dlib::rectangle();
+        bool onFace = false;
+        if (ok && !d.is_empty()) {
+            double cx, cy, w;
+            shapeExtent(r.last.landmarks, cx, cy, w);
+            const double dw = double(d.width());
+            onFace = d.contains(dlib::point(long(cx), long(cy))) && w > 0.5 * dw && w < 2.0 * dw;
+        }
+        if (!d.is_empty()) {
+            ++dlibFaces;
+            onDlibFace += onFace;
+            if (!onFace) missed.push_back(baseName(path) + (ok ? " (elsewhere)" : " (" + std::string(stillOutcomeName(r.outcome)) + ")"));
+        } else {
+            trackedWithoutDlib += ok;
+        }
+        if (run.perPicture) {
+            std::fprintf(run.perPicture, "%s\t%s\t%d\t%s\t%.1f\n", baseName(path).c_str(), stillOutcomeName(r.outcome),
+                         r.frames, d.is_empty() ? "no-dlib-face" : (onFace ? "on-dlib-face" : "off-dlib-face"),
+                         r.updateMs);
+        }
+    }
+    std::printf("still settings: %s\n", run.settings.describe().c_str());
+    std::printf("pictures: %d; tracked: %d\n", n, tracked);
+    if (run.withDlib) {
+        std::printf("  dlib finds a face in %d; ours tracked on that face in %d of them (%.1f %%); tracked where dlib "
+                    "finds none: %d\n",
+                    dlibFaces, onDlibFace, dlibFaces ? 100.0 * onDlibFace / dlibFaces : 0.0, trackedWithoutDlib);
+        std::string list;
+        for (const std::string& m : missed) list += (list.empty() ? "" : ", ") + m;
+        std::printf("  not on dlib's face: %s\n", list.empty() ? "none" : list.c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Run run;
+    std::string faces, photos, perPicturePath;
+    StillSettings& s = run.settings;
+    cli::CommandLine cl;
+    bool fullScan = s.fullScan;
+    cl.text("--faces300w", faces)
+        .text("--stills", photos)
+        .text("--library", run.library)
+        .text("--per-picture", perPicturePath)
+        .flag("--no-dlib", [&] { run.withDlib = false; })
+        .integer("--picture-side", s.canvas.pictureSide, 64, 2048)
+        .number("--border", s.canvas.border, 0.0, 1.0)
+        .number("--start-scale", s.startScale, 1.0, 1000.0)
+        .number("--scale-increment", s.scaleIncrement, 0.001, 1000.0)
+        .number("--max-scale", s.maxScale, 1.0, 1000.0)
+        .number("--step-factor", s.stepFactor, 0.001, 1.0)
+        .integer("--min-detections", s.minDetections, 1, 100000)
+        .option("--full-scan", [&](const std::string& o, const std::string& v) { fullScan = cli::toSwitch(o, v); })
+        .integer("--start-searches", s.startSearches, 5, 100)
+        .number("--face-scale", s.faceScale, 0.25, 4.0)
+        .number("--face-shift-x", s.faceShiftX, -1.0, 1.0)
+        .number("--face-shift-y", s.faceShiftY, -1.0, 1.0)
+        .option("--split", [&](const std::string& o, const std::string& v) {
+            if (v != "validation" && v != "training") throw cli::UsageError("bad value '" + v + "' for " + o + ": validation or training");
+            run.training = v == "training";
+        })
+        .integer("--frames", s.framesPerPicture, 1, 1000);
+    try {
+        cl.parse(argc, argv);
+        if (faces.empty() == photos.empty()) throw cli::UsageError("give one of --faces300w DIR or --stills DIR|GLOB");
+    } catch (const cli::UsageError& e) {
+        return cli::reportUsageError(e);
+    }
+    s.fullScan = fullScan;
+    if (!perPicturePath.empty()) {
+        run.perPicture = std::fopen(perPicturePath.c_str(), "w");
+        if (run.perPicture == nullptr) {
+            std::fprintf(stderr, "Error: cannot write '%s'\n", perPicturePath.c_str());
+            return 2;
+        }
+    }
+    int rc = 0;
+    try {
+        rc = faces.empty() ? stills(run, photos) : faces300w(run, faces);
+    } catch (const AppError& e) {
+        std::fprintf(stderr, "Error: %s\n", e.what());
+        rc = 2;
+    } catch (const kvohost::HostError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        rc = 2;
+    }
+    if (run.perPicture) std::fclose(run.perPicture);
+    return rc;
+}
