@@ -1,7 +1,9 @@
 // One face-tracking kvo_update (the library loaded through the stand-in host, embedded
 // shape model, 640 x 480 frames of franck.mp4) against dlib's frontal face detector plus
-// its 68-point shape predictor on the same frames, in the same process. Prints each
-// per-frame median (wall clock and calling-thread CPU) and their ratio.
+// its 68-point shape predictor on the same frames, in the same process; and the finer
+// searches a host may choose (kvo_setFaceTrackingVars' fourth argument, levels 1 and 0)
+// against the default one. Prints each per-frame median (wall clock and calling-thread
+// CPU) and their ratios.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
@@ -59,7 +61,7 @@ struct Samples {
         return v[v.size() / 2];
     }
 };
-Samples gOurs, gOursNoCandide, gDlib;
+Samples gOurs, gOursNoCandide, gOursFine1, gOursFine0, gDlib;
 
 template <class F>
 void timed(Samples& s, F&& f) {
@@ -71,7 +73,9 @@ void timed(Samples& s, F&& f) {
     s.add(std::chrono::duration<double, std::milli>(w1 - w0).count(), c1 - c0);
 }
 
-void runOurs(benchmark::State& state, bool candide, Samples& out) {
+// `finest`: the finest pyramid level searched once tracking (2 is the library's default).
+// The library is loaded once per process, so each run sets every setting it depends on.
+void runOurs(benchmark::State& state, bool candide, int finest, Samples& out) {
     const auto& f = frames();
     if (f.empty()) {
         state.SkipWithError("sample video not available");
@@ -82,6 +86,7 @@ void runOurs(benchmark::State& state, bool candide, Samples& out) {
     FREObject bitmap = rt.bitmap(kWidth, kHeight, f[0].data());
     ext.call("kvo_init", bitmap, rt.number(0), rt.number(0), rt.number(kWidth), rt.number(kHeight));
     ext.call("kvo_set_candideEnabled", rt.boolean(candide));
+    ext.call("kvo_setFaceTrackingVars", rt.number(50), rt.number(500), rt.integer(1), rt.integer(finest));
     const FRENamedFunction* update = ext.find("kvo_update");
     FREObject argv[] = {bitmap};
     // Warm up into the tracking state on the first frames.
@@ -106,10 +111,14 @@ void runOurs(benchmark::State& state, bool candide, Samples& out) {
     state.counters["tracked_share"] = total ? static_cast<double>(tracked) / total : 0.0;
 }
 
-void BM_kvo_update_faceTracking(benchmark::State& state) { runOurs(state, true, gOurs); }
-void BM_kvo_update_faceTracking_candideOff(benchmark::State& state) { runOurs(state, false, gOursNoCandide); }
+void BM_kvo_update_faceTracking(benchmark::State& state) { runOurs(state, true, 2, gOurs); }
+void BM_kvo_update_faceTracking_candideOff(benchmark::State& state) { runOurs(state, false, 2, gOursNoCandide); }
+void BM_kvo_update_faceTracking_fineSearch1(benchmark::State& state) { runOurs(state, true, 1, gOursFine1); }
+void BM_kvo_update_faceTracking_fineSearch0(benchmark::State& state) { runOurs(state, true, 0, gOursFine0); }
 BENCHMARK(BM_kvo_update_faceTracking)->Unit(benchmark::kMillisecond)->Iterations(240);
 BENCHMARK(BM_kvo_update_faceTracking_candideOff)->Unit(benchmark::kMillisecond)->Iterations(240);
+BENCHMARK(BM_kvo_update_faceTracking_fineSearch1)->Unit(benchmark::kMillisecond)->Iterations(240);
+BENCHMARK(BM_kvo_update_faceTracking_fineSearch0)->Unit(benchmark::kMillisecond)->Iterations(240);
 
 #ifdef KVO_HAVE_DLIB
 void BM_dlib_detector_and_predictor(benchmark::State& state) {
@@ -157,10 +166,17 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     const double ow = Samples::median(gOurs.wall), oc = Samples::median(gOurs.cpu);
     const double nw = Samples::median(gOursNoCandide.wall), nc = Samples::median(gOursNoCandide.cpu);
+    const double f1w = Samples::median(gOursFine1.wall), f1c = Samples::median(gOursFine1.cpu);
+    const double f0w = Samples::median(gOursFine0.wall), f0c = Samples::median(gOursFine0.cpu);
     const double dw = Samples::median(gDlib.wall), dc = Samples::median(gDlib.cpu);
     std::printf("\nper-frame medians, 640 x 480, same frames (wall ms / calling-thread CPU ms):\n");
     std::printf("  kvo_update, face tracking (all on):      %7.2f / %7.2f\n", ow, oc);
     std::printf("  kvo_update, face tracking (Candide off): %7.2f / %7.2f\n", nw, nc);
+    std::printf("  kvo_update, fine search to level 1:      %7.2f / %7.2f\n", f1w, f1c);
+    std::printf("  kvo_update, fine search to level 0:      %7.2f / %7.2f\n", f0w, f0c);
+    if (ow > 0) {
+        std::printf("  fine search / default search: level 1 %.2fx wall, level 0 %.2fx wall\n", f1w / ow, f0w / ow);
+    }
     if (dw > 0) {
         std::printf("  dlib detector + 68-point predictor:      %7.2f / %7.2f\n", dw, dc);
         std::printf("  dlib / ours (all on):      %.1fx wall, %.1fx CPU\n", dw / ow, dc / oc);
