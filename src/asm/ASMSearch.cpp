@@ -329,19 +329,23 @@ ShapeMat& ASMSearch::doSearch() {
     // one profile step is four level-0 pixels, so its few iterations follow a face that
     // moved between frames, and the sub-pixel steadiness comes from the stabiliser blend
     // below. A host may ask for levels 1 and 0 as well after the start phase
-    // (`finestTrackingLevel`): each costs as many matching passes again, searched with
-    // the profiles, eigenvector counts and limits the model holds for that level.
+    // (`finestTrackingLevel`), searched with the profiles, eigenvector counts and limits
+    // the model holds for them; the shape arrives there already fitted at level 2, so each
+    // runs FINE_LEVEL_ITERATIONS matching passes rather than the level's four (on the
+    // speaker's annotated frames two gave the same error as four at about half the cost).
     const int finest = inStartPhase ? DEFAULT_FINEST_LEVEL : finestSearchLevel();
     shape.multiplyByScalar(1.0 / std::pow(config.pyrRatio, top));
     for (int lev = top; lev >= 0; --lev) {
         ASMLevel& level = *model.levels[lev];
         if (lev >= finest) {
             for (int i = 0; i < b.rows; ++i) b.data[i][0] = 0.0;
-            for (int iter = 0; iter < level.nMaxSearchIters; ++iter) {
+            const int iters = lev < DEFAULT_FINEST_LEVEL ? std::min(level.nMaxSearchIters, FINE_LEVEL_ITERATIONS)
+                                                         : level.nMaxSearchIters;
+            for (int iter = 0; iter < iters; ++iter) {
                 matchProfiles(level);
                 ShapeMat& conformed =
                     ConformShapeToModel(b, suggestedShape, level, model.eigVecs, model.eigVecsT,
-                                        iter == level.nMaxSearchIters - 1);
+                                        iter == iters - 1);
                 // A non-finite fit (for instance from a broken eigenvalue) is dropped.
                 if (isFinite(conformed)) shape.copyFrom(conformed);
             }

@@ -54,6 +54,8 @@ public:
     static constexpr double TO_RADIAN = 0.017453292519943295;  // pi / 180
     // The finest pyramid level the search reaches by default and in the start phase.
     static constexpr int32_t DEFAULT_FINEST_LEVEL = 2;
+    // Matching passes (at most) on each level finer than DEFAULT_FINEST_LEVEL, when searched.
+    static constexpr int32_t FINE_LEVEL_ITERATIONS = 2;
 
     // Requires: `manager` outlives the search. Builds the empty working matrices and
     // the three extensions; reads no model data.

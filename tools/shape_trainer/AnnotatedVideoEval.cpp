@@ -1,5 +1,6 @@
 #include "AnnotatedVideoEval.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -172,6 +173,8 @@ bool runAnnotatedVideo(const AnnotatedVideoOptions& o, const FrameShapes& annota
                 r.oursCore17.push_back(pointSetError(s.data(), ref, core17Points()));
                 const double eyes = std::hypot(ref[2 * 27] - ref[2 * 32], ref[2 * 27 + 1] - ref[2 * 32 + 1]);
                 for (int k = 0; k < 136; ++k) r.offsetSum[k] += (s[k] - ref[k]) / eyes;
+                for (int i = 0; i < 68; ++i)
+                    r.errorSum[i] += std::hypot(s[2 * i] - ref[2 * i], s[2 * i + 1] - ref[2 * i + 1]) / eyes;
             }
         }
         if (!o.withDlib) continue;
@@ -197,7 +200,7 @@ bool runAnnotatedVideo(const AnnotatedVideoOptions& o, const FrameShapes& annota
     return true;
 }
 
-void printAnnotatedVideoReport(const AnnotatedVideoOptions& o, const AnnotatedVideoResult& r) {
+bool printAnnotatedVideoReport(const AnnotatedVideoOptions& o, const AnnotatedVideoResult& r) {
     std::printf("annotated video %s: %d frames run, %d annotated, %d of them in \"%s\" and scored (%.2f %%)\n",
                 o.video.c_str(), r.framesRun, r.annotated, r.tracked, kTracking,
                 100.0 * r.tracked / std::max(1, r.annotated));
@@ -221,12 +224,29 @@ void printAnnotatedVideoReport(const AnnotatedVideoOptions& o, const AnnotatedVi
         std::printf(" %s %.4f%s", ourGroupName(static_cast<OurGroup>(g)), sum / points.size(),
                     g + 1 < NUM_OUR_GROUPS ? ";" : "\n");
     }
+    std::vector<std::pair<double, int>> byOffset;
+    for (int i = 0; i < 68; ++i) byOffset.emplace_back(std::hypot(r.offsetSum[2 * i], r.offsetSum[2 * i + 1]) / n, i);
+    std::sort(byOffset.rbegin(), byOffset.rend());
+    std::printf("  the 10 largest mean offsets (landmark: x, y; y down):");
+    for (int k = 0; k < 10; ++k) {
+        const int i = byOffset[k].second;
+        std::printf(" %d: %+.3f, %+.3f%s", i, r.offsetSum[2 * i] / n, r.offsetSum[2 * i + 1] / n, k < 9 ? ";" : "\n");
+    }
     std::printf("  nose tip mean offset: x %+.4f, y %+.4f (y down)\n", r.offsetSum[2 * 67] / n, r.offsetSum[2 * 67 + 1] / n);
+    if (!o.perPointPath.empty()) {
+        std::FILE* f = std::fopen(o.perPointPath.c_str(), "w");
+        if (f == nullptr) return false;
+        std::fprintf(f, "landmark\tmean_error\tmean_dx\tmean_dy\n");
+        for (int i = 0; i < 68; ++i)
+            std::fprintf(f, "%d\t%.5f\t%+.5f\t%+.5f\n", i, r.errorSum[i] / n, r.offsetSum[2 * i] / n, r.offsetSum[2 * i + 1] / n);
+        if (std::fclose(f) != 0) return false;
+    }
     if (o.withDlib) {
         std::printf("dlib detector + 68-point predictor on the same frames: %d of %d found\n", r.dlibFound, r.annotated);
         printLine("13 shared", summariseErrors(r.dlibShared13));
         printLine("17 shared with dlib", summariseErrors(r.dlibCore17));
     }
+    return true;
 }
 
 }  // namespace trainer

@@ -29,6 +29,7 @@ struct AnnotatedVideoOptions {
     std::string modelText;    // a shape-model JSON text; empty: the embedded model
     int finestLevel = -1;     // kvo_setFaceTrackingVars' fourth argument; -1: not called
     bool withDlib = true;     // also score dlib's detector + predictor on every annotated frame
+    std::string perPointPath; // when set, one line per landmark: mean error, mean offset x, y
 };
 
 struct AnnotatedVideoResult {
@@ -42,6 +43,7 @@ struct AnnotatedVideoResult {
     // Per landmark, the sum over scored frames of the signed offset (fit - annotation) in
     // annotated outer-eye distances, x then y (image axes): the systematic part of the error.
     std::vector<double> offsetSum = std::vector<double>(136, 0.0);
+    std::vector<double> errorSum = std::vector<double>(68, 0.0);  // distance / eye distance, per landmark
 };
 
 // The 17 points our layout shares with dlib's as the same anatomical point.
@@ -52,8 +54,9 @@ const std::vector<int>& core17Points();
 bool runAnnotatedVideo(const AnnotatedVideoOptions& options, const FrameShapes& annotations,
                        AnnotatedVideoResult& result, std::string& error);
 
-// The report: frames, then one line per group (mean, median, share above 0.10), ours and dlib's.
-void printAnnotatedVideoReport(const AnnotatedVideoOptions& options, const AnnotatedVideoResult& result);
+// The report: frames, then one line per group (mean, median, share above 0.10), ours and
+// dlib's; with perPointPath, the per-landmark figures written there (false when it cannot be).
+bool printAnnotatedVideoReport(const AnnotatedVideoOptions& options, const AnnotatedVideoResult& result);
 
 }  // namespace trainer
 }  // namespace kvo

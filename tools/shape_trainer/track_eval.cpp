@@ -8,7 +8,7 @@
 //              [--frame SIDE] [--face-width PX] [--contact-sheet PNG] [--shapes-only]
 //              [--min-detections N] [--muct CSV]
 //   track_eval --franck-annotations DIR [--video FILE] [--model model.json] [--library SO]
-//              [--no-dlib] [--faces300w DIR ...]
+//              [--no-dlib] [--per-point FILE] [--faces300w DIR ...]
 //   every mode: [--fine-search LEVEL] (the finest pyramid level searched once tracking)
 //
 // Annotated-video mode (--franck-annotations): the video (default the sample franck.mp4)
@@ -16,8 +16,9 @@
 // embedded model through the stand-in host; a --model through the tracker in this
 // process), scored on every annotated frame it tracks against the hand-checked shapes of
 // DIR (our layout, AnnotatedVideoEval.h): all 68 points and by group, mean, median and
-// share above 0.10 of the error / outer-eye distance (27-32); dlib beside it on the points
-// both layouts share. With --faces300w as well, the 300-W validation report follows in the
+// share above 0.10 of the error / outer-eye distance (27-32), the systematic part (each
+// landmark's mean offset; --per-point FILE writes them per landmark); dlib beside it on the
+// points both layouts share. With --faces300w as well, the 300-W validation report follows in the
 // same run, so every model choice is seen on both.
 //
 // Video mode: every frame goes through kvo::Kestavo (face-tracking mode, grey by the
@@ -725,7 +726,7 @@ int main(int argc, char** argv) {
     Faces300WOptions f;
     f.muctPath = KVO_MUCT_SHAPES;
     VideoOptions o;
-    std::string annotationsDir, library = KVO_LIBRARY_PATH;
+    std::string annotationsDir, perPointPath, library = KVO_LIBRARY_PATH;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--trace-still") {
@@ -759,6 +760,7 @@ int main(int argc, char** argv) {
         else if (a == "--face-width") f.faceWidth = std::atof(v.c_str());
         else if (a == "--min-detections") f.minDetections = std::atoi(v.c_str());
         else if (a == "--franck-annotations") annotationsDir = v;
+        else if (a == "--per-point") perPointPath = v;
         else if (a == "--library") library = v;
         else if (a == "--fine-search") {
             if (v != "0" && v != "1" && v != "2") {
@@ -791,12 +793,16 @@ int main(int argc, char** argv) {
         a.modelText = o.model;
         a.finestLevel = gFinestLevel;
         a.withDlib = f.withDlib;
+        a.perPointPath = perPointPath;
         AnnotatedVideoResult result;
         if (!runAnnotatedVideo(a, annotations, result, error)) {
             std::fprintf(stderr, "Error: %s\n", error.c_str());
             return 1;
         }
-        printAnnotatedVideoReport(a, result);
+        if (!printAnnotatedVideoReport(a, result)) {
+            std::fprintf(stderr, "Error: cannot write %s\n", a.perPointPath.c_str());
+            return 1;
+        }
         std::fflush(stdout);
         if (f.dir.empty()) return 0;
     }
