@@ -160,7 +160,7 @@ TEST_F(FineSearchHostTest, LevelZeroSearchesFinerOnceTrackingAndKeepsTheFace) {
     EXPECT_GT(2 * differing, static_cast<int>(fine.landmarks.size() - firstFine));
 }
 
-// Every sample still fed 30 times at level 0: where today's search tracks the face, the
+// Every sample still fed 20 times at level 0: where today's search tracks the face, the
 // level-0 search tracks it too (valid: size, frame, strict layout and pose checks), with
 // finite landmarks throughout.
 TEST_F(FineSearchHostTest, LevelZeroKeepsTheShapeFiniteAndValidOnTheSampleStills) {
@@ -174,7 +174,7 @@ TEST_F(FineSearchHostTest, LevelZeroKeepsTheShapeFiniteAndValidOnTheSampleStills
             ADD_FAILURE() << "cannot decode " << name;
             continue;
         }
-        const std::vector<std::vector<uint32_t>> frames(30, px);
+        const std::vector<std::vector<uint32_t>> frames(20, px);
         HostTracker today(rt), fine(rt);
         today.run(frames, [] {});
         fine.run(frames, [&] {
