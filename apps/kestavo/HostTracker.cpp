@@ -78,7 +78,7 @@ void HostTracker::init(const cv::Mat& firstFrame, const double roi[4], const Opt
     }
     if (o.trackingVarsGiven) {
         ext_->call("kvo_setFaceTrackingVars", rt.number(o.minFaceSize), rt.number(o.maxFaceSize),
-                   rt.integer(o.strictValidation));
+                   rt.integer(o.strictValidation), rt.integer(o.fineSearchLevel));
     }
     if (o.pointVarsGiven) {
         ext_->call("kvo_setPointTrackingVars", rt.integer(o.window), rt.integer(o.levels),

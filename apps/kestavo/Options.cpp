@@ -153,6 +153,7 @@ Options parseOptions(int argc, const char* const* argv) {
         {"--min-face-size", [&](const std::string& n, const std::string& v) { o.minFaceSize = positive(n, v); o.trackingVarsGiven = true; }},
         {"--max-face-size", [&](const std::string& n, const std::string& v) { o.maxFaceSize = positive(n, v); o.trackingVarsGiven = true; }},
         {"--strict-validation", [&](const std::string& n, const std::string& v) { o.strictValidation = toSwitch(n, v) ? 1 : 0; o.trackingVarsGiven = true; }},
+        {"--fine-search", [&](const std::string& n, const std::string& v) { o.fineSearchLevel = toInt(n, v, 0, 2); o.trackingVarsGiven = true; }},
         {"--window", [&](const std::string& n, const std::string& v) { o.window = toInt(n, v, 11, 41); o.pointVarsGiven = true; }},
         {"--levels", [&](const std::string& n, const std::string& v) { o.levels = toInt(n, v, 1, 4); o.pointVarsGiven = true; }},
         {"--iterations", [&](const std::string& n, const std::string& v) { o.iterations = toInt(n, v, 5, 100); o.pointVarsGiven = true; }},
@@ -266,6 +267,8 @@ std::string helpText(const std::string& programName, const std::string& defaultI
       << "  --min-face-size PX      smallest valid shape width and height (50)\n"
       << "  --max-face-size PX      largest valid shape width and height (500)\n"
       << "  --strict-validation on|off  proportion checks of the validity test (on)\n"
+      << "  --fine-search LEVEL     finest pyramid level the shape search reaches once tracking:\n"
+      << "                          2, 1 or 0 (2; 1 and 0 are finer and slower)\n"
       << "  --candide on|off        fit the Candide-3 mesh and pose (on)\n"
       << "  --candide-aus on|off    fit the Candide action units too (on)\n"
       << "\n"

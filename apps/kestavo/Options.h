@@ -55,6 +55,7 @@ struct Options {
     bool trackingVarsGiven = false;
     double minFaceSize = 50.0, maxFaceSize = 500.0;
     int strictValidation = 1;
+    int fineSearchLevel = 2;  // the finest pyramid level searched once tracking, 0 to 2
 
     // kvo_setPointTrackingVars.
     bool pointVarsGiven = false;

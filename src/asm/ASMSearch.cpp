@@ -252,6 +252,11 @@ Matrix& ASMSearch::prepareMatrix() {
     return matrix;
 }
 
+int ASMSearch::finestSearchLevel() const {
+    if (finestTrackingLevel < 0 || finestTrackingLevel > DEFAULT_FINEST_LEVEL) return DEFAULT_FINEST_LEVEL;
+    return finestTrackingLevel;
+}
+
 void ASMSearch::matchProfiles(ASMLevel& level) {
     CallWorkers workers;
     for (size_t t = 0; t < threadArgs.size(); ++t) {
@@ -318,30 +323,34 @@ ShapeMat& ASMSearch::doSearch() {
                            static_cast<int>(manager.asmFrame.height >> k));
     }
 
-    // Only levels `top` down to 2 are searched; levels 1 and 0 are only scaled through,
-    // so the shape leaves the loop at level-0 scale. On level 2 the face is about 45
-    // pixels wide and one profile step is four level-0 pixels, so its few iterations
-    // follow a face that moved between frames; searching the finer levels would cost
-    // as many matching passes again per level, and the sub-pixel steadiness they could
-    // add comes from the stabiliser blend below. The shape model is trained and chosen
-    // (track_eval runs this search) for this split.
+    // Levels `top` down to `finest` are searched; the finer ones are only scaled through,
+    // so the shape leaves the loop at level-0 scale. By default (and always in the start
+    // phase) the finest searched level is 2: there the face is about 45 pixels wide and
+    // one profile step is four level-0 pixels, so its few iterations follow a face that
+    // moved between frames, and the sub-pixel steadiness comes from the stabiliser blend
+    // below. A host may ask for levels 1 and 0 as well after the start phase
+    // (`finestTrackingLevel`), searched with the profiles, eigenvector counts and limits
+    // the model holds for them; the shape arrives there already fitted at level 2, so each
+    // runs FINE_LEVEL_ITERATIONS matching passes rather than the level's four (on the
+    // speaker's annotated frames two gave the same error as four at about half the cost).
+    const int finest = inStartPhase ? DEFAULT_FINEST_LEVEL : finestSearchLevel();
     shape.multiplyByScalar(1.0 / std::pow(config.pyrRatio, top));
     for (int lev = top; lev >= 0; --lev) {
         ASMLevel& level = *model.levels[lev];
-        if (lev >= 2) {
+        if (lev >= finest) {
             for (int i = 0; i < b.rows; ++i) b.data[i][0] = 0.0;
-            for (int iter = 0; iter < level.nMaxSearchIters; ++iter) {
+            const int iters = lev < DEFAULT_FINEST_LEVEL ? std::min(level.nMaxSearchIters, FINE_LEVEL_ITERATIONS)
+                                                         : level.nMaxSearchIters;
+            for (int iter = 0; iter < iters; ++iter) {
                 matchProfiles(level);
                 ShapeMat& conformed =
                     ConformShapeToModel(b, suggestedShape, level, model.eigVecs, model.eigVecsT,
-                                        iter == level.nMaxSearchIters - 1);
+                                        iter == iters - 1);
                 // A non-finite fit (for instance from a broken eigenvalue) is dropped.
                 if (isFinite(conformed)) shape.copyFrom(conformed);
             }
-            shape.multiplyByScalar(config.pyrRatio);
-        } else if (lev == 1) {
-            shape.multiplyByScalar(config.pyrRatio);
         }
+        if (lev > 0) shape.multiplyByScalar(config.pyrRatio);
     }
 
     if (correctionEnabled && shape.rows >= ASMCorrectionExtension::NUM_LANDMARKS) {

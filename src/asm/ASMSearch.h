@@ -52,6 +52,10 @@ class ASMSearch {
 public:
     static constexpr double TO_DEGREE = 57.29577951308232;     // 180 / pi
     static constexpr double TO_RADIAN = 0.017453292519943295;  // pi / 180
+    // The finest pyramid level the search reaches by default and in the start phase.
+    static constexpr int32_t DEFAULT_FINEST_LEVEL = 2;
+    // Matching passes (at most) on each level finer than DEFAULT_FINEST_LEVEL, when searched.
+    static constexpr int32_t FINE_LEVEL_ITERATIONS = 2;
 
     // Requires: `manager` outlives the search. Builds the empty working matrices and
     // the three extensions; reads no model data.
@@ -147,6 +151,10 @@ public:
     double minFaceSize = 50.0;   // pixels
     double maxFaceSize = 500.0;  // pixels
     int32_t strictValidation = 1;
+    // The finest pyramid level searched after the start phase: 2 (the default) searches
+    // levels 2 (and 3 in the start phase) only; 1 or 0 also search those finer levels.
+    // Any other value is read as 2.
+    int32_t finestTrackingLevel = DEFAULT_FINEST_LEVEL;
     bool stabilizerEnabled = true;
     bool correctionEnabled = true;
     bool candideEnabled = true;
@@ -159,6 +167,8 @@ public:
 private:
     // True when the stabiliser exists and is switched on.
     bool stabilizerActive() const;
+    // finestTrackingLevel when it is 0, 1 or 2, else DEFAULT_FINEST_LEVEL.
+    int finestSearchLevel() const;
     // Runs one matching pass of all workers on `level` and waits for them.
     void matchProfiles(ASMLevel& level);
     // Applies a 3 x 3 transform to every landmark not at (0, 0).

@@ -255,15 +255,38 @@ FREObject kvo_setFaceDetectionROI(FREContext, void*, uint32_t argc, FREObject ar
     return nullptr;
 }
 
+// The finest pyramid level the shape search reaches after its start phase, from the
+// optional fourth argument of kvo_setFaceTrackingVars: absent (or null), the default 2;
+// 0, 1 or 2 as given; anything else (another type, or out of range) the default, after
+// one error line.
+static int32_t readFinestTrackingLevel(uint32_t argc, FREObject argv[]) {
+    const int32_t fallback = ASMSearch::DEFAULT_FINEST_LEVEL;
+    FREObject given = arg(argc, argv, 3);
+    if (given == nullptr) return fallback;
+    int32_t level = fallback;
+    if (FREGetObjectAsInt32(given, &level) != FRE_OK) {
+        Err("kvo_setFaceTrackingVars: argument 3, the finest level searched, is not an int, so 2 is used.");
+        return fallback;
+    }
+    if (level < 0 || level > fallback) {
+        Err("kvo_setFaceTrackingVars: argument 3, the finest level searched, is " + to_string(level) +
+            "; it must be 0, 1 or 2, so 2 is used.");
+        return fallback;
+    }
+    return level;
+}
+
 FREObject kvo_setFaceTrackingVars(FREContext, void*, uint32_t argc, FREObject argv[]) {
     const double minFaceSize = readNumber(arg(argc, argv, 0));
     const double maxFaceSize = readNumber(arg(argc, argv, 1));
     int strict = readInt(arg(argc, argv, 2));
     if (strict != 0) strict = 1;
+    const int32_t finest = readFinestTrackingLevel(argc, argv);
     ASMSearch& search = extension::tracker().asmSearch;
     search.minFaceSize = minFaceSize;
     search.maxFaceSize = maxFaceSize;
     search.strictValidation = strict;
+    search.finestTrackingLevel = finest;
     return nullptr;
 }
 

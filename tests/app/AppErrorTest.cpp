@@ -70,6 +70,8 @@ TEST_F(AppErrorTest, BadValues) {
     expectOneErrorLine(runWithOutputs({clip(), "--step-factor", "nan"}), "--step-factor");
     expectOneErrorLine(runWithOutputs({clip(), "--candide", "maybe"}), "--candide");
     expectOneErrorLine(runWithOutputs({clip(), "--levels", "9"}), "--levels");
+    expectOneErrorLine(runWithOutputs({clip(), "--fine-search", "3"}), "--fine-search");
+    expectOneErrorLine(runWithOutputs({clip(), "--fine-search", "-1"}), "--fine-search");
     expectOneErrorLine(runWithOutputs({clip(), "--mode", "juggling"}), "--mode");
     expectOneErrorLine(runWithOutputs({clip(), "--mode", "eyes"}), "--eyes");
     expectOneErrorLine(runWithOutputs({clip(), "--point", "1,2,3", "--mode", "points"}), "--point");
@@ -161,7 +163,7 @@ TEST(AppHelpTest, ShowsTheLibraryDefaults) {
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.err.empty());
     for (const char* text : {"--start-scale S         first detector scale (4.0)", "(0.5)", "(12.0)", "(0.04)", "(12)",
-                             "(50)", "(500)", "(41)", "(25)", "(0.0006)", "franck.mp4", "kvo_updateByEyes",
+                             "(50)", "(500)", "--fine-search LEVEL", "(41)", "(25)", "(0.0006)", "franck.mp4", "kvo_updateByEyes",
                              "kvo_set_checkPointsValidBeforeTracking"}) {
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     }

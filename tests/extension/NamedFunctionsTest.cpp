@@ -3,6 +3,7 @@
 // conventions for filling host arrays and rectangles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -38,6 +39,37 @@ TEST_F(NamedFunctionsTest, FaceTrackingVarsClampStrictValidationToZeroOrOne) {
     EXPECT_EQ(tracker().asmSearch.strictValidation, 0);
     // Restore the defaults for the other tests.
     call(kvo_setFaceTrackingVars, rt.number(50), rt.number(500), rt.integer(1));
+}
+
+TEST_F(NamedFunctionsTest, FaceTrackingVarsReadTheFinestSearchLevelWhenGiven) {
+    auto& search = tracker().asmSearch;
+    EXPECT_EQ(search.finestTrackingLevel, 2);  // the library's default
+    const auto quietly = [&](auto... args) {
+        testing::internal::CaptureStdout();
+        call(kvo_setFaceTrackingVars, args...);
+        return testing::internal::GetCapturedStdout();
+    };
+    EXPECT_EQ(quietly(rt.number(50), rt.number(500), rt.integer(1), rt.integer(0)), "");
+    EXPECT_EQ(search.finestTrackingLevel, 0);
+    EXPECT_EQ(quietly(rt.number(50), rt.number(500), rt.integer(1), rt.integer(1)), "");
+    EXPECT_EQ(search.finestTrackingLevel, 1);
+    // Three arguments: today's search again, without a word.
+    EXPECT_EQ(quietly(rt.number(50), rt.number(500), rt.integer(1)), "");
+    EXPECT_EQ(search.finestTrackingLevel, 2);
+    EXPECT_EQ(quietly(rt.number(50), rt.number(500), rt.integer(1), rt.integer(0)), "");
+    EXPECT_EQ(quietly(rt.number(50), rt.number(500), rt.integer(1), rt.integer(2)), "");
+    EXPECT_EQ(search.finestTrackingLevel, 2);
+    // Out of range or not an int: one error line, and the default search.
+    for (FREObject bad : {rt.integer(3), rt.integer(-1), rt.integer(-2147483647 - 1), rt.string("0")}) {
+        call(kvo_setFaceTrackingVars, rt.number(50), rt.number(500), rt.integer(1), rt.integer(0));
+        const std::string out = quietly(rt.number(50), rt.number(500), rt.integer(1), bad);
+        EXPECT_EQ(out.rfind("Error: kvo_setFaceTrackingVars: argument 3", 0), 0u) << out;
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+        EXPECT_EQ(search.finestTrackingLevel, 2);
+        // The other three arguments are still stored.
+        EXPECT_EQ(search.minFaceSize, 50.0);
+        EXPECT_EQ(search.strictValidation, 1);
+    }
 }
 
 TEST_F(NamedFunctionsTest, PointTrackingVarsClampWindowLevelsAndIterations) {

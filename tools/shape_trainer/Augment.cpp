@@ -1,7 +1,9 @@
 #include "Augment.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "asm/FaceLandmarks.h"
@@ -60,6 +62,22 @@ void applyVariation(const cv::Mat& grey, const ShapeVec& points, const Variation
         outPoints[2 * dst] = nx;
         outPoints[2 * dst + 1] = ny;
     }
+}
+
+cv::Mat videoLike(const cv::Mat& grey, const ShapeVec& points, double faceWidth, int quality) {
+    double x0 = 1e300, x1 = -1e300;
+    for (size_t i = 0; i + 1 < points.size(); i += 2) x0 = std::min(x0, points[i]), x1 = std::max(x1, points[i]);
+    const double f = x1 > x0 ? std::min(1.0, faceWidth / (x1 - x0)) : 1.0;
+    cv::Mat small;
+    cv::resize(grey, small, cv::Size(std::max(1, static_cast<int>(std::lround(grey.cols * f))),
+                                     std::max(1, static_cast<int>(std::lround(grey.rows * f)))),
+               0, 0, cv::INTER_AREA);
+    std::vector<uchar> jpeg;
+    cv::imencode(".jpg", small, jpeg, {cv::IMWRITE_JPEG_QUALITY, quality});
+    const cv::Mat decoded = cv::imdecode(jpeg, cv::IMREAD_GRAYSCALE);
+    cv::Mat out;
+    cv::resize(decoded, out, grey.size(), 0, 0, cv::INTER_LINEAR);
+    return out;
 }
 
 }  // namespace trainer

@@ -32,5 +32,11 @@ std::vector<int> mirrorPartners();
 void applyVariation(const cv::Mat& grey, const ShapeVec& points, const Variation& v,
                     cv::Mat& outGrey, ShapeVec& outPoints);
 
+// The face as a small, compressed video frame shows it: `grey` scaled down so that the
+// landmarks span `faceWidth` pixels (faces already that small are left at their size),
+// JPEG-encoded at `quality` (1-100) and decoded, then scaled back to its size, so the
+// landmarks keep their coordinates. Requires: faceWidth > 0.
+cv::Mat videoLike(const cv::Mat& grey, const ShapeVec& points, double faceWidth, int quality);
+
 }  // namespace trainer
 }  // namespace kvo

@@ -5,6 +5,7 @@
 //                 [--ridge R] [--muct-limit N] [--muct-weight W] [--var-scale S] [--validation-out FILE]
 //                 [--twod SIDE:GROUP,...]   (groups: jaw brows eyes nose mouth all)
 //                 [--placement detector|eyes|both] [--len-levels L0,L1,L2,L3] [--no-evidence I,J,...]
+//                 [--video-like WIDTH,QUALITY]
 //
 // 1. Shape statistics: the complete MUCT shapes and the 300-W training shapes (converted
 //    to our layout, with their mirror images) are aligned by similarity and analysed
@@ -18,7 +19,9 @@
 //    shifted by 0.05 and 0.25 of the half width); the mean shape is scaled and shifted to
 //    their average.
 // 3. Profiles: every training face, its mirror image and `augment` random variations
-//    (rotation, scale, lighting) are sampled through the search's own pyramid.
+//    (rotation, scale, lighting) are sampled through the search's own pyramid. With
+//    --video-like each face is first made as a small, compressed video frame shows it
+//    (its landmarks WIDTH pixels across, JPEG at QUALITY, scaled back).
 // The 300-W folder (--faces300w, research use only, never copied) gives hand-placed faces
 // in dlib's layout, converted by the labeller's rules; every 10th face by sorted name is
 // held out for validation (track_eval --faces300w) and never used here.
@@ -59,6 +62,8 @@ struct Options {
     int augment = 4;
     int len1d = 9;
     std::vector<int> lenLevels;  // 1-D length per pyramid level (0 = finest); empty: len1d everywhere
+    double videoWidth = 0.0;     // --video-like: faces' width in pixels (0: faces as they are)
+    int videoQuality = 0;        // --video-like: JPEG quality
     double ridge = 0.05;
     int muctLimit = 0;
     double muctWeight = 1.0;
@@ -100,6 +105,13 @@ bool parse(int argc, char** argv, Options& o) {
         .integer("--max-faces", o.maxFaces, 0, 100000000)
         .integer("--augment", o.augment, 0, 1000)
         .integer("--len1d", o.len1d, 3, 40)
+        .option("--video-like", [&](const std::string& name, const std::string& v) {
+            // WIDTH,QUALITY: profiles from each face made small and compressed like a video frame's
+            const size_t comma = v.find(',');
+            if (comma == std::string::npos) throw UsageError(name + ": WIDTH,QUALITY (got '" + v + "')");
+            o.videoWidth = static_cast<double>(kvo::cli::toInteger(name, v.substr(0, comma), 16, 2000));
+            o.videoQuality = static_cast<int>(kvo::cli::toInteger(name, v.substr(comma + 1), 1, 100));
+        })
         .option("--len-levels", [&](const std::string& name, const std::string& v) {
             // L0,L1,L2,L3: one 1-D length per level, finest first
             o.lenLevels.clear();
@@ -340,6 +352,7 @@ int main(int argc, char** argv) {
     ShapeVec pts;
     for (size_t k = 0; k < train.size(); ++k) {
         if (images[k].empty()) continue;
+        if (o.videoWidth > 0) images[k] = videoLike(images[k], train[k].points, o.videoWidth, o.videoQuality);
         profiles.addFace(images[k], train[k].points);
         Variation mirror;
         mirror.mirror = true;

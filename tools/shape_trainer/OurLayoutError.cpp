@@ -1,0 +1,77 @@
+#include "OurLayoutError.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kvo {
+namespace trainer {
+
+namespace {
+
+std::vector<int> range(int first, int last) {
+    std::vector<int> v;
+    for (int i = first; i <= last; ++i) v.push_back(i);
+    return v;
+}
+
+const std::array<std::vector<int>, NUM_OUR_GROUPS>& groupTable() {
+    static const std::array<std::vector<int>, NUM_OUR_GROUPS> table = {
+        range(0, 67),  range(0, 14), range(15, 26), range(27, 36), range(37, 47), range(48, 66),
+        {67},          {27, 29, 32, 34, 67, 41, 48, 54, 51, 57, 64, 61, 7}};
+    return table;
+}
+
+}  // namespace
+
+const char* ourGroupName(OurGroup g) {
+    static const char* const names[NUM_OUR_GROUPS] = {"all 68", "jaw",      "brows",    "eyes",
+                                                      "nose",   "mouth",    "nose tip", "13 shared"};
+    return names[static_cast<int>(g)];
+}
+
+const std::vector<int>& ourGroupPoints(OurGroup g) { return groupTable()[static_cast<int>(g)]; }
+
+double pointSetError(const double* fit, const double* reference, const std::vector<int>& points) {
+    const double eyes = std::hypot(reference[2 * 27] - reference[2 * 32], reference[2 * 27 + 1] - reference[2 * 32 + 1]);
+    if (!(eyes > 0.0) || !std::isfinite(eyes) || points.empty()) return NAN;
+    double sum = 0.0;
+    for (int i : points) sum += std::hypot(fit[2 * i] - reference[2 * i], fit[2 * i + 1] - reference[2 * i + 1]);
+    return std::isfinite(sum) ? sum / points.size() / eyes : NAN;
+}
+
+bool ourLayoutError(const double* fit, const double* reference, GroupErrors& errors) {
+    GroupErrors e;
+    for (int g = 0; g < NUM_OUR_GROUPS; ++g) {
+        e[g] = pointSetError(fit, reference, groupTable()[g]);
+        if (std::isnan(e[g])) return false;
+    }
+    errors = e;
+    return true;
+}
+
+ErrorSummary summariseErrors(std::vector<double> values) {
+    ErrorSummary s;
+    s.count = static_cast<int>(values.size());
+    if (values.empty()) return s;
+    double sum = 0.0;
+    int above = 0;
+    for (double v : values) {
+        sum += v;
+        above += v > 0.10;
+    }
+    s.mean = sum / values.size();
+    s.above10 = static_cast<double>(above) / values.size();
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    s.median = n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+    return s;
+}
+
+void ErrorTally::add(const GroupErrors& e) {
+    for (int g = 0; g < NUM_OUR_GROUPS; ++g) values_[g].push_back(e[g]);
+}
+
+ErrorSummary ErrorTally::summary(OurGroup g) const { return summariseErrors(values_[static_cast<int>(g)]); }
+
+}  // namespace trainer
+}  // namespace kvo
