@@ -15,8 +15,9 @@ std::string StillSettings::describe() const {
       << "in \"mode_face_detection\" one kvo_update with kvo_setFaceDetectionVars(" << startScale << ", "
       << scaleIncrement << ", " << maxScale << ", " << stepFactor << ", " << minDetections << ", "
       << (fullScan ? "true" : "false") << "), the face = the strongest group of kvo_get_lastDetectedFaces (at least "
-      << minDetections << " windows), then in \"mode_face_tracking\" kvo_updateByEyes(eyes at (0.28, 0.34) and "
-      << "(0.72, 0.34) of that face, " << startSearches << ") and " << framesPerPicture << " kvo_update calls";
+      << minDetections << " windows) scaled by " << faceScale << " about its centre, then in \"mode_face_tracking\" "
+      << "kvo_updateByEyes(eyes at (0.28, 0.34) and (0.72, 0.34) of that face, " << startSearches << ") and "
+      << framesPerPicture << " kvo_update calls";
     return s.str();
 }
 
@@ -48,8 +49,10 @@ StillResult trackStill(HostTracker& tracker, const StillSettings& settings, bool
     out.updateMs = tracker.result().updateMs;
     const WindowGroup group = strongestGroup(tracker.result().detections);
     out.detection = tracker.result();
-    out.detection.detectedFace = group.windows >= settings.minDetections ? group.face : Box();
-    out.windows = group.windows;
+    if (settings.hostGrouping) {
+        out.detection.detectedFace = group.windows >= settings.minDetections ? group.face : Box();
+        out.windows = group.windows;
+    }
     Box face = out.detection.detectedFace;
     if (face.width > 0.0) {
         const double cx = face.x + (0.5 + settings.faceShiftX) * face.width;

@@ -38,6 +38,9 @@ struct StillSettings {
     // Searches kvo_updateByEyes runs on the picture (the start phase is five), then the
     // kvo_update calls that confirm the shape and let it settle.
     int startSearches = 20;
+    // false: take the library's own merged face (kvo_get_lastDetectedFace) instead of the
+    // strongest group; kept to measure the difference.
+    bool hostGrouping = true;
     // The chosen face is scaled about its centre by `faceScale` and its centre moved by
     // (faceShiftX, faceShiftY) times its width before the start.
     double faceScale = 0.9, faceShiftX = 0.0, faceShiftY = 0.0;

@@ -19,7 +19,11 @@
 //
 // Settings (default: kestavo's still settings): --picture-side PX, --border F,
 // --start-scale S, --scale-increment S, --max-scale S, --step-factor F,
-// --min-detections N, --full-scan on|off, --start-searches N, --frames N, --library PATH.
+// --min-detections N, --full-scan on|off, --start-searches N, --frames N, --face-scale F,
+// --face-shift-x F, --face-shift-y F, --library PATH; --library-merge starts from the
+// library's own merged face instead of the strongest group of windows; --split training
+// measures a fifth of the training faces instead (for choosing settings without the
+// validation faces).
 #include <glob.h>
 
 #include <algorithm>
@@ -276,6 +280,7 @@ int main(int argc, char** argv) {
         .text("--library", run.library)
         .text("--per-picture", perPicturePath)
         .flag("--no-dlib", [&] { run.withDlib = false; })
+        .flag("--library-merge", [&] { s.hostGrouping = false; })
         .integer("--picture-side", s.canvas.pictureSide, 64, 2048)
         .number("--border", s.canvas.border, 0.0, 1.0)
         .number("--start-scale", s.startScale, 1.0, 1000.0)
