@@ -29,6 +29,8 @@ namespace {
 
 // Tiles of a picture sheet when --sheet-tiles is not given: one per picture up to this.
 const int kMaxPictureTiles = 100;
+// Side of a picture's square tile on the sheet, pixels.
+const int kTileSide = 240;
 
 std::string baseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -76,19 +78,7 @@ int runPictures(const Options& o, FrameSource& source, const std::string& librar
     const long expected = o.maxFrames > 0 ? std::min(count, o.maxFrames) : count;
 
     // Every output name is checked, and every output opened, before the first picture.
-    std::vector<NamedOutput> named;
-    if (!o.video.empty()) named.emplace_back("--video", o.video);
-    if (!o.jsonl.empty()) named.emplace_back("--jsonl", o.jsonl);
-    if (!o.sheet.empty()) named.emplace_back("--sheet", o.sheet);
-    if (!o.plot.empty()) named.emplace_back("--plot", o.plot);
-    checkOutputPaths(named, o.framesDir, source.files(), library);
-    RunOutputs outputs;
-    PendingFile *videoFile = nullptr, *jsonFile = nullptr, *sheetFile = nullptr, *plotFile = nullptr;
-    if (!o.video.empty()) videoFile = outputs.add(o.video);
-    if (!o.jsonl.empty()) jsonFile = outputs.add(o.jsonl);
-    if (!o.sheet.empty()) sheetFile = outputs.add(o.sheet);
-    if (!o.plot.empty()) plotFile = outputs.add(o.plot);
-    if (!o.framesDir.empty()) outputs.makeFramesFolder(o.framesDir);
+    RunWriters outputs(o, source.files(), library);
 
     // The tracker works on the canvas; the picture-specific settings come per picture.
     HostTracker tracker(library);
@@ -100,22 +90,11 @@ int runPictures(const Options& o, FrameSource& source, const std::string& librar
     tracker.init(canvas, roi, trackerOptions);
     setStillDetection(tracker, settings);
 
-    cv::VideoWriter writer;
-    if (videoFile) {
-        if (!writer.open(videoFile->tempPath(), cv::CAP_FFMPEG, videoFourcc, 1.0, cv::Size(side, side)) ||
-            !writer.isOpened()) {
-            throw AppError("cannot write '" + o.video + "': the video encoder refused it");
-        }
-    }
-    std::unique_ptr<JsonLinesWriter> json;
-    if (jsonFile) json.reset(new JsonLinesWriter(jsonFile->tempPath(), o.candideVertices));
-    std::unique_ptr<ContactSheet> sheet;
-    if (sheetFile) {
-        const int tiles = o.sheetTilesGiven ? o.sheetTiles : static_cast<int>(std::min<long>(expected, kMaxPictureTiles));
-        const int columns = o.sheetColumnsGiven ? o.sheetColumns
-                                                : std::max(1, std::min(8, static_cast<int>(std::ceil(std::sqrt(tiles)))));
-        sheet.reset(new ContactSheet(1, 1, expected, std::max(2, tiles), columns, 240));
-    }
+    const int tiles = o.sheetTilesGiven ? o.sheetTiles : static_cast<int>(std::min<long>(expected, kMaxPictureTiles));
+    const int columns = o.sheetColumnsGiven ? o.sheetColumns
+                                            : std::max(1, std::min(8, static_cast<int>(std::ceil(std::sqrt(tiles)))));
+    outputs.open(videoFourcc, 1.0, cv::Size(side, side),
+                 [&] { return new ContactSheet(1, 1, expected, std::max(2, tiles), columns, kTileSide); });
     const Annotator annotator(tracker.faceTriangles(), tracker.candideTriangles());
 
     RunStats stats(expected);
@@ -143,23 +122,17 @@ int runPictures(const Options& o, FrameSource& source, const std::string& librar
             shown.detections = r.detection.detections;
         }
         stats.add(shown, tracker.candideEnabled());
-        if (json) {
-            json->writePicture(index, path, picture.cols, picture.rows, stillOutcomeName(r.outcome), r.frames,
-                               r.updateMs, r.last, r.detection);
+        if (outputs.json()) {
+            outputs.json()->writePicture(index, path, picture.cols, picture.rows, stillOutcomeName(r.outcome),
+                                         r.frames, r.updateMs, r.last, r.detection);
         }
-        const bool pngWanted = !o.framesDir.empty() && index % o.every == 0;
-        if (writer.isOpened() || pngWanted || (sheet && sheet->wants(index))) {
+        if (outputs.wantsDrawing(index)) {
             picture.copyTo(annotated);
             // The detection rectangles are drawn only for a detection frame.
             if (!r.last.faceFitted) shown.state = "state_face_detection";
             annotator.draw(annotated, index, shown);
-            if (writer.isOpened()) writer.write(letterboxed(annotated, cv::Size(side, side)));
-            if (pngWanted) {
-                char name[32];
-                std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
-                outputs.writeFrame(o.framesDir + name, annotated);
-            }
-            if (sheet) sheet->offer(index, letterboxed(annotated, cv::Size(240, 240)));
+            outputs.offer(index, annotated, letterboxed(annotated, cv::Size(side, side)),
+                          letterboxed(annotated, cv::Size(kTileSide, kTileSide)));
         }
         ++index;
         progress.update(index);
@@ -170,31 +143,9 @@ int runPictures(const Options& o, FrameSource& source, const std::string& librar
 
     std::string written;
     if (index > 0) {
-        auto note = [&](const std::string& p) { written += (written.empty() ? "" : ", ") + p; };
-        if (json) {
-            json->close();
-            note(o.jsonl);
-        }
-        if (videoFile) {
-            writer.release();
-            note(o.video);
-        }
-        if (sheetFile) {
-            if (!cv::imwrite(sheetFile->tempPath(), sheet->render())) throw AppError("cannot write '" + o.sheet + "'");
-            note(o.sheet);
-        }
-        if (plotFile) {
-            char title[80];
-            std::snprintf(title, sizeof title, " (tracked %ld of %ld pictures)", tracked, index);
-            const cv::Mat plot = renderPlot(stats, "kestavo: " + source.description() + title);
-            if (!cv::imwrite(plotFile->tempPath(), plot)) throw AppError("cannot write '" + o.plot + "'");
-            note(o.plot);
-        }
-        outputs.commitAll();
-        if (outputs.anyFrames()) note(o.framesDir + "/frame_*.png");
-    } else {
-        writer.release();
-        json.reset();
+        char title[80];
+        std::snprintf(title, sizeof title, " (tracked %ld of %ld pictures)", tracked, index);
+        written = outputs.finish(stats, "kestavo: " + source.description() + title);
     }
     if (o.quiet) return interrupted ? 130 : 0;
 

@@ -10,6 +10,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "AppError.h"
+#include "OutputPaths.h"
+#include "PosePlot.h"
 
 namespace kvo {
 namespace app {
@@ -49,6 +51,76 @@ void RunOutputs::commitAll() {
         committed_.push_back(f->finalPath());
     }
     done_ = true;
+}
+
+
+RunWriters::RunWriters(const Options& o, const std::vector<std::string>& inputs, const std::string& library)
+    : o_(o) {
+    std::vector<NamedOutput> named;
+    if (!o.video.empty()) named.emplace_back("--video", o.video);
+    if (!o.jsonl.empty()) named.emplace_back("--jsonl", o.jsonl);
+    if (!o.sheet.empty()) named.emplace_back("--sheet", o.sheet);
+    if (!o.plot.empty()) named.emplace_back("--plot", o.plot);
+    checkOutputPaths(named, o.framesDir, inputs, library);
+    if (!o.video.empty()) videoFile_ = outputs_.add(o.video);
+    if (!o.jsonl.empty()) jsonFile_ = outputs_.add(o.jsonl);
+    if (!o.sheet.empty()) sheetFile_ = outputs_.add(o.sheet);
+    if (!o.plot.empty()) plotFile_ = outputs_.add(o.plot);
+    if (!o.framesDir.empty()) outputs_.makeFramesFolder(o.framesDir);
+}
+
+RunWriters::~RunWriters() {
+    // Unfinished: close what is open before RunOutputs removes the files.
+    video_.release();
+    json_.reset();
+}
+
+void RunWriters::open(int fourcc, double fps, cv::Size size, const std::function<ContactSheet*()>& makeSheet) {
+    if (videoFile_ &&
+        (!video_.open(videoFile_->tempPath(), cv::CAP_FFMPEG, fourcc, fps, size) || !video_.isOpened())) {
+        throw AppError("cannot write '" + o_.video + "': the video encoder refused it");
+    }
+    if (jsonFile_) json_.reset(new JsonLinesWriter(jsonFile_->tempPath(), o_.candideVertices));
+    if (sheetFile_) sheet_.reset(makeSheet());
+}
+
+bool RunWriters::wantsDrawing(long index) const {
+    return video_.isOpened() || (!o_.framesDir.empty() && index % o_.every == 0) || (sheet_ && sheet_->wants(index));
+}
+
+void RunWriters::offer(long index, const cv::Mat& annotated, const cv::Mat& videoFrame, const cv::Mat& sheetTile) {
+    if (video_.isOpened()) video_.write(videoFrame);
+    if (!o_.framesDir.empty() && index % o_.every == 0) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
+        outputs_.writeFrame(o_.framesDir + name, annotated);
+    }
+    if (sheet_) sheet_->offer(index, sheetTile);
+}
+
+std::string RunWriters::finish(const RunStats& stats, const std::string& title) {
+    // Everything is written under the temporary names first, then renamed at once.
+    std::string written;
+    auto note = [&](const std::string& path) { written += (written.empty() ? "" : ", ") + path; };
+    if (json_) {
+        json_->close();
+        note(o_.jsonl);
+    }
+    if (videoFile_) {
+        video_.release();
+        note(o_.video);
+    }
+    if (sheetFile_) {
+        if (!cv::imwrite(sheetFile_->tempPath(), sheet_->render())) throw AppError("cannot write '" + o_.sheet + "'");
+        note(o_.sheet);
+    }
+    if (plotFile_) {
+        if (!cv::imwrite(plotFile_->tempPath(), renderPlot(stats, title))) throw AppError("cannot write '" + o_.plot + "'");
+        note(o_.plot);
+    }
+    outputs_.commitAll();
+    if (outputs_.anyFrames()) note(o_.framesDir + "/frame_*.png");
+    return written;
 }
 
 }  // namespace app

@@ -250,22 +250,9 @@ int run(int argc, char** argv) {
     const WindowRange windows = reportedWindows(o.startScale, o.scaleIncrement, o.maxScale, searchWidth, searchHeight);
     const std::string library = findLibrary(o.library);
 
-    // Every output name is checked before anything is written.
-    std::vector<NamedOutput> named;
-    if (!o.video.empty()) named.emplace_back("--video", o.video);
-    if (!o.jsonl.empty()) named.emplace_back("--jsonl", o.jsonl);
-    if (!o.sheet.empty()) named.emplace_back("--sheet", o.sheet);
-    if (!o.plot.empty()) named.emplace_back("--plot", o.plot);
-    checkOutputPaths(named, o.framesDir, source->files(), library);
-
-    // Every output is opened (under its temporary name) before the first frame.
-    RunOutputs outputs;
-    PendingFile *videoFile = nullptr, *jsonFile = nullptr, *sheetFile = nullptr, *plotFile = nullptr;
-    if (!o.video.empty()) videoFile = outputs.add(o.video);
-    if (!o.jsonl.empty()) jsonFile = outputs.add(o.jsonl);
-    if (!o.sheet.empty()) sheetFile = outputs.add(o.sheet);
-    if (!o.plot.empty()) plotFile = outputs.add(o.plot);
-    if (!o.framesDir.empty()) outputs.makeFramesFolder(o.framesDir);
+    // Every output name is checked, and every output opened under its temporary name,
+    // before the first frame.
+    RunWriters outputs(o, source->files(), library);
 
     long expected = source->frameCount();
     if (o.maxFrames > 0 && (expected < 0 || expected > o.maxFrames)) expected = o.maxFrames;
@@ -275,18 +262,8 @@ int run(int argc, char** argv) {
     source->read(frame);
     tracker.init(frame, roi, o);
 
-    cv::VideoWriter writer;
-    if (videoFile) {
-        const double fps = source->fps() > 0 ? source->fps() : 10.0;
-        if (!writer.open(videoFile->tempPath(), cv::CAP_FFMPEG, fourcc, fps, cv::Size(width, height)) ||
-            !writer.isOpened()) {
-            throw AppError("cannot write '" + o.video + "': the video encoder refused it");
-        }
-    }
-    std::unique_ptr<JsonLinesWriter> json;
-    if (jsonFile) json.reset(new JsonLinesWriter(jsonFile->tempPath(), o.candideVertices));
-    std::unique_ptr<ContactSheet> sheet;
-    if (sheetFile) sheet.reset(new ContactSheet(width, height, expected, o.sheetTiles, o.sheetColumns));
+    outputs.open(fourcc, source->fps() > 0 ? source->fps() : 10.0, cv::Size(width, height),
+                 [&] { return new ContactSheet(width, height, expected, o.sheetTiles, o.sheetColumns); });
     const Annotator annotator(tracker.faceTriangles(), tracker.candideTriangles());
 
     bool pointsPending = false;  // points mode: points not yet handed to the library
@@ -366,19 +343,11 @@ int run(int argc, char** argv) {
         const FrameResult& r = tracker.result();
         stats.add(r, tracker.candideEnabled());
         const double time = source->fps() > 0 ? index / source->fps() : -1.0;
-        if (json) json->write(index, time, r);
-
-        const bool pngWanted = !o.framesDir.empty() && index % o.every == 0;
-        if (writer.isOpened() || pngWanted || (sheet && sheet->wants(index))) {
+        if (outputs.json()) outputs.json()->write(index, time, r);
+        if (outputs.wantsDrawing(index)) {
             frame.copyTo(annotated);
             annotator.draw(annotated, index, r);
-            if (writer.isOpened()) writer.write(annotated);
-            if (pngWanted) {
-                char name[32];
-                std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
-                outputs.writeFrame(o.framesDir + name, annotated);
-            }
-            if (sheet) sheet->offer(index, annotated);
+            outputs.offer(index, annotated, annotated, annotated);
         }
         ++index;
         progress.update(index);
@@ -390,33 +359,9 @@ int run(int argc, char** argv) {
 
     std::string written;
     if (index > 0) {
-        // Everything is written under the temporary names first, then renamed at once.
-        auto note = [&](const std::string& path) { written += (written.empty() ? "" : ", ") + path; };
-        if (json) {
-            json->close();
-            note(o.jsonl);
-        }
-        if (videoFile) {
-            writer.release();
-            note(o.video);
-        }
-        if (sheetFile) {
-            if (!cv::imwrite(sheetFile->tempPath(), sheet->render())) throw AppError("cannot write '" + o.sheet + "'");
-            note(o.sheet);
-        }
-        if (plotFile) {
-            char title[64];
-            std::snprintf(title, sizeof title, " (tracked %ld of %ld frames)", stats.tracked(), stats.frames());
-            const cv::Mat plot = renderPlot(stats, "kestavo: " + source->description() + title);
-            if (!cv::imwrite(plotFile->tempPath(), plot)) throw AppError("cannot write '" + o.plot + "'");
-            note(o.plot);
-        }
-        outputs.commitAll();
-        if (outputs.anyFrames()) note(o.framesDir + "/frame_*.png");
-    } else {
-        // Stopped before the first frame: nothing to write; the destructor clears up.
-        writer.release();
-        json.reset();
+        char title[64];
+        std::snprintf(title, sizeof title, " (tracked %ld of %ld frames)", stats.tracked(), stats.frames());
+        written = outputs.finish(stats, "kestavo: " + source->description() + title);
     }
     if (!o.quiet) printSummary(o, *source, tracker, stats, windows, videoDefaults, seconds, written, interrupted);
     return interrupted ? 130 : 0;

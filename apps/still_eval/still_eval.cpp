@@ -45,6 +45,7 @@
 #include "FrameSource.h"
 #include "HostTracker.h"
 #include "LandmarkCorrespondence.h"
+#include "OurLayoutError.h"
 #include "StillTracking.h"
 #include "host/HostError.h"
 
@@ -52,26 +53,6 @@ using namespace kvo;
 using namespace kvo::app;
 
 namespace {
-
-struct Summary {
-    double mean = NAN, median = NAN, above = NAN;
-};
-
-Summary summarise(std::vector<double> e) {
-    Summary s;
-    if (e.empty()) return s;
-    std::sort(e.begin(), e.end());
-    double sum = 0;
-    int above = 0;
-    for (double v : e) {
-        sum += v;
-        above += v > 0.10;
-    }
-    s.mean = sum / e.size();
-    s.median = e.size() % 2 ? e[e.size() / 2] : 0.5 * (e[e.size() / 2 - 1] + e[e.size() / 2]);
-    s.above = 100.0 * above / e.size();
-    return s;
-}
 
 // dlib's largest detection, or an empty rectangle.
 dlib::rectangle dlibFace(dlib::frontal_face_detector& detector, const cv::Mat& bgr) {
@@ -202,7 +183,7 @@ int faces300w(const Run& run, const std::string& dir) {
                          d.width > 0 ? (d.y + 0.5 * d.height - eyes.y - 0.5 * eyes.height) / eyes.width : NAN);
         }
     }
-    const Summary s = summarise(core);
+    const trainer::ErrorSummary s = trainer::summariseErrors(core);
     std::printf("still settings: %s\n", run.settings.describe().c_str());
     std::printf("300-W validation faces: %d (every %dth by sorted name), each crop as given\n", n,
                 trainer::VALIDATION_EVERY);
@@ -210,8 +191,8 @@ int faces300w(const Run& run, const std::string& dir) {
                 n ? 100.0 * tracked / n : 0.0, rejected, n - tracked - rejected);
     std::printf("  core error of the tracked (17 points / hand-placed outer-eye distance): mean %.4f, median %.4f, "
                 "above 0.10 %.1f %%\n",
-                s.mean, s.median, s.above);
-    std::printf("  time per picture: median %.1f ms (all its kvo_update calls, host clock)\n", summarise(ms).median);
+                s.mean, s.median, 100.0 * s.above10);
+    std::printf("  time per picture: median %.1f ms (all its kvo_update calls, host clock)\n", trainer::summariseErrors(ms).median);
     if (run.withDlib) {
         std::printf("  dlib's detector, same crops: a face on the hand-placed shape in %d of %d (%.1f %%)\n", dlibFound,
                     n, n ? 100.0 * dlibFound / n : 0.0);
