@@ -14,6 +14,7 @@
 #include "Annotator.h"
 #include "AppError.h"
 #include "ContactSheet.h"
+#include "DetectionWindows.h"
 #include "HostTracker.h"
 #include "JsonLinesWriter.h"
 #include "OutputPaths.h"
@@ -71,7 +72,12 @@ StillSettings stillSettingsFor(const Options& o) {
 
 int runPictures(const Options& o, FrameSource& source, const std::string& library, int videoFourcc,
                 const volatile std::sig_atomic_t& stopRequested) {
-    const StillSettings settings = stillSettingsFor(o);
+    // --min-face and --max-face are widths in the tracker's frame, where every picture
+    // is pictureSide pixels on its longer side.
+    Options scaled = o;
+    const int canvasSide = stillSettingsFor(o).canvas.side();
+    applyFaceWidths(scaled, canvasSide, canvasSide);
+    const StillSettings settings = stillSettingsFor(scaled);
     const bool detectionOnly = o.mode == RunMode::FaceDetection;
     const int side = settings.canvas.side();
     const long count = static_cast<long>(source.pictureCount());
