@@ -156,11 +156,13 @@ public:
     std::vector<pthread_t> threads;            // one handle per worker
     std::vector<SearchThreadArgs> threadArgs;  // one record per worker
 
+    // One matching pass of all workers on `level`: every landmark's suggested position
+    // is in `suggestedShape` when it returns. (Public for the stage benchmark.)
+    void matchProfiles(ASMLevel& level);
+
 private:
     // True when the stabiliser exists and is switched on.
     bool stabilizerActive() const;
-    // Runs one matching pass of all workers on `level` and waits for them.
-    void matchProfiles(ASMLevel& level);
     // Applies a 3 x 3 transform to every landmark not at (0, 0).
     static void transformShape(ShapeMat& s, const NumberMat& m);
     // Checks that the loaded model is complete and consistent; reports the first fault.
