@@ -17,6 +17,11 @@
 // Figures are medians (and means) over the frames tracked in "state_face_tracking" by
 // both trackers; wall-clock microseconds on the calling thread's clock. Run it alone
 // (`build/release/bench/bench_tracking_stages`); on a shared machine run it twice.
+//
+// `--workers calling` runs every split stage on the calling thread (the parked workers
+// joined), `--workers parked` hands every split stage to the parked worker whatever its
+// size, and the default (`chosen`) uses the library's own thresholds; comparing the three
+// shows what the choice of each call site gains.
 #include <time.h>
 
 #include <algorithm>
@@ -30,6 +35,7 @@
 #include "image/GradientImage.h"
 #include "image/GreyConversion.h"
 #include "image/InputData.h"
+#include "image/ResizeImageUtils.h"
 #include "tracker/Kestavo.h"
 #include "tracker/KVOModeState.h"
 
@@ -134,6 +140,7 @@ void stagedTrackingUpdate(kvo::Kestavo& t, double* t_us, int* passes) {
     const int gradientTop =
         std::min(std::min(s.config.maxGradientLevel, top), kvo::ImageDataManager::ASM_LEVELS - 1);
     for (int k = 0; k <= gradientTop; ++k) {
+        if (!s.levelReadsGradient(k)) continue;
         kvo::buildGradientImage(m.asmCurrent[k], m.asmGradient[k], m.gradientRowBuffer,
                                 static_cast<int>(m.asmFrame.width >> k), static_cast<int>(m.asmFrame.height >> k));
     }
@@ -218,7 +225,33 @@ bool sameShape(const kvo::ShapeMat& a, const kvo::ShapeMat& b) {
 
 }  // namespace
 
-int main() {
+// The worker policy of both trackers: "calling", "parked" or "chosen" (the library's).
+void applyWorkerPolicy(kvo::Kestavo& t, const std::string& policy) {
+    if (policy == "calling") {
+        t.finalize();
+    } else if (policy == "parked") {
+        kvo::ResizeImageUtils::parallelMinPixels = 0;
+        t.asmSearch.parallelMinWork = 0;
+        t.opticalFlow.threadingThreshold = 0;
+        t.asmSearch.stabilizer.opticalFlow.threadingThreshold = 0;
+    }
+}
+
+int main(int argc, char** argv) {
+    std::string policy = "chosen";
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--workers" && i + 1 < argc) {
+            policy = argv[++i];
+        } else {
+            std::printf("Error: unknown option '%s' (--workers calling|parked|chosen)\n", a.c_str());
+            return 2;
+        }
+    }
+    if (policy != "calling" && policy != "parked" && policy != "chosen") {
+        std::printf("Error: --workers takes calling, parked or chosen, not '%s'\n", policy.c_str());
+        return 2;
+    }
     const std::string cmd = std::string("ffmpeg -v error -nostdin -i '") + KVO_MEDIA_DIR +
                             "/franck.mp4' -vf 'select=gte(n\\," + std::to_string(kFirst) + "),scale=" +
                             std::to_string(kWidth) + ":" + std::to_string(kHeight) + "' -vsync 0 -frames:v " +
@@ -240,6 +273,8 @@ int main() {
         if (!initialised) {
             whole.init(&inputWhole, nullptr);
             staged.init(&inputStaged, nullptr);
+            applyWorkerPolicy(whole, policy);
+            applyWorkerPolicy(staged, policy);
             initialised = true;
         }
         const bool trackingNow = staged.nextState == kvo::KVOState::FACE_TRACKING;
@@ -281,8 +316,8 @@ int main() {
 
     std::printf("tracked-frame stages: franck.mp4 frames %d ... %d at %d x %d, %d frames tracked by both trackers\n",
                 kFirst, kFirst + frames - 1, kWidth, kHeight, trackedBoth);
-    std::printf("(wall-clock microseconds per tracked frame; %.1f matching passes per frame)\n\n",
-                trackedBoth ? static_cast<double>(passesTotal) / trackedBoth : 0.0);
+    std::printf("(wall-clock microseconds per tracked frame; %.1f matching passes per frame; workers: %s)\n\n",
+                trackedBoth ? static_cast<double>(passesTotal) / trackedBoth : 0.0, policy.c_str());
     std::printf("| stage | median us | mean us |\n|---|---:|---:|\n");
     for (int k = 0; k < STAGES; ++k) {
         std::printf("| %s | %.1f | %.1f |\n", kStageNames[k], median(perStage[k]), mean(perStage[k]));

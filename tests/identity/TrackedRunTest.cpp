@@ -18,10 +18,14 @@
 // (which runs this test with KVO_RECORD_TRACKED_RUN=1; the test then writes the record
 // into the source tree instead of comparing).
 //
-// Which builds compare: the results are IEEE double arithmetic with SSE2 on every build
-// variant (x86-64, and 32-bit with -msse2 -mfpmath=sse), so optimisation level and the
-// sanitizers do not move them; only the maths library's sin/cos/exp/pow could differ
-// between the 64-bit and 32-bit C libraries. See kComparesHere below.
+// Which builds compare: every x86-64 build (release, the -O0 AddressSanitizer build, the
+// ThreadSanitizer build): their arithmetic is the same SSE2 double arithmetic, and the
+// record matches all of them. The 32-bit build skips the comparison: its C library's
+// sin, cos, exp and pow round some results differently from the 64-bit one (measured:
+// franck's update 149, inside the Candide fit's pose, differs in the last bits and the
+// difference then carries through the track), so a record from x86-64 cannot hold
+// there bit for bit, and a second record would only check the 32-bit build against
+// itself.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -237,6 +241,10 @@ std::string libraryCopy() {
 class TrackedRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
+#if !defined(__x86_64__)
+        GTEST_SKIP() << "the record is of the x86-64 builds; the 32-bit C library's maths functions round "
+                        "differently, so results differ in the last bits";
+#endif
         if (!recording() && !readRecord(kRecordPath, recorded)) {
             FAIL() << "no recorded run at " << kRecordPath << " (record it with scripts/record_tracked_run.sh)";
         }
