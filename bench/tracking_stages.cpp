@@ -232,8 +232,8 @@ void applyWorkerPolicy(kvo::Kestavo& t, const std::string& policy) {
     } else if (policy == "parked") {
         kvo::ResizeImageUtils::parallelMinPixels = 0;
         t.asmSearch.parallelMinWork = 0;
-        t.opticalFlow.threadingThreshold = 0;
-        t.asmSearch.stabilizer.opticalFlow.threadingThreshold = 0;
+        t.opticalFlow.parallelMinWork = 0;
+        t.asmSearch.stabilizer.opticalFlow.parallelMinWork = 0;
     }
 }
 

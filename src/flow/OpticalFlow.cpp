@@ -181,7 +181,8 @@ int OpticalFlow::update(std::vector<PointPtr>& points, std::vector<bool>& states
         }
         // The calling thread tracks range 0 (it would only wait otherwise); the others run
         // on the parked workers, or here after it when there are none.
-        if (workers > 1 && this->workers != nullptr) {
+        const int64_t work = static_cast<int64_t>(n) * windowArea * iterationCount;
+        if (workers > 1 && this->workers != nullptr && work >= parallelMinWork) {
             void* parts[CallWorkers::MAX_WORKERS];
             for (size_t t = 0; t < workers; ++t) parts[t] = &threadArgs[t];
             this->workers->run(&OpticalFlow::trackPoints, parts, static_cast<int>(workers));

@@ -19,6 +19,7 @@
 // their own lists, scratch and argument record.
 #include <pthread.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -66,11 +67,17 @@ public:
 
     ImageDataManager* manager;
     unsigned numThreads = 2;
-    // The fewest points split over parked workers; fewer are tracked on the calling
-    // thread. The stabiliser's 68 points (17 x 17 window, 4 levels) took 480 us median,
-    // 643 us mean on the calling thread, 475 / 439 us split (bench_tracking_stages
-    // --workers calling / parked, shared 2-core machine); a hand-over costs 10 to 55 us.
+    // The fewest points split into numThreads ranges; fewer form one range.
     int threadingThreshold = 32;
+    // The least work, in points x window pixels x iterations, whose ranges are handed to
+    // the parked workers; less is tracked on the calling thread, range after range.
+    // Measured on the shared 2-core development machine: the stabiliser's 68 points
+    // (17 x 17, 15 iterations: 295,000) made a whole kvo_update slower split (1.12 ms
+    // against 1.03 to 1.05 ms, bench_face_tracking_vs_dlib, two runs each), while 100
+    // host points (21 x 21, 25 iterations: 1,100,000) were faster split (1,145 and
+    // 1,372 us against 1,513 and 1,607 us, bench_point_tracking, KVO_BENCH_CALLING_ONLY=1
+    // for the calling thread).
+    int64_t parallelMinWork = 600000;
     ParkedWorkers* workers = nullptr;  // not owned; null: every point on the calling thread
     int halfWindow = 20;
     int windowSize = 41;
