@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
                     pw, pc);
         std::printf("  fair ratio, dlib predictor alone / ours (all on): %.2fx wall, %.2fx CPU\n", pw / ow, pc / oc);
     }
-    std::printf("(our stabiliser's optical flow runs half its points on a parked worker thread, whose CPU is not\n"
-                " in the calling thread's figure: compare wall times for the whole cost.)\n");
+    std::printf("(work handed to the library's parked worker thread is not in the calling thread's CPU figure;\n"
+                " compare wall times for the whole cost.)\n");
     return 0;
 }
