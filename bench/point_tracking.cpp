@@ -6,6 +6,7 @@
 //           iterations and stopping step)
 // Prints the median time per frame of each and their ratio (ours / OpenCV), and the
 // median distance between the two trackers' results.
+#include <cstdlib>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "flow/OpticalFlow.h"
+#include "util/ParkedWorkers.h"
 #include "image/ImageDataManager.h"
 #include "image/InputData.h"
 #include "math/Rectangle.h"
@@ -92,6 +94,11 @@ void BM_Kestavo(benchmark::State& state) {
     manager.init(&input, &roi);
     manager.update(3);
     kvo::OpticalFlow flow(manager);
+    // The tracker's parked worker, as kvo_init starts it (KVO_BENCH_CALLING_ONLY=1: none).
+    kvo::ParkedWorkers workers;
+    if (std::getenv("KVO_BENCH_CALLING_ONLY") == nullptr) workers.start(1);
+    manager.workers = &workers;
+    flow.workers = &workers;
     flow.init();
     flow.patchSize(kWindow);
     flow.levels = kLevels;

@@ -10,7 +10,7 @@ case "$variant" in
   asan)    args=(-DCMAKE_BUILD_TYPE=Debug "-DKVO_SANITIZE=address,undefined" -DKVO_PEERS=OFF) ;;
   # The thread sanitizer run covers the parts that start worker threads.
   tsan)    args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVO_SANITIZE=thread -DKVO_PEERS=OFF
-                 "-DKVO_TEST_ONLY=image;asm_search;flow;tracker;extension;detection") ;;
+                 "-DKVO_TEST_ONLY=image;asm_search;flow;tracker;extension;detection;identity;util") ;;
   m32)     args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVO_M32=ON) ;;
   *) echo "Error: unknown build variant '$variant' (release, asan, tsan, m32)" >&2; exit 2 ;;
 esac

@@ -146,9 +146,15 @@ void ASMSearch::initSearchState(const Rectangle& imageRoi) {
     const int workers = std::min(std::max(1, static_cast<int>(numThreads)), CallWorkers::MAX_WORKERS);
     const int n = active ? model.meanShape.rows : 0;
     const int chunk = n / workers;
-    threads.assign(workers, pthread_t());
     profiles.assign(workers, Profiles());
     threadArgs.assign(workers, SearchThreadArgs());
+
+    gradientRead.assign(active ? model.levels.size() : 0, false);
+    for (size_t l = 0; l < gradientRead.size(); ++l) {
+        for (int i = 0; i < n; ++i) {
+            if (model.levels[l]->profSpecs[i] & Profiles::PROF_2d) gradientRead[l] = true;
+        }
+    }
 
     // Each worker's derivative buffer holds the longest 1-D search window of the model.
     size_t longest = 0;
@@ -257,13 +263,30 @@ int ASMSearch::finestSearchLevel() const {
     return finestTrackingLevel;
 }
 
-void ASMSearch::matchProfiles(ASMLevel& level) {
-    CallWorkers workers;
-    for (size_t t = 0; t < threadArgs.size(); ++t) {
-        threadArgs[t].level = &level;
-        workers.start(threads[t], &ASMSearch::GetSuggestedShape_thread, &threadArgs[t]);
+int64_t ASMSearch::matchingWork(const ASMLevel& level) const {
+    const int n = model.meanShape.rows;
+    const int64_t offsets1d = 2 * static_cast<int64_t>(std::max(0, config.nPixSearch)) + 1;
+    const int64_t side2d = 2 * static_cast<int64_t>(std::max(0, config.nPixSearch2d)) + 1;
+    int64_t work = 0;
+    for (int i = 0; i < n; ++i) {
+        const int64_t length = static_cast<int64_t>(level.profMeans[i].size());
+        work += length * ((level.profSpecs[i] & Profiles::PROF_2d) ? side2d * side2d : offsets1d);
     }
-    workers.join();
+    return work;
+}
+
+void ASMSearch::matchProfiles(ASMLevel& level) {
+    const int n = static_cast<int>(threadArgs.size());
+    void* parts[CallWorkers::MAX_WORKERS];
+    for (int t = 0; t < n; ++t) {
+        threadArgs[t].level = &level;
+        parts[t] = &threadArgs[t];
+    }
+    if (n > 1 && workers != nullptr && workers->running() > 0 && matchingWork(level) >= parallelMinWork) {
+        workers->run(&ASMSearch::GetSuggestedShape_thread, parts, n);
+    } else {
+        for (int t = 0; t < n; ++t) GetSuggestedShape_thread(parts[t]);
+    }
 }
 
 ShapeMat& ASMSearch::doSearch() {
@@ -313,10 +336,12 @@ ShapeMat& ASMSearch::doSearch() {
         }
     }
 
-    // Gradient images of the levels that 2-D profiles may read.
+    // Gradient images of the levels whose 2-D profiles read them (none of a model with
+    // only 1-D profiles: nothing would read them).
     const int gradientTop = std::min(std::min(config.maxGradientLevel, top),
                                      ImageDataManager::ASM_LEVELS - 1);
     for (int k = 0; k <= gradientTop; ++k) {
+        if (!levelReadsGradient(k)) continue;
         buildGradientImage(manager.asmCurrent[k], manager.asmGradient[k],
                            manager.gradientRowBuffer,
                            static_cast<int>(manager.asmFrame.width >> k),

@@ -23,8 +23,10 @@
 // per frame, and isValid() once inStartPhase is false. With a model that did not load
 // (or is inconsistent with itself) the search does nothing and isValid() is false.
 //
-// Thread safety: none; call from the tracker's thread only. doSearch starts and joins
-// its matching workers inside each iteration, so no worker outlives the call. The
+// Thread safety: none; call from the tracker's thread only. Each matching pass runs the
+// worker ranges on the calling thread, or, given parked workers (`workers`) and a pass
+// of at least parallelMinWork profile samples, the first range here and the others on
+// the parked workers; every range is finished before the model constraint runs. The
 // alignment uses NumberMat's class-wide LU scratch.
 #include <pthread.h>
 
@@ -43,6 +45,7 @@
 #include "math/NumberMat.h"
 #include "math/Rectangle.h"
 #include "math/ShapeMat.h"
+#include "util/ParkedWorkers.h"
 
 #include "flow/ASMStabilizerExtension.h"
 
@@ -161,16 +164,33 @@ public:
     bool candideActionUnitsEnabled = true;
     bool inStartPhase = true;
     int32_t numThreads = 2;
-    std::vector<pthread_t> threads;            // one handle per worker
     std::vector<SearchThreadArgs> threadArgs;  // one record per worker
+    // The smallest matching pass, in profile samples compared (over all landmarks: the
+    // profile length times the candidate offsets), that is split over parked workers.
+    // Chosen by measurement on the 2-core development machine: a pass of the embedded
+    // model (68 profiles of 9 at 7 offsets: 4,284 samples) took 35 us on the calling
+    // thread (139 us for 4 passes, bench_tracking_stages --workers calling) against 47 us
+    // split (189 us, --workers parked); a hand-over costs 10 to 55 us (bench_workers). A
+    // pass pays for a worker from about 16,384 samples (half of it then takes longer than
+    // the slowest hand-over).
+    int64_t parallelMinWork = 16384;
+    ParkedWorkers* workers = nullptr;  // not owned; null: every range on the calling thread
+
+    // True when some landmark of model level `k` has a 2-D profile, the only profiles that
+    // read the level's gradient image (1-D profiles sample the grey image).
+    bool levelReadsGradient(int k) const {
+        return k >= 0 && k < static_cast<int>(gradientRead.size()) && gradientRead[k];
+    }
+
+    // One matching pass of all workers on `level`: every landmark's suggested position
+    // is in `suggestedShape` when it returns. (Public for the stage benchmark.)
+    void matchProfiles(ASMLevel& level);
 
 private:
     // True when the stabiliser exists and is switched on.
     bool stabilizerActive() const;
     // finestTrackingLevel when it is 0, 1 or 2, else DEFAULT_FINEST_LEVEL.
     int finestSearchLevel() const;
-    // Runs one matching pass of all workers on `level` and waits for them.
-    void matchProfiles(ASMLevel& level);
     // Applies a 3 x 3 transform to every landmark not at (0, 0).
     static void transformShape(ShapeMat& s, const NumberMat& m);
     // Checks that the loaded model is complete and consistent; reports the first fault.
@@ -178,7 +198,11 @@ private:
     // True when every coordinate of s is finite.
     static bool isFinite(const ShapeMat& s);
 
+    // Profile samples one matching pass of `level` compares.
+    int64_t matchingWork(const ASMLevel& level) const;
+
     std::vector<Profiles> profiles;    // one per worker
+    std::vector<bool> gradientRead;    // per model level: some profile is 2-D
     bool active = false;
     bool lastAlignmentDegenerate = false;
 };

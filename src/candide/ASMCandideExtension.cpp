@@ -81,6 +81,7 @@ void ASMCandideExtension::initFromModelText(const std::string& text) {
         return;
     }
     usable = true;
+    errorTerms.assign(model.vertices.size(), 0.0);
 
     posePoints.resize(poseLandmarks.size());
     for (size_t i = 0; i < poseLandmarks.size(); ++i) {
@@ -222,16 +223,32 @@ void ASMCandideExtension::updateActionUnitVectors(const std::vector<ActionUnitVe
         // best weight.
         const double start = (i == 1) ? -0.25 * best : clampUnit(w - range);
         double bestErr = kLargest;
+        bool whole = true;  // the first weight of a unit updates the whole model
         for (double g = start; g <= end; g += step) {
             u.value = g;
-            model.updateActionUnitVectors();
-            model.updateTransform(poseParams);
-            double err = 0.0;
-            for (const CandidePointPtr& vp : model.vertices) {
-                const double dx = vp->transformed[0] - vp->point->x;
-                const double dy = vp->transformed[1] - vp->point->y;
-                err += dx * dx + dy * dy;
+            if (whole) {
+                model.updateActionUnitVectors();
+                model.updateTransform(poseParams);
+                for (size_t v = 0; v < model.vertices.size(); ++v) {
+                    const CandidePoint& p = *model.vertices[v];
+                    const double dx = p.transformed[0] - p.point->x;
+                    const double dy = p.transformed[1] - p.point->y;
+                    errorTerms[v] = dx * dx + dy * dy;
+                }
+                whole = false;
+            } else {
+                // The pose is the one just applied (poseParams is transformParams), so
+                // rotScale holds; only u's vertices move.
+                for (int v : u.vertexIndices) {
+                    model.updateVertex(static_cast<size_t>(v));
+                    const CandidePoint& p = *model.vertices[v];
+                    const double dx = p.transformed[0] - p.point->x;
+                    const double dy = p.transformed[1] - p.point->y;
+                    errorTerms[v] = dx * dx + dy * dy;
+                }
             }
+            double err = 0.0;
+            for (double t : errorTerms) err += t;
             if (err < bestErr) {
                 bestErr = err;
                 best = g;

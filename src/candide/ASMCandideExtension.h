@@ -47,7 +47,11 @@ public:
     void update(bool fitActionUnits);
 
     // One pass of the action-unit grid search over `units` (the model's action units)
-    // with grid step `step` and half-width `range` (weights in [-1, 1]).
+    // with grid step `step` and half-width `range` (weights in [-1, 1]). The first weight
+    // tried for a unit updates the whole model; each further one updates only the
+    // vertices that unit moves (the others cannot change) and sums the kept squared
+    // errors of the rest in vertex order, so every error is the whole-model sum bit for
+    // bit.
     void updateActionUnitVectors(const std::vector<ActionUnitVectorPtr>& units, double step,
                                  double range);
 
@@ -75,6 +79,8 @@ public:
 private:
     bool shapeUsable(ShapeMat& s, int minRows);
     void reportOnce(const std::string& message);
+
+    std::vector<double> errorTerms;  // per vertex: squared distance to its target
 
     bool usable = false;
     bool initialised = false;

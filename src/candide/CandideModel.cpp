@@ -19,6 +19,7 @@ bool CandideModel::initFromText(const std::string& text) {
     usable = parseVertices(lines) && parseFaceList(lines) && parseActionUnitVectors(lines) &&
              parseShapeUnits(lines);
     if (!usable) clear();
+    buildVertexUnits();
     transformParams.assign(6, 0.0);
     transformParams[0] = 1.0;
     return usable;
@@ -32,6 +33,41 @@ void CandideModel::clear() {
     triangles.clear();
     actionUnits.clear();
     shapeUnits.clear();
+    vertexUnits.clear();
+}
+
+void CandideModel::buildVertexUnits() {
+    vertexUnits.assign(vertices.size(), std::vector<UnitEntry>());
+    for (const ActionUnitVectorPtr& unit : actionUnits) {
+        for (size_t j = 0; j < unit->vertexIndices.size(); ++j) {
+            vertexUnits[unit->vertexIndices[j]].push_back({unit.get(), &unit->displacements[j]});
+        }
+    }
+}
+
+void CandideModel::updateVertex(size_t index) {
+    CandidePoint& v = *vertices[index];
+    v.animated[0] = v.neutral[0];
+    v.animated[1] = v.neutral[1];
+    v.animated[2] = v.neutral[2];
+    for (const UnitEntry& e : vertexUnits[index]) {
+        const double w = e.unit->value;
+        const std::array<double, 3>& d = *e.displacement;
+        v.animated[0] += w * d[0];
+        v.animated[1] += w * d[1];
+        v.animated[2] += w * d[2];
+    }
+    transformVertex(v, transformParams[1], transformParams[2]);
+}
+
+inline void CandideModel::transformVertex(CandidePoint& v, double tx, double ty) const {
+    const double* r = rotScale;
+    const double x = v.animated[0], y = v.animated[1], z = v.animated[2];
+    v.transformed[0] = r[0] * x + r[1] * y + r[2] * z + tx;
+    v.transformed[1] = r[3] * x + r[4] * y + r[5] * z + ty;
+    v.transformed[2] = r[6] * x + r[7] * y + r[8] * z;
+    (*v.outCoords)[v.outIndex] = v.transformed[0];
+    (*v.outCoords)[v.outIndex + 1] = v.transformed[1];
 }
 
 void CandideModel::updateActionUnitVectors() {
@@ -76,16 +112,7 @@ void CandideModel::updateTransform(const std::vector<double>& pose) {
     }
     const double tx = transformParams[1];
     const double ty = transformParams[2];
-    const double* r = rotScale;
-    for (const CandidePointPtr& vp : vertices) {
-        CandidePoint& v = *vp;
-        const double x = v.animated[0], y = v.animated[1], z = v.animated[2];
-        v.transformed[0] = r[0] * x + r[1] * y + r[2] * z + tx;
-        v.transformed[1] = r[3] * x + r[4] * y + r[5] * z + ty;
-        v.transformed[2] = r[6] * x + r[7] * y + r[8] * z;
-        (*v.outCoords)[v.outIndex] = v.transformed[0];
-        (*v.outCoords)[v.outIndex + 1] = v.transformed[1];
-    }
+    for (const CandidePointPtr& vp : vertices) transformVertex(*vp, tx, ty);
 }
 
 }  // namespace kvo

@@ -76,6 +76,14 @@ public:
     // written into `projectedXY`.
     void updateTransform(const std::vector<double>& pose);
 
+    // Recomputes vertex `v` alone as updateActionUnitVectors and updateTransform would,
+    // with the pose and `rotScale` in force: `animated` = `neutral` plus its action-unit
+    // displacements (the same additions in the same order), then `transformed` and its
+    // projection. So after changing one unit's weight, updating the unit's vertices gives
+    // every vertex bit for bit what the two whole-model calls give.
+    // Requires: v < vertices.size(); the model parsed (the per-vertex lists exist).
+    void updateVertex(size_t v);
+
     // Fits the six pose parameters so that `points`, moved from their `transformed`
     // coordinates by the pose, land on their `point` targets (target x truncated toward
     // zero), by the Levenberg-Marquardt solver with at most `maxIterations` accepted
@@ -101,6 +109,19 @@ public:
     static double poseError(const std::vector<CandidePointPtr>& pts, const double* p);
 
 private:
+    // One displacement of one action unit on a vertex.
+    struct UnitEntry {
+        const ActionUnitVector* unit;
+        const std::array<double, 3>* displacement;
+    };
+    // Builds vertexUnits from actionUnits (unit order, then entry order).
+    void buildVertexUnits();
+    // Per vertex: the displacements that move it, in the order updateActionUnitVectors
+    // adds them.
+    std::vector<std::vector<UnitEntry>> vertexUnits;
+    // transformed = rotScale * animated + (tx, ty, 0) for one vertex, and its projection.
+    void transformVertex(CandidePoint& v, double tx, double ty) const;
+
     // Forward-difference derivatives of the error into lm.gradient and lm.jtj.
     void poseDerivatives(const std::vector<CandidePointPtr>& pts, double e);
     void clear();

@@ -52,8 +52,13 @@ static_assert(sizeof(gFunctionTable) / sizeof(gFunctionTable[0]) == 36, "the hos
 
 // Created at load after every other static of the library and never destroyed: the
 // host may call into the library until the very end of the process.
+// Its parked worker thread is joined by the finalisers below and, should the host
+// unload the library (or end the process) without them, by the holder's destructor: no
+// worker runs once the library's code may be gone. The tracker itself stays usable after
+// that, on the calling thread alone.
 struct TrackerHolder {
     kvo::Kestavo* tracker = new kvo::Kestavo();
+    ~TrackerHolder() { tracker->finalize(); }
 };
 TrackerHolder gTrackerHolder KVO_LOAD_ORDER(KVO_ORDER_TRACKER);
 
@@ -90,7 +95,7 @@ void KestavoExtInitializer(void** extDataToSet, FREContextInitializer* ctxInitia
     if (ctxFinalizerToSet != nullptr) *ctxFinalizerToSet = &ContextFinalizer;
 }
 
-void KestavoExtFinalizer(void*) {}
+void KestavoExtFinalizer(void*) { gTrackerHolder.tracker->finalize(); }
 
 void ContextInitializer(void*, const uint8_t*, FREContext, uint32_t* numFunctionsToSet,
                         const FRENamedFunction** functionsToSet) {
@@ -98,4 +103,4 @@ void ContextInitializer(void*, const uint8_t*, FREContext, uint32_t* numFunction
     if (functionsToSet != nullptr) *functionsToSet = gFunctionTable;
 }
 
-void ContextFinalizer(FREContext) {}
+void ContextFinalizer(FREContext) { gTrackerHolder.tracker->finalize(); }

@@ -30,7 +30,6 @@ void OpticalFlow::init() {
     workerDerivX.assign(workers, std::vector<double>(MAX_WINDOW * MAX_WINDOW, 0.0));
     workerDerivY.assign(workers, std::vector<double>(MAX_WINDOW * MAX_WINDOW, 0.0));
     workerRowBuffer.assign(workers, std::vector<double>(MAX_PATCH, 0.0));
-    threads.assign(workers, pthread_t());
     threadArgs.assign(workers, TrackPointsArgs());
     workerPointPool.resize(workers);
     for (size_t t = 0; t < workers; ++t) {
@@ -180,15 +179,16 @@ int OpticalFlow::update(std::vector<PointPtr>& points, std::vector<bool>& states
             a.epsilon = epsilon;
             a.useASMPyramid = useASMPyramid;
         }
-        // The calling thread is worker 0 (it would only wait otherwise); the others run
-        // on their own threads, joined before returning. Should a worker fail to start,
-        // its share is tracked on this thread as well.
-        CallWorkers others;
-        for (size_t t = 1; t < workers; ++t) {
-            others.start(threads[t], &OpticalFlow::trackPoints, &threadArgs[t]);
+        // The calling thread tracks range 0 (it would only wait otherwise); the others run
+        // on the parked workers, or here after it when there are none.
+        const int64_t work = static_cast<int64_t>(n) * windowArea * iterationCount;
+        if (workers > 1 && this->workers != nullptr && work >= parallelMinWork) {
+            void* parts[CallWorkers::MAX_WORKERS];
+            for (size_t t = 0; t < workers; ++t) parts[t] = &threadArgs[t];
+            this->workers->run(&OpticalFlow::trackPoints, parts, static_cast<int>(workers));
+        } else {
+            for (size_t t = 0; t < workers; ++t) trackPoints(&threadArgs[t]);
         }
-        trackPoints(&threadArgs[0]);
-        others.join();
         for (size_t t = 0; t < workers; ++t) {
             const size_t start = t * chunk;
             const std::vector<PointPtr>& out = workerPointsOut[t];

@@ -11,11 +11,15 @@
 // initialised (sizes every buffer for the largest window); then update() per frame.
 // patchSize() and the public parameters may change between frames.
 //
-// Thread safety: not thread-safe. update() starts one or two workers and joins them
-// before returning; the workers only read the pyramid images and write their own
-// lists, scratch and argument record.
+// Thread safety: not thread-safe. update() splits at least threadingThreshold points
+// into numThreads contiguous ranges, one per worker record (fewer points form one range);
+// the calling thread tracks the first range and parked workers (`workers`) the others,
+// or the calling thread tracks them all when no worker runs. Every range is
+// finished when update() returns; the workers only read the pyramid images and write
+// their own lists, scratch and argument record.
 #include <pthread.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -23,6 +27,7 @@
 #include "image/ImageDataManager.h"
 #include "math/Point.h"
 #include "math/Rectangle.h"
+#include "util/ParkedWorkers.h"
 
 namespace kvo {
 
@@ -62,7 +67,18 @@ public:
 
     ImageDataManager* manager;
     unsigned numThreads = 2;
+    // The fewest points split into numThreads ranges; fewer form one range.
     int threadingThreshold = 32;
+    // The least work, in points x window pixels x iterations, whose ranges are handed to
+    // the parked workers; less is tracked on the calling thread, range after range.
+    // Measured on the shared 2-core development machine: the stabiliser's 68 points
+    // (17 x 17, 15 iterations: 295,000) made a whole kvo_update slower split (1.12 ms
+    // against 1.03 to 1.05 ms, bench_face_tracking_vs_dlib, two runs each), while 100
+    // host points (21 x 21, 25 iterations: 1,100,000) were faster split (1,145 and
+    // 1,372 us against 1,513 and 1,607 us, bench_point_tracking, KVO_BENCH_CALLING_ONLY=1
+    // for the calling thread).
+    int64_t parallelMinWork = 600000;
+    ParkedWorkers* workers = nullptr;  // not owned; null: every point on the calling thread
     int halfWindow = 20;
     int windowSize = 41;
     int windowArea = 1681;
@@ -83,7 +99,6 @@ public:
     double epsilon = 0.0006;  // pixels^2
     bool useASMPyramid = false;
     bool checkPointsValidBeforeTracking = true;
-    std::vector<pthread_t> threads;          // one per worker
     std::vector<TrackPointsArgs> threadArgs; // one per worker
 
 private:

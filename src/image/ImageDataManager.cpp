@@ -187,7 +187,7 @@ void ImageDataManager::update(int levels) {
         ResizeImageUtils::pyrDown(frameCurrent[k - 1].data, frameCurrent[k].data,
                                   static_cast<int>(frameCurrent[k].width),
                                   static_cast<int>(frameCurrent[k].height),
-                                  static_cast<int>(frameCurrent[k - 1].width));
+                                  static_cast<int>(frameCurrent[k - 1].width), workers);
     }
 }
 
@@ -208,7 +208,7 @@ void ImageDataManager::updateASMPyramid(Matrix& matrix) {
     if (!ResizeImageUtils::resizeNearestNeighborGray(
             frame, static_cast<int>(inputData->width), static_cast<int>(inputData->height),
             asmFrame.data, static_cast<int>(asmFrame.width), static_cast<int>(asmFrame.height),
-            matrix)) {
+            matrix, workers)) {
         return;
     }
     for (int k = 0; k < ASM_LEVELS; ++k) {
@@ -222,7 +222,7 @@ void ImageDataManager::updateASMPyramid(Matrix& matrix) {
         ResizeImageUtils::pyrDown(asmCurrent[k - 1].data, asmCurrent[k].data,
                                   static_cast<int>(asmFrame.width >> k),
                                   static_cast<int>(asmFrame.height >> k),
-                                  static_cast<int>(asmCurrent[k - 1].width));
+                                  static_cast<int>(asmCurrent[k - 1].width), workers);
     }
 }
 

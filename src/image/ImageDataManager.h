@@ -15,11 +15,13 @@
 // calls only exchange pointers, copy and compute.
 //
 // Thread safety: none. Use from the host's calling thread only; the reductions and the
-// resampling run worker threads inside the call, through ResizeImageUtils' shared tables.
+// resampling may hand bands of rows to `workers` (the tracker's parked workers) inside
+// the call, through ResizeImageUtils' shared tables.
 #include "image/ImageData.h"
 #include "image/InputData.h"
 #include "math/Matrix.h"
 #include "math/Rectangle.h"
+#include "util/ParkedWorkers.h"
 
 namespace kvo {
 
@@ -75,6 +77,9 @@ public:
     ImageData asmCurrent[ASM_LEVELS];
     ImageDataInt asmGradient[ASM_LEVELS];
     ImageDataInt gradientRowBuffer;
+    // Parked workers the reductions and the resampling may use (not owned; null: all on
+    // the calling thread).
+    ParkedWorkers* workers = nullptr;
 
 private:
     Rectangle wholeInput;  // the ROI used when init is given none

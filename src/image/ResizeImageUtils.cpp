@@ -10,7 +10,6 @@
 #endif
 
 #include "image/FastMalloc.h"
-#include "util/CallWorkers.h"
 #include "util/Trace.h"
 
 namespace kvo {
@@ -50,6 +49,7 @@ int32_t signedHigh16(uint32_t v) {
 
 pthread_t** ResizeImageUtils::THREADS = allocatePointerTable<pthread_t>();
 ResizeThreadArgs** ResizeImageUtils::THREAD_ARGS = allocatePointerTable<ResizeThreadArgs>();
+int ResizeImageUtils::parallelMinPixels = 512 * 512;
 
 bool ResizeImageUtils::prepareThreadRecords() {
     if (THREADS == nullptr || THREAD_ARGS == nullptr) {
@@ -76,7 +76,7 @@ bool ResizeImageUtils::prepareThreadRecords() {
     return true;
 }
 
-void ResizeImageUtils::runWorkers(void* (*body)(void*), const ResizeThreadArgs& model) {
+void ResizeImageUtils::runWorkers(void* (*body)(void*), const ResizeThreadArgs& model, ParkedWorkers* workers) {
     const int rows = model.destinationHeight;
     bool ready = THREADS != nullptr && THREAD_ARGS != nullptr;
     for (int i = 0; ready && i < MAX_THREADS; ++i) {
@@ -92,22 +92,27 @@ void ResizeImageUtils::runWorkers(void* (*body)(void*), const ResizeThreadArgs& 
         return;
     }
     const int chunk = rows / MAX_THREADS;
-    CallWorkers workers;
+    void* parts[MAX_THREADS];
     for (int i = 0; i < MAX_THREADS; ++i) {
         ResizeThreadArgs* args = THREAD_ARGS[i];
         *args = model;
         args->firstRow = i * chunk;
         args->endRow = (i == MAX_THREADS - 1) ? rows : (i + 1) * chunk;
-        workers.start(*THREADS[i], body, args);
+        parts[i] = args;
     }
-    workers.join();
+    const int64_t pixels = static_cast<int64_t>(rows) * model.destinationWidth;
+    if (workers != nullptr && pixels >= parallelMinPixels) {
+        workers->run(body, parts, MAX_THREADS);  // bands without a running worker run here
+    } else {
+        for (int i = 0; i < MAX_THREADS; ++i) body(parts[i]);
+    }
 }
 
 // ---------------------------------------------------------------------------------------
 // 2x2 reduction
 
 void ResizeImageUtils::pyrDown(const uint8_t* source, uint8_t* destination, int destinationWidth,
-                               int destinationHeight, int sourceWidth) {
+                               int destinationHeight, int sourceWidth, ParkedWorkers* workers) {
     if (destinationWidth <= 0 || destinationHeight <= 0) {
         return;
     }
@@ -125,7 +130,7 @@ void ResizeImageUtils::pyrDown(const uint8_t* source, uint8_t* destination, int 
     model.sourceHeight = 2 * destinationHeight;
     model.destinationWidth = destinationWidth;
     model.destinationHeight = destinationHeight;
-    runWorkers(&ResizeImageUtils::pyrDown_thread, model);
+    runWorkers(&ResizeImageUtils::pyrDown_thread, model, workers);
 }
 
 void* ResizeImageUtils::pyrDown_thread(void* argsPtr) {
@@ -170,7 +175,7 @@ void* ResizeImageUtils::pyrDown_thread(void* argsPtr) {
 bool ResizeImageUtils::resizeNearestNeighborGray(const uint8_t* source, int sourceWidth,
                                                  int sourceHeight, uint8_t* destination,
                                                  int destinationWidth, int destinationHeight,
-                                                 const Matrix& matrix) {
+                                                 const Matrix& matrix, ParkedWorkers* workers) {
     if (!std::isfinite(matrix.a) || !std::isfinite(matrix.d) || !std::isfinite(matrix.tx) ||
         !std::isfinite(matrix.ty) || matrix.a == 0.0 || matrix.d == 0.0) {
         Err("Invalid resampling transform: a and d must be finite and non-zero, tx and ty finite");
@@ -191,7 +196,7 @@ bool ResizeImageUtils::resizeNearestNeighborGray(const uint8_t* source, int sour
     model.destinationWidth = destinationWidth;
     model.destinationHeight = destinationHeight;
     model.matrix = &matrix;
-    runWorkers(&ResizeImageUtils::resizeNearestNeighborGray_thread, model);
+    runWorkers(&ResizeImageUtils::resizeNearestNeighborGray_thread, model, workers);
     return true;
 }
 

@@ -4,10 +4,13 @@
 // shape-search frame.
 //
 // What it represents: static routines sharing one table of MAX_THREADS thread handles
-// and one of MAX_THREADS argument records. Each call fills the records, starts all the
-// workers (each on a disjoint band of destination rows), then joins them in index order;
-// no worker outlives the call. The tables themselves are created at library load; their
-// entries by ImageDataManager::init (prepareThreadRecords).
+// (kept for the records' layout; the routines start no thread themselves) and one of
+// MAX_THREADS argument records. Each call splits the destination rows into MAX_THREADS
+// disjoint bands, one per record. Given parked workers (the tracker's) and at least
+// parallelMinPixels destination pixels, the calling thread does the first band and the
+// parked workers the others; otherwise the calling thread does all of them, in order.
+// Either way every band is finished when the call returns. The tables themselves are created at
+// library load; their entries by ImageDataManager::init (prepareThreadRecords).
 //
 // Thread safety: the tables are shared by the whole process, so only one reduction or
 // resampling may run at a time. Two trackers in one process must therefore not resize
@@ -19,6 +22,7 @@
 #include <cstdint>
 
 #include "math/Matrix.h"
+#include "util/ParkedWorkers.h"
 
 namespace kvo {
 
@@ -42,6 +46,17 @@ public:
     static pthread_t** THREADS;               // MAX_THREADS handles
     static ResizeThreadArgs** THREAD_ARGS;    // MAX_THREADS argument records
 
+    // The smallest destination, in pixels, that is split over parked workers; smaller ones
+    // are resized on the calling thread alone. Chosen by measurement on the 2-core
+    // development machine (shared): handing a band to a parked worker and waiting for it
+    // costs about 10 us while the worker is busy in the frame and 30 to 55 us after it
+    // slept (bench_workers), and the 480 x 480 resampling with its three reductions took
+    // 136 us median on the calling thread against 182 us split (bench_tracking_stages
+    // --workers calling / parked). So the shape-search pyramid stays on the calling thread,
+    // and only destinations larger than it (frame pyramids of large point-tracking frames)
+    // are split.
+    static int parallelMinPixels;
+
     // Allocates the zeroed thread handles and argument records once (later calls keep
     // the existing ones). Returns false, after reporting, when they cannot be allocated.
     static bool prepareThreadRecords();
@@ -51,8 +66,10 @@ public:
     // and sourceWidth >= 2 x destinationWidth; sourceWidth <= 0 means 2 x destinationWidth.
     // A source with an odd width is read with its own row length, its last column unused.
     // The destination rows are destinationWidth bytes long.
+    // `workers`: parked workers for large destinations; null, or none running, resizes on
+    // the calling thread.
     static void pyrDown(const uint8_t* source, uint8_t* destination, int destinationWidth,
-                        int destinationHeight, int sourceWidth = 0);
+                        int destinationHeight, int sourceWidth = 0, ParkedWorkers* workers = nullptr);
 
     // Nearest-neighbour resampling of a sourceWidth x sourceHeight grey image into a
     // destinationWidth x destinationHeight image under x' = a x + tx, y' = d y + ty
@@ -65,17 +82,18 @@ public:
     static bool resizeNearestNeighborGray(const uint8_t* source, int sourceWidth,
                                           int sourceHeight, uint8_t* destination,
                                           int destinationWidth, int destinationHeight,
-                                          const Matrix& matrix);
+                                          const Matrix& matrix, ParkedWorkers* workers = nullptr);
 
     // Worker bodies; `args` is a ResizeThreadArgs*. Both return null.
     static void* pyrDown_thread(void* args);
     static void* resizeNearestNeighborGray_thread(void* args);
 
 private:
-    // Fills the argument records from `model` with the row split of destinationHeight,
-    // starts every worker running `body`, then joins them in index order (a worker that
-    // cannot be started does its rows on the calling thread).
-    static void runWorkers(void* (*body)(void*), const ResizeThreadArgs& model);
+    // Fills the argument records from `model` with the row split of destinationHeight
+    // and runs `body` on every band: on the calling thread and `workers` when the
+    // destination holds at least parallelMinPixels pixels and workers run, otherwise all
+    // on the calling thread. Every band is finished on return.
+    static void runWorkers(void* (*body)(void*), const ResizeThreadArgs& model, ParkedWorkers* workers);
 };
 
 }  // namespace kvo

@@ -81,6 +81,14 @@ public:
     // is reported and c is left unchanged.
     static void multiplyMats(const NumberMat& a, const NumberMat& b, NumberMat& c);
 
+    // c = a * x for a column x, given aT, the transpose of a: the same sums as
+    // multiplyMats(a, x, c) (element i is a[i][0]*x[0] + a[i][1]*x[1] + ... in that
+    // order), formed row of aT by row of aT so that neighbouring elements are summed
+    // side by side. Requires: aT holds a's transpose exactly; c.rows <= aT.cols and at
+    // most 512; x.rows >= aT.rows; c distinct from x. A violation is reported and c is
+    // left unchanged.
+    static void multiplyByTransposed(const NumberMat& aT, const NumberMat& x, NumberMat& c);
+
     // c = a + b over a's rows and columns. c may be a or b. Requires b and c at least
     // a's size; a violation is reported and c is left unchanged.
     static void addMats(const NumberMat& a, const NumberMat& b, NumberMat& c);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "image/ResizeImageUtils.h"
 #include "models/EmbeddedModels.h"
 #include "util/Trace.h"
 
@@ -24,6 +25,12 @@ void Kestavo::init(InputData* input, Rectangle* roi, const char* shapeModelJson)
         Err("Kestavo::init: the tracker is already initialised.");
         return;
     }
+    // One parked worker beside the calling thread: the split work comes in two ranges.
+    workers.start(ResizeImageUtils::MAX_THREADS - 1);
+    imageDataManager.workers = &workers;
+    opticalFlow.workers = &workers;
+    asmSearch.workers = &workers;
+    asmSearch.stabilizer.opticalFlow.workers = &workers;
     imageDataManager.init(input, roi);
     std::string cascade = decodeCascadeModel();
     opticalFlow.init();
@@ -52,6 +59,8 @@ void Kestavo::init(InputData* input, Rectangle* roi, const char* shapeModelJson)
     nextState = KVOState::FACE_DETECTION;
     initialized_ = true;
 }
+
+void Kestavo::finalize() { workers.stop(); }
 
 void Kestavo::setState(const std::string& s) {
     lastState = state;

@@ -9,13 +9,14 @@
 //   reset -> detection again; or point tracking over host points.
 // It does no image processing itself.
 //
-// Lifecycle: constructed at library load (reads no model data); init once with the
-// first frame's input; then any sequence of update, updateByEyes, reset, setMode
-// and parameter changes. Never copied.
+// Lifecycle: constructed at library load (reads no model data, starts no thread); init
+// once with the first frame's input (starts the parked worker); then any sequence of
+// update, updateByEyes, reset, setMode and parameter changes; finalize (the extension's
+// finalisers, the library's unload) joins the worker. Never copied.
 //
 // Thread safety: not thread-safe. All operations run on the caller's thread, one at a
-// time; worker threads exist only inside component calls and are joined before those
-// calls return.
+// time. The parked worker runs only inside component calls, on ranges the call hands it,
+// and is finished with them before the call returns.
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@
 #include "math/Rectangle.h"
 #include "tracker/KVOFaceShape.h"
 #include "tracker/KVOModeState.h"
+#include "util/ParkedWorkers.h"
 
 namespace kvo {
 
@@ -75,6 +77,15 @@ public:
 
     // True once init has run.
     bool initialized() const { return initialized_; }
+
+    // Joins the parked workers (the extension's finalisers call it, and the library's
+    // unload). Ensures: no worker thread of the tracker runs; later updates work on the
+    // calling thread alone.
+    void finalize();
+
+    // Parked worker threads for the split work of the image pipeline, the shape search and
+    // the optical flow; started by init, joined by finalize (or the destructor).
+    ParkedWorkers workers;
 
     // Components, in construction order.
     ImageDataManager imageDataManager;

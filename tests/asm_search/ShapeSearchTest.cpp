@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <iostream>
 #include <limits>
 #include <sstream>
 
 #include "SearchFixture.h"
+#include "util/ParkedWorkers.h"
 
 namespace kvo {
 namespace {
@@ -335,6 +337,64 @@ TEST_F(SearchFixture, AnEmptyModelLeavesTheSearchInactive) {
     EXPECT_EQ(result.rows, 0);
     EXPECT_EQ(search.frameCount, 0);
     EXPECT_FALSE(search.isValid());
+}
+
+// The matching of a pass gives the same suggested shape bit for bit whether its two
+// landmark ranges run on the calling thread or one on a parked worker.
+TEST_F(SearchFixture, MatchingOnTheCallerOrAParkedWorkerGivesTheSameShape) {
+    load();
+    ParkedWorkers workers;
+    ASSERT_EQ(workers.start(1), 1);
+    search.prepareShape(Rectangle(220, 130, 200, 200));
+    search.doSearch();
+    ASMLevel& level = *search.model.levels[2];
+    search.workers = nullptr;
+    search.matchProfiles(level);
+    ShapeMat alone;
+    alone.copyFrom(search.suggestedShape);
+    search.workers = &workers;
+    search.parallelMinWork = 0;  // split whatever the size
+    for (int i = 0; i < search.suggestedShape.rows; ++i) search.suggestedShape.data[i] = {0.0, 0.0};
+    search.matchProfiles(level);
+    EXPECT_EQ(workers.lastParked(), 1);
+    for (int i = 0; i < alone.rows; ++i) {
+        EXPECT_EQ(search.suggestedShape.data[i][0], alone.data[i][0]) << i;
+        EXPECT_EQ(search.suggestedShape.data[i][1], alone.data[i][1]) << i;
+    }
+    search.parallelMinWork = INT64_MAX;  // below the size: on the caller
+    search.matchProfiles(level);
+    EXPECT_EQ(workers.lastParked(), 1);  // unchanged: no run was handed over
+}
+
+// Gradient images are built only for levels whose profiles are 2-D: the test model has
+// 2-D pupils on level 2 only, so levels 0 and 1 keep what they held.
+TEST_F(SearchFixture, GradientImagesOnlyForLevelsWith2dProfiles) {
+    load();
+    EXPECT_FALSE(search.levelReadsGradient(0));
+    EXPECT_FALSE(search.levelReadsGradient(1));
+    EXPECT_TRUE(search.levelReadsGradient(2));
+    for (int k = 0; k < 3; ++k) {
+        ImageDataInt& g = manager.asmGradient[k];
+        for (uint32_t i = 0; i < g.width * g.height; ++i) g.data[i] = 12345;
+    }
+    for (size_t i = 0; i < input.pixels.size(); ++i) input.pixels[i] = static_cast<uint8_t>(i * 7);
+    search.prepareShape(Rectangle(220, 130, 200, 200));
+    search.doSearch();
+    EXPECT_EQ(manager.asmGradient[0].data[100], 12345);
+    EXPECT_EQ(manager.asmGradient[1].data[100], 12345);
+    int untouched = 0;
+    const ImageDataInt& g2 = manager.asmGradient[2];
+    for (uint32_t i = 0; i < g2.width * (g2.height - 1); ++i) untouched += g2.data[i] == 12345;
+    EXPECT_EQ(untouched, 0);
+
+    test::TinyShapeModelOptions oneD;
+    oneD.pupils2dOnLevel2 = false;
+    ASMSearch plain(manager);
+    const std::string text = test::tinyShapeModelJson(oneD);
+    plain.model.readASM(text.c_str(), plain.config, manager, false);
+    plain.initSearchState();
+    ASSERT_TRUE(plain.isActive());
+    for (int k = 0; k < 4; ++k) EXPECT_FALSE(plain.levelReadsGradient(k)) << k;
 }
 
 }  // namespace

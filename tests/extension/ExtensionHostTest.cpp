@@ -1,6 +1,7 @@
 // libKestavo.so loaded and driven exactly as a host does: through the stand-in host
 // runtime, by function name, with 32-bit host bitmaps. Each test loads its own copy
 // of the library, so each starts with a fresh tracker.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -244,6 +245,43 @@ TEST_F(ExtensionHostTest, PaddedRowsAreReadRowByRow) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(rt.toString(ext.call("kvo_update", bmp)), "state_face_detection");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+// Threads of this process now (entries of /proc/self/task).
+int processThreads() {
+    int n = 0;
+    DIR* d = opendir("/proc/self/task");
+    if (d == nullptr) return -1;
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+    return n;
+}
+
+// The tracker's parked worker: started by kvo_init, joined when the host finalises the
+// context (the loader's destructor calls the finalisers), so none runs once the host has
+// let the library go; tracking through the host keeps working meanwhile.
+TEST(ExtensionWorkersTest, TheParkedWorkerStartsAtInitAndIsJoinedByTheFinalisers) {
+    const int before = processThreads();
+    int during = 0;
+    const std::string path = freshLibraryCopy();
+    {
+        Runtime rt;
+        Extension ext(rt, path);
+        EXPECT_EQ(processThreads(), before);  // loading starts no thread
+        std::vector<uint32_t> face;
+        ASSERT_TRUE(kvotest::decodeBgraImage(kvotest::mediaPath("franck_01829.jpg"), 640, 480, face));
+        FREObject bitmap = rt.bitmap(640, 480, face.data());
+        ext.call("kvo_init", bitmap, rt.number(0), rt.number(0), rt.number(640), rt.number(480));
+        // (A sanitizer's runtime may start a thread of its own with the first thread.)
+        during = processThreads();
+        EXPECT_GE(during, before + 1);
+        std::string state;
+        for (int i = 0; i < 12; ++i) state = rt.toString(ext.call("kvo_update", bitmap));
+        EXPECT_EQ(state, "state_face_tracking");
+        EXPECT_EQ(processThreads(), during);  // the same worker, parked between calls
+    }
+    EXPECT_EQ(processThreads(), during - 1);
+    unlink(path.c_str());
 }
 
 }  // namespace

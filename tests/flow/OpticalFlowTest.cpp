@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <memory>
 #include <limits>
 
 #include "FlowRig.h"
 #include "flow/OpticalFlow.h"
+#include "util/ParkedWorkers.h"
 
 namespace {
 
@@ -291,6 +294,50 @@ TEST(OpticalFlowTracking, InvalidWindowFieldsAreRepaired) {
     ASSERT_EQ(flow.update(pts, states), 1);
     EXPECT_EQ(flow.windowSize, 41);
     EXPECT_EQ(flow.halfWindow, 20);
+}
+
+// The same points tracked with their two ranges on the calling thread, or the second on
+// a parked worker, end bit for bit in the same places with the same states.
+TEST(OpticalFlowWorkers, ParkedWorkerTracksItsRangeAsTheCallingThreadWould) {
+    ManagerRig rig(200, 160);
+    kvotest::Texture texture(7);
+    std::vector<uint8_t> previous, current;
+    texture.render(previous, 200, 160, 0.0, 0.0);
+    texture.render(current, 200, 160, 1.6, -0.7);
+    rig.feed(previous, current);
+    std::vector<PointPtr> alone, split;
+    for (int i = 0; i < 60; ++i) {
+        alone.push_back(std::make_shared<kvo::Point>(30 + 2.3 * i, 40 + 1.1 * i));
+        split.push_back(std::make_shared<kvo::Point>(30 + 2.3 * i, 40 + 1.1 * i));
+    }
+    std::vector<bool> aloneStates, splitStates;
+    OpticalFlow flow(rig.manager);
+    flow.init();
+    ASSERT_EQ(flow.update(alone, aloneStates), 60);  // no workers given: all here
+
+    kvo::ParkedWorkers workers;
+    ASSERT_EQ(workers.start(1), 1);
+    flow.workers = &workers;
+    flow.parallelMinWork = 0;
+    ASSERT_EQ(flow.update(split, splitStates), 60);
+    EXPECT_EQ(workers.lastParked(), 1);
+    for (int i = 0; i < 60; ++i) {
+        EXPECT_EQ(split[i]->x, alone[i]->x) << i;
+        EXPECT_EQ(split[i]->y, alone[i]->y) << i;
+        EXPECT_EQ(splitStates[i], aloneStates[i]) << i;
+    }
+    EXPECT_NEAR(split[30]->x, 30 + 2.3 * 30 + 1.6, 0.05);
+
+    // Below the work size the ranges stay on the calling thread.
+    kvo::ParkedWorkers quiet;
+    ASSERT_EQ(quiet.start(1), 1);
+    flow.workers = &quiet;
+    flow.parallelMinWork = INT64_MAX;
+    std::vector<PointPtr> again;
+    for (int i = 0; i < 60; ++i) again.push_back(std::make_shared<kvo::Point>(30 + 2.3 * i, 40 + 1.1 * i));
+    ASSERT_EQ(flow.update(again, splitStates), 60);
+    EXPECT_EQ(quiet.lastParked(), 0);
+    EXPECT_EQ(again[59]->x, alone[59]->x);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -360,4 +361,32 @@ TEST(NumberMatJson, MalformedValuesAreReportedAndLeaveEmpty) {
         EXPECT_EQ(0, m.numElements) << json;
         EXPECT_TRUE(m.data.empty()) << json;
     }
+}
+
+// A matrix times a column, from the matrix's transpose, gives multiplyMats' results bit
+// for bit (the same sums in the same order), on values whose sums round.
+TEST(NumberMatProducts, MultiplyByTransposedMatchesMultiplyMatsBitForBit) {
+    const int n = 136, m = 131;
+    NumberMat a(m, n, true), aT(n, m, true), x(n, 1, true), viaMats(m, 1, true), viaT(m, 1, true);
+    unsigned seed = 12345u;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<double>(seed >> 8) / 16777216.0 - 0.5;
+    };
+    for (int i = 0; i < m; ++i)
+        for (int k = 0; k < n; ++k) aT.data[k][i] = a.data[i][k] = next() * 1e3;
+    for (int k = 0; k < n; ++k) x.data[k][0] = next() / 7.0;
+    NumberMat::multiplyMats(a, x, viaMats);
+    NumberMat::multiplyByTransposed(aT, x, viaT);
+    for (int i = 0; i < m; ++i) {
+        ASSERT_EQ(std::memcmp(&viaMats.data[i][0], &viaT.data[i][0], sizeof(double)), 0) << i;
+    }
+    // A product into its own column, or longer than the transpose is wide, is refused.
+    CoutCapture out;
+    NumberMat big(m + 1, 1, true);
+    big.data[0][0] = 42.0;
+    NumberMat::multiplyByTransposed(aT, x, big);
+    EXPECT_EQ(big.data[0][0], 42.0);
+    NumberMat::multiplyByTransposed(aT, x, x);
+    EXPECT_NE(out.text().find("Error: NumberMat::multiplyByTransposed"), std::string::npos);
 }
