@@ -127,6 +127,13 @@ BENCHMARK(BM_kvo_update_faceTracking_fineSearch1)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_kvo_update_faceTracking_fineSearch0)->Unit(benchmark::kMillisecond)->Iterations(240);
 
 #ifdef KVO_HAVE_DLIB
+// dlib's 68-point model as Debian's libdlib-data installs it.
+dlib::shape_predictor loadPredictor() {
+    dlib::shape_predictor predictor;
+    dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+    return predictor;
+}
+
 void BM_dlib_detector_and_predictor(benchmark::State& state) {
     const auto& f = frames();
     if (f.empty()) {
@@ -134,8 +141,7 @@ void BM_dlib_detector_and_predictor(benchmark::State& state) {
         return;
     }
     dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
-    dlib::shape_predictor predictor;
-    dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+    const dlib::shape_predictor predictor = loadPredictor();
     std::vector<dlib::array2d<unsigned char>> grey(f.size());
     for (size_t k = 0; k < f.size(); ++k) {
         grey[k].set_size(kHeight, kWidth);
@@ -175,8 +181,7 @@ void BM_dlib_predictor_alone(benchmark::State& state) {
         return;
     }
     dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
-    dlib::shape_predictor predictor;
-    dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+    const dlib::shape_predictor predictor = loadPredictor();
     // The same conversion as kvo_update's (the library's own routine), into the image's
     // rows, which dlib stores back to back.
     dlib::array2d<unsigned char> grey(kHeight, kWidth);

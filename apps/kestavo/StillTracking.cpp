@@ -55,8 +55,7 @@ StillResult trackStill(HostTracker& tracker, const StillSettings& settings, bool
     }
     Box face = out.detection.detectedFace;
     if (face.width > 0.0) {
-        const double cx = face.x + (0.5 + settings.faceShiftX) * face.width;
-        const double cy = face.y + 0.5 * face.height + settings.faceShiftY * face.width;
+        const double cx = face.x + 0.5 * face.width, cy = face.y + 0.5 * face.height;
         const double w = face.width * settings.faceScale, h = face.height * settings.faceScale;
         face = Box{cx - 0.5 * w, cy - 0.5 * h, w, h};
         out.detection.detectedFace = face;

@@ -41,9 +41,8 @@ struct StillSettings {
     // false: take the library's own merged face (kvo_get_lastDetectedFace) instead of the
     // strongest group; kept to measure the difference.
     bool hostGrouping = true;
-    // The chosen face is scaled about its centre by `faceScale` and its centre moved by
-    // (faceShiftX, faceShiftY) times its width before the start.
-    double faceScale = 0.9, faceShiftX = 0.0, faceShiftY = 0.0;
+    // The chosen face is scaled about its centre by this factor before the start.
+    double faceScale = 0.9;
     int framesPerPicture = 5;
 
     // The settings as one paragraph for the summary and the README.

@@ -20,7 +20,7 @@
 // Settings (default: kestavo's still settings): --picture-side PX, --border F,
 // --start-scale S, --scale-increment S, --max-scale S, --step-factor F,
 // --min-detections N, --full-scan on|off, --start-searches N, --frames N, --face-scale F,
-// --face-shift-x F, --face-shift-y F, --library PATH; --library-merge starts from the
+// --library PATH; --library-merge starts from the
 // library's own merged face instead of the strongest group of windows; --split training
 // measures a fifth of the training faces instead (for choosing settings without the
 // validation faces).
@@ -272,8 +272,6 @@ int main(int argc, char** argv) {
         .option("--full-scan", [&](const std::string& o, const std::string& v) { fullScan = cli::toSwitch(o, v); })
         .integer("--start-searches", s.startSearches, 5, 100)
         .number("--face-scale", s.faceScale, 0.25, 4.0)
-        .number("--face-shift-x", s.faceShiftX, -1.0, 1.0)
-        .number("--face-shift-y", s.faceShiftY, -1.0, 1.0)
         .option("--split", [&](const std::string& o, const std::string& v) {
             if (v != "validation" && v != "training") throw cli::UsageError("bad value '" + v + "' for " + o + ": validation or training");
             run.training = v == "training";
