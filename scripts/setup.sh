@@ -15,6 +15,7 @@ apt_packages=(
   opencv-data libopencv-dev
   libdlib-dev libdlib-data
   ffmpeg
+  chromium node-acorn
 )
 # The machine image brings Node.js and npm; Debian's own are installed only when absent.
 command -v npm >/dev/null 2>&1 || apt_packages+=(nodejs npm)
@@ -43,4 +44,7 @@ if [ ! -f "$media_dir/.version-$media_version" ]; then
   rm -rf "$cache/npm"
   touch "$media_dir/.version-$media_version"
 fi
+
+# The browser part: puppeteer-core for the browser tests and the fake-camera clip.
+"$here/scripts/setup_web.sh"
 echo "setup: ready (media in $media_dir)"
