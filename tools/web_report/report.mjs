@@ -5,7 +5,7 @@
 // Usage (scripts/web_report.sh sets it up):
 //   node tools/web_report/report.mjs --url http://127.0.0.1:PORT/ --frames N
 //        [--annotations DIR] [--trackers a,b,...] [--native-jsonl FILE] [--out-md FILE] [--out-svg FILE]
-//        [--screenshot FILE] [--chromium PATH] [--backend wasm|cpu]
+//        [--screenshot FILE] [--chromium PATH] [--backend wasm|cpu] [--per-point]
 // --native-jsonl: the per-frame records of the command-line tracker (`kestavo --jsonl`) on
 // the same video, scored the same way and added as a row (its time: kvo_update plus the
 // getters, host clock). Per-frame times in the browser are the tracker call alone, with
@@ -41,6 +41,7 @@ function parseArgs(argv) {
     else if (a === '--screenshot') o.screenshot = v();
     else if (a === '--chromium') o.chromium = v();
     else if (a === '--backend') o.backend = v();
+    else if (a === '--per-point') o.perPoint = true;
     else throw new Error(`unknown argument ${a}`);
   }
   if (!o.url) throw new Error('--url is required');
@@ -148,6 +149,21 @@ function summarise(run, annotations) {
   };
 }
 
+// Each shared point's mean error (a check of the layout mapping: a wrong pairing stands out).
+function perPointLine(run, annotations) {
+  const layout = LAYOUTS[run.name];
+  const parts = [];
+  for (const p of layout.own) {
+    const e = [];
+    for (let i = 0; i < Math.min(run.times.length, ANNOTATED_FRAMES); ++i) {
+      const ann = annotations.get(i);
+      if (ann && run.points[i]) e.push(frameError(run.points[i], layout.fromOurs, ann, [p]));
+    }
+    parts.push(`${p}:${mean(e).toFixed(3)}`);
+  }
+  return `${run.name} per point (ours:error): ${parts.join(' ')}`;
+}
+
 const f = (v, d) => (Number.isFinite(v) ? v.toFixed(d) : '—');
 
 export function markdownTable(rows, frames, annotated) {
@@ -178,6 +194,7 @@ async function main() {
       const run = await runTracker(browser, o.url, name, o.frames, o.backend);
       const row = summarise(run, annotations);
       rows.push(row);
+      if (o.perPoint && annotations) console.error(perPointLine(run, annotations));
       if (run.info.errors && run.info.errors.length) console.error(`${name} reported: ${run.info.errors.join(' | ')}`);
     }
     if (o.native) rows.push(summarise(nativeRun(o.native, o.frames), annotations));
