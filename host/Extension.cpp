@@ -37,8 +37,23 @@ Extension::Extension(Runtime& runtime, const std::string& path, const std::strin
     extFinalizer_ = reinterpret_cast<FREFinalizer>(dlsym(library_, finalName.c_str()));
     dlerror();
 
+    open(reinterpret_cast<FREInitializer>(init), initName, contextType);
+}
+
+Extension::Extension(Runtime& runtime, FREInitializer initializer, FREFinalizer finalizer, const std::string& name,
+                     const std::string& contextType)
+    : runtime_(runtime), path_(name), extFinalizer_(finalizer) {
+    if (Runtime::current() != &runtime_) {
+        throw HostError("cannot load extension " + name + ": its host runtime is not the current one");
+    }
+    if (initializer == nullptr) throw HostError("extension " + name + " has no initializer");
+    open(initializer, "its initializer", contextType);
+}
+
+void Extension::open(FREInitializer initializer, const std::string& initName, const std::string& contextType) {
+    const std::string& path = path_;
     FREContextInitializer contextInitializer = nullptr;
-    reinterpret_cast<FREInitializer>(init)(&extData_, &contextInitializer, &contextFinalizer_);
+    initializer(&extData_, &contextInitializer, &contextFinalizer_);
     if (contextInitializer == nullptr) {
         throw HostError("extension " + path + ": " + initName + " gave no context initializer");
     }

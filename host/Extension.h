@@ -1,8 +1,9 @@
 #pragma once
 // A native extension loaded the way the host runtime loads one.
 //
-// What it represents: one shared library opened with dlopen(RTLD_NOW), its
-// `<prefix>ExtInitializer` called, one context created through the returned context
+// What it represents: one shared library opened with dlopen(RTLD_NOW) (or an extension
+// linked into the program, where there is no library to open: the WebAssembly module),
+// its `<prefix>ExtInitializer` called, one context created through the returned context
 // initializer, and the function table that the context initializer handed over.
 // call(name, args...) finds the named function in that table and calls it with the
 // argument count and an argv array, as managed code's ExtensionContext.call does.
@@ -33,6 +34,11 @@ public:
     // functionNames() lists its table. Throws HostError on a loading failure.
     Extension(Runtime& runtime, const std::string& path, const std::string& prefix = "Kestavo",
               const std::string& contextType = "");
+    // An extension linked into this program: `initializer` and `finalizer` (may be null)
+    // are its `<prefix>ExtInitializer` and `<prefix>ExtFinalizer`; `name` stands for the
+    // path in messages. Same requirements and guarantees as above.
+    Extension(Runtime& runtime, FREInitializer initializer, FREFinalizer finalizer, const std::string& name,
+              const std::string& contextType = "");
     ~Extension();
     Extension(const Extension&) = delete;
     Extension& operator=(const Extension&) = delete;
@@ -58,6 +64,9 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    // Calls the initializer and checks the table it hands over.
+    void open(FREInitializer initializer, const std::string& initName, const std::string& contextType);
+
     Runtime& runtime_;
     std::string path_;
     void* library_ = nullptr;

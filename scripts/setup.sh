@@ -15,7 +15,10 @@ apt_packages=(
   opencv-data libopencv-dev
   libdlib-dev libdlib-data
   ffmpeg
-  chromium node-acorn
+  # The WebAssembly build: emscripten, and acorn for its optimiser (see scripts/build_wasm.sh).
+  emscripten node-acorn
+  # The browser tests and report: the system browser (driven by puppeteer-core).
+  chromium
 )
 # The machine image brings Node.js and npm; Debian's own are installed only when absent.
 command -v npm >/dev/null 2>&1 || apt_packages+=(nodejs npm)
