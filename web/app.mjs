@@ -161,18 +161,27 @@ let frameWidth = 0, frameHeight = 0;
 let candideTriangles = null;
 const frameTimes = [];
 
+// Points as [{x, y}]: the getters give objects, or x, y numbers one after another.
+function asPoints(v) {
+  if (!Array.isArray(v) || v.length === 0) return [];
+  if (typeof v[0] === 'object') return v;
+  const out = new Array(v.length >> 1);
+  for (let i = 0; i < out.length; ++i) out[i] = { x: v[2 * i], y: v[2 * i + 1] };
+  return out;
+}
+
 function readResult(kvo, state) {
   const r = { state, detectedFace: null, points: null, bounds: null, candide: null, pose: null, hostPoints: null,
     showPoints: $('show-points').checked };
   if (state === 'state_face_detection') r.detectedFace = kvo.call('kvo_get_lastDetectedFace');
   if (state === 'state_face_tracking' || state === 'state_face_tracking_start') {
-    r.points = kvo.call('kvo_get_faceShape_points');
+    r.points = asPoints(kvo.call('kvo_get_faceShape_points'));
     r.bounds = kvo.call('kvo_get_faceShape_bounds');
   }
   // The pose and the mesh once past the start phase, with the Candide fit on.
   if (state === 'state_face_tracking' && $('candide').checked) {
     if (!candideTriangles || candideTriangles.length === 0) candideTriangles = kvo.call('kvo_get_faceShape_candideShapeTriangles') || [];
-    const vertices = kvo.call('kvo_get_faceShape_candideShapeVertices') || [];
+    const vertices = asPoints(kvo.call('kvo_get_faceShape_candideShapeVertices'));
     if (vertices.length > 0) r.candide = { vertices, triangles: candideTriangles };
     r.pose = {
       scale: kvo.call('kvo_get_faceShape_scale'),
@@ -184,7 +193,7 @@ function readResult(kvo, state) {
     };
   }
   if (state === 'state_point_tracking') {
-    const pts = kvo.call('kvo_get_pointsToTrack') || [];
+    const pts = asPoints(kvo.call('kvo_get_pointsToTrack'));
     const ok = kvo.call('kvo_get_pointStates') || [];
     r.hostPoints = pts.map((p, i) => ({ x: p.x, y: p.y, ok: !!ok[i] }));
   }

@@ -1,7 +1,7 @@
 // Drawing of one tracked frame over the video on a 2-D canvas: the detected face, the
 // Candide mesh, the 68 points and their bounds, the pose axes, the tracked host points and
 // a caption with the frame rate. Colours are fixed so that a screenshot can be checked for
-// the overlay: the 68 points are pure cyan (#00ffff).
+// the overlay: the 68 points are pure cyan (#00ffff), the Candide mesh magenta.
 //
 // Thread safety: browser main thread; draws into the context it is given.
 

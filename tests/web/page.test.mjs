@@ -19,27 +19,35 @@ after(async () => {
   if (server) server.close();
 });
 
-// Cyan overlay pixels (the 68 points' colour) of a PNG, inside and outside a box.
-async function countOverlayPixels(page, pngBase64, box, margin) {
-  return page.evaluate(async (b64, box, margin) => {
+// Overlay pixels of a PNG inside and outside boxes (grown by `margin`): the 68 points'
+// pure cyan against the points' bounds, the Candide mesh's magenta (blended over the video)
+// against the box of its vertices.
+async function countOverlayPixels(page, pngBase64, box, meshBox, margin) {
+  return page.evaluate(async (b64, box, meshBox, margin) => {
     const bytes = Uint8Array.from(atob(b64), (c) => c.charCodeAt(0));
     const bmp = await createImageBitmap(new Blob([bytes], { type: 'image/png' }));
     const c = new OffscreenCanvas(bmp.width, bmp.height);
     const g = c.getContext('2d');
     g.drawImage(bmp, 0, 0);
     const d = g.getImageData(0, 0, bmp.width, bmp.height).data;
-    let inside = 0, outside = 0;
+    const n = { cyanInside: 0, cyanOutside: 0, magentaNear: 0, magentaFar: 0, width: bmp.width, height: bmp.height };
     for (let y = 0; y < bmp.height; ++y) {
       for (let x = 0; x < bmp.width; ++x) {
         const i = 4 * (y * bmp.width + x);
-        if (!(d[i] < 70 && d[i + 1] > 190 && d[i + 2] > 190)) continue;
+        const [r, gr, b] = [d[i], d[i + 1], d[i + 2]];
         const inBox = x >= box.x - margin && x <= box.x + box.width + margin &&
           y >= box.y - margin && y <= box.y + box.height + margin;
-        if (inBox) ++inside; else ++outside;
+        const near = x >= meshBox.x - margin && x <= meshBox.x + meshBox.width + margin &&
+          y >= meshBox.y - margin && y <= meshBox.y + meshBox.height + margin;
+        if (r < 70 && gr > 190 && b > 190) {
+          if (inBox) ++n.cyanInside; else ++n.cyanOutside;
+        } else if (r > 150 && b > 150 && r - gr > 70 && b - gr > 70) {
+          if (near) ++n.magentaNear; else ++n.magentaFar;
+        }
       }
     }
-    return { inside, outside, width: bmp.width, height: bmp.height };
-  }, pngBase64, box, margin);
+    return n;
+  }, pngBase64, box, meshBox, margin);
 }
 
 test('the page tracks franck from the fake camera in the threaded module and draws the face', { skip: why || false, timeout: 60_000 }, async () => {
@@ -68,14 +76,20 @@ test('the page tracks franck from the fake camera in the threaded module and dra
   const result = await page.evaluate(() => window.kvoPage.lastResult);
   assert.equal(result.state, 'state_face_tracking');
   assert.equal(result.points.length, 68);
-  assert.ok(result.candide && result.candide.vertices.length > 0 && result.candide.triangles.length > 0, 'the Candide mesh is read');
+  assert.ok(result.candide && result.candide.vertices.length > 100 && result.candide.triangles.length > 300, 'the Candide mesh is read');
+  assert.ok(result.candide.vertices.every((v) => Number.isFinite(v.x) && Number.isFinite(v.y)), 'mesh vertices as points');
   assert.ok(result.pose && Number.isFinite(result.pose.rx) && result.pose.scale > 0, 'the pose is read');
   const png = await (await page.$('#view')).screenshot({ encoding: 'base64' });
-  const px = await countOverlayPixels(page, png, result.bounds, 6);
+  const xs = result.candide.vertices.map((v) => v.x), ys = result.candide.vertices.map((v) => v.y);
+  const meshBox = { x: Math.min(...xs), y: Math.min(...ys), width: Math.max(...xs) - Math.min(...xs), height: Math.max(...ys) - Math.min(...ys) };
+  const px = await countOverlayPixels(page, png, result.bounds, meshBox, 6);
   assert.equal(px.width, 360);
   // 68 filled dots of radius 2.5 cover well over 68 × 10 pixels where they do not overlap.
-  assert.ok(px.inside >= 400, `overlay pixels within the face: ${px.inside}`);
-  assert.ok(px.outside <= 20, `overlay-coloured pixels elsewhere: ${px.outside}`);
+  assert.ok(px.cyanInside >= 400, `point pixels within the face: ${px.cyanInside}`);
+  assert.ok(px.cyanOutside <= 20, `point-coloured pixels elsewhere: ${px.cyanOutside}`);
+  // The mesh's edges (about 300 of them, a face wide) leave many magenta pixels around the face.
+  assert.ok(px.magentaNear >= 300, `mesh pixels around the face: ${px.magentaNear}`);
+  assert.ok(px.magentaFar <= 20, `mesh-coloured pixels away from the mesh: ${px.magentaFar}`);
   await page.evaluate(() => { window.kvoPage.hold = false; });
   assert.deepEqual(log.pageErrors, []);
   await page.close();

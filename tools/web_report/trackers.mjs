@@ -46,11 +46,15 @@ async function kestavo(threads, options) {
       const face = state === 'state_face_tracking' || state === 'state_face_tracking_start';
       let points = null;
       if (face) {
-        const p = kvo.call('kvo_get_faceShape_points');
-        points = new Array(p.length * 2);
-        for (let i = 0; i < p.length; ++i) {
-          points[2 * i] = p[i].x;
-          points[2 * i + 1] = p[i].y;
+        // [{x, y}] (a flat x, y list is taken as it is).
+        const p = kvo.call('kvo_get_faceShape_points') || [];
+        if (typeof p[0] === 'number') points = Array.from(p);
+        else {
+          points = new Array(p.length * 2);
+          for (let i = 0; i < p.length; ++i) {
+            points[2 * i] = p[i].x;
+            points[2 * i + 1] = p[i].y;
+          }
         }
       }
       return { face, points, state, updateMs };
