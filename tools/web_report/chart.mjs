@@ -6,7 +6,7 @@
 
 const esc = (s) => String(s).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
 
-const LABELS = {
+export const LABELS = {
   'kestavo-threads': 'Kestavo WASM, threaded',
   'kestavo-single': 'Kestavo WASM, single',
   'kestavo-native': 'Kestavo native',

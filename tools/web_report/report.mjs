@@ -17,7 +17,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
 import { LAYOUTS, SHARED13, frameError, parseAnnotations, quantile, mean } from './layouts.mjs';
-import { renderChart } from './chart.mjs';
+import { renderChart, LABELS } from './chart.mjs';
 
 const ANNOTATED_FRAMES = 2400;
 const CHUNK = 200;
@@ -93,6 +93,7 @@ async function runTracker(browser, url, name, n, backend) {
     process.stderr.write(`\r${name}: ${times.length}/${total} frames`);
   }
   process.stderr.write(`  (${((Date.now() - t0) / 1000).toFixed(0)} s)\n`);
+  info.startup = await page.evaluate(() => window.benchStartup());
   await page.close();
   return { name, info, times, faces, points, updateTimes, console: lines };
 }
@@ -169,12 +170,12 @@ const f = (v, d) => (Number.isFinite(v) ? v.toFixed(d) : '—');
 export function markdownTable(rows, frames, annotated) {
   const ref = rows.find((r) => r.name === 'clmtrackr');
   const out = [
-    `| Tracker (what runs) | per-frame ms, median | p95 | frames with a face (of ${frames}) | error on the 13 shared points, mean / median (${annotated ? 'first 2,400 frames' : 'no annotations given'}) | error on the points it shares with ours, mean | frame rate vs clmtrackr |`,
+    `| Tracker (what runs: below the table) | per-frame ms, median | p95 | frames with a face (of ${frames}) | error on the 13 shared points, mean / median (${annotated ? 'first 2,400 frames' : 'no annotations given'}) | error on the points it shares with ours, mean | frame rate vs clmtrackr |`,
     '|---|---:|---:|---:|---:|---:|---:|',
   ];
   for (const r of rows) {
     const speed = ref && r !== ref && Number.isFinite(r.medianMs) ? `${f(ref.medianMs / r.medianMs, 2)}×` : '—';
-    out.push(`| ${r.description} | ${f(r.medianMs, 2)} | ${f(r.p95Ms, 2)} | ${f(100 * r.faceShare, 1)} % | ` +
+    out.push(`| ${LABELS[r.name] || r.name} | ${f(r.medianMs, 2)} | ${f(r.p95Ms, 2)} | ${f(100 * r.faceShare, 1)} % | ` +
       `${f(r.e13Mean, 4)} / ${f(r.e13Median, 4)} (${r.scored} frames) | ${f(r.ownMean, 4)} (${r.ownName}) | ${speed} |`);
   }
   return out.join('\n');
