@@ -64,12 +64,17 @@ if [[ "$trackers" == *kestavo* || -z "${KVO_NO_PAGE_SHOT:-}" ]] && [ ! -f "$pack
   "$here/scripts/build.sh" wasm
 fi
 
-# Native Kestavo on the same frames, through the stand-in host (the command-line tracker).
+# Native Kestavo on the same frames, through the stand-in host (the command-line tracker,
+# whose OpenCV decoding of franck.mp4 gives the same pixels as the RGBA file: a lossless
+# copy of that file tracks to the same landmarks). The command-line tracker narrows the
+# detector for video by default; the start scale and step factor given here are the
+# library's own defaults, which the page and the browser report use.
 native_args=()
 app="$here/build/release/apps/kestavo/kestavo"
 if [[ "$trackers" == *kestavo* ]] && [ -x "$app" ]; then
   native="$web/native-franck.jsonl"
-  "$app" "$cache/media/franck.mp4" --max-frames "$frames" --jsonl "$native" >/dev/null
+  "$app" "$cache/media/franck.mp4" --start-scale 4 --step-factor 0.04 --max-frames "$frames" \
+    --jsonl "$native" >/dev/null
   native_args=(--native-jsonl "$native")
 fi
 

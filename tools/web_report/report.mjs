@@ -113,7 +113,7 @@ function nativeRun(file, n) {
   }
   return {
     name: 'kestavo-native', times, faces, points, updateTimes,
-    info: { description: 'Kestavo native (libKestavo.so through the stand-in host, `kestavo --jsonl`), default settings' },
+    info: { description: 'Kestavo native (libKestavo.so through the stand-in host, `kestavo --jsonl`), the library\'s default settings' },
   };
 }
 
