@@ -147,6 +147,39 @@ test('bad use from JavaScript gives one Error: line each and never an exception'
   await page.close();
 });
 
+test('the page\'s controls reach the library: settings, mode and host points', { skip: why || false, timeout: 30_000 }, async () => {
+  const { page, log } = await open(browser, url);
+  await page.evaluate(() => window.kvoPage.ready);
+  await page.waitForFunction(() => window.kvoPage.counters.firstTracking >= 0, { timeout: 20_000, polling: 250 });
+  // Settings: the finest search level 0 and the detector's values, applied by the button.
+  await page.select('#fine-search', '0');
+  await page.$eval('#min-detections', (e) => { e.value = '6'; });
+  await page.click('#apply');
+  await page.click('#candide');  // off
+  const flags = await page.evaluate(() => [window.kvoPage.kvo.call('kvo_get_candideEnabled'),
+    window.kvoPage.kvo.call('kvo_get_candideActionUnitsEnabled')]);
+  assert.deepEqual(flags, [false, true]);
+  const frames = await page.evaluate(() => window.kvoPage.counters.frames);
+  await page.waitForFunction((n) => window.kvoPage.counters.frames > n + 5, { timeout: 10_000 }, frames);
+  const afterSettings = await page.evaluate(() => window.kvoPage.lastResult);
+  assert.equal(afterSettings.state, 'state_face_tracking', 'tracking goes on with the finer search');
+  assert.equal(afterSettings.candide, null, 'no mesh drawn with Candide off');
+  // Point tracking: the mode from the selector, a point from a click on the video.
+  await page.select('#mode', 'mode_point_tracking');
+  assert.equal(await page.evaluate(() => window.kvoPage.kvo.call('kvo_get_mode')), 'mode_point_tracking');
+  const box = await (await page.$('#view')).boundingBox();
+  await page.mouse.click(box.x + 180, box.y + 150);
+  await page.waitForFunction(() => {
+    const r = window.kvoPage.lastResult;
+    return r.state === 'state_point_tracking' && r.hostPoints && r.hostPoints.length === 1;
+  }, { timeout: 10_000 });
+  const p = await page.evaluate(() => window.kvoPage.lastResult.hostPoints[0]);
+  assert.ok(Math.abs(p.x - 180) < 20 && Math.abs(p.y - 150) < 20, `the point stays near where it was put: ${JSON.stringify(p)}`);
+  assert.deepEqual(await page.evaluate(() => window.kvoPage.errors), [], 'no Error: line from any control');
+  assert.deepEqual(log.pageErrors, []);
+  await page.close();
+});
+
 test('not cross-origin isolated, the page says so and runs the single-threaded module', { skip: why || false, timeout: 30_000 }, async () => {
   const { page, log } = await open(browser, new URL('/?isolated=0', url).href);
   const ready = await page.evaluate(() => window.kvoPage.ready);
