@@ -11,7 +11,7 @@ import { startServer } from '../../tools/web/server.mjs';
 export const ROOT = path.resolve(import.meta.dirname, '../..');
 export const CACHE = process.env.KVO_CACHE || path.join(ROOT, '.cache');
 export const PACKAGE = process.env.KVO_WASM_PACKAGE || path.join(ROOT, 'build/wasm/package');
-export const CLIP = path.join(CACHE, 'web/franck-360.y4m');
+export const CLIP = path.join(CACHE, 'web/franck-480.y4m');
 export const CHROMIUM = process.env.KVO_CHROMIUM || '/usr/bin/chromium';
 
 // Why the browser tests cannot run here, or null when they can.

@@ -56,7 +56,7 @@ test('the page tracks franck from the fake camera in the threaded module and dra
   assert.equal(ready.error, undefined, `page failed: ${ready.error}`);
   assert.equal(ready.isolated, true, 'served with COOP/COEP the page is cross-origin isolated');
   assert.equal(ready.threaded, true, 'isolated, the page loads the threaded module');
-  // 200 frames: about 8 s of the 24 fps clip, which is 15 s long (no loop yet).
+  // 200 frames: about 8 s of the 24 fps clip, which is 20 s long (no loop yet).
   await page.waitForFunction(() => window.kvoPage.counters.frames >= 200, { timeout: 45_000, polling: 250 });
   const { counters, states } = await page.evaluate(() => ({ counters: window.kvoPage.counters, states: window.kvoPage.states }));
   assert.ok(counters.firstFace >= 0, 'a face is found');
