@@ -17,6 +17,8 @@ apt_packages=(
   ffmpeg
   # The WebAssembly build: emscripten, and acorn for its optimiser (see scripts/build_wasm.sh).
   emscripten node-acorn
+  # The browser tests and report: the system browser (driven by puppeteer-core).
+  chromium
 )
 # The machine image brings Node.js and npm; Debian's own are installed only when absent.
 command -v npm >/dev/null 2>&1 || apt_packages+=(nodejs npm)
@@ -45,4 +47,7 @@ if [ ! -f "$media_dir/.version-$media_version" ]; then
   rm -rf "$cache/npm"
   touch "$media_dir/.version-$media_version"
 fi
+
+# The browser part: puppeteer-core for the browser tests and the fake-camera clip.
+"$here/scripts/setup_web.sh"
 echo "setup: ready (media in $media_dir)"

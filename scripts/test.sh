@@ -27,6 +27,17 @@ for v in "${variants[@]}"; do
   skip=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log" || true)
   passed=$((passed + total - bad - skip)); failed=$((failed + bad)); skipped=$((skipped + skip))
 done
+# The browser part: the server and report unit tests always; the page in headless Chromium
+# once the WebAssembly package is built (until then those tests report themselves skipped).
+echo "== browser tests (node --test tests/web)"
+weblog="$here/build/web-tests.log"
+mkdir -p "$here/build"
+node --test --test-concurrency=1 "$here/tests/web/" | tee "$weblog" || true
+wp=$(sed -n 's/^# pass \([0-9]*\)$/\1/p' "$weblog" | tail -n 1)
+wf=$(sed -n 's/^# fail \([0-9]*\)$/\1/p' "$weblog" | tail -n 1)
+ws=$(sed -n 's/^# skipped \([0-9]*\)$/\1/p' "$weblog" | tail -n 1)
+if [ -z "$wp" ] || [ -z "$wf" ]; then echo "Error: the browser tests did not report" >&2; exit 1; fi
+passed=$((passed + wp)); failed=$((failed + wf)); skipped=$((skipped + ${ws:-0}))
 if [ "${KVO_ALL_VARIANTS:-0}" = "1" ]; then
   echo "== fuzz: ${KVO_FUZZ_SECONDS:-30} s per target"
   "$here/scripts/fuzz.sh" "${KVO_FUZZ_SECONDS:-30}"
