@@ -11,8 +11,8 @@ passed=0; failed=0; skipped=0
 for v in "${variants[@]}"; do
   echo "== build and test: $v"
   "$here/scripts/build.sh" "$v"
-  # The WebAssembly package beside the release build: its tests (tests/wasm, and the
-  # browser's in tests/web) run in the release ctest.
+  # The WebAssembly package beside the release build: the release ctest runs its Node
+  # tests (tests/wasm), and the browser tests below load it.
   if [ "$v" = release ]; then "$here/scripts/build.sh" wasm; fi
   log="$here/build/$v/ctest-summary.log"
   # A failing test does not stop the run here: the counts below report it.
