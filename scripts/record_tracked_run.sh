@@ -6,5 +6,5 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$here/scripts/build.sh" release
-KVO_RECORD_TRACKED_RUN=1 "$here/build/release/tests/identity/test_identity" --gtest_brief=1
+KVO_RECORD_TRACKED_RUN=1 "$here/build/release/tests/test_identity" --gtest_brief=1
 echo "Recorded $(grep -vc '^[#@]' "$here/tests/identity/data/tracked_run.txt") updates into tests/identity/data/tracked_run.txt"

@@ -188,6 +188,26 @@ TEST(TrainerRun, PerLevelLengthsAndLandmarksWithoutEvidence) {
     EXPECT_NE(slurp(dir + "/log.txt").find("total weight"), std::string::npos) << slurp(dir + "/log.txt");
 }
 
+// Labelled faces as the only source of the level-0 profiles, with their own length; the
+// other levels mix them (here the only faces) as before.
+TEST(TrainerRun, ProfileSourcesChooseLengthsPerLevel) {
+    const std::string dir = writeTwoFaces();
+    ASSERT_FALSE(dir.empty());
+    const std::unique_ptr<kvo::ASMModel> model = trainAndLoad(
+        dir, "sources.json", "--profile-source 0:all=labels --labels-len-levels 15,9,9,9 --labels-weight 3");
+    ASSERT_TRUE(model);
+    for (int lev = 0; lev < 4; ++lev)
+        for (size_t i = 0; i < 68; ++i)
+            ASSERT_EQ(model->levels[lev]->profMeans[i].size(), lev == 0 ? 15u : 9u) << lev << " " << i;
+    EXPECT_NE(slurp(dir + "/log.txt").find("sampled labelled faces (weight 3)"), std::string::npos)
+        << slurp(dir + "/log.txt");
+    // No 300-W faces: profiles asked of them have no samples, one error and no model.
+    EXPECT_TRUE(runTrainer(dir, dir + "/none.json", "--profile-source 2:eyes=300w").empty());
+    EXPECT_NE(slurp(dir + "/log.txt").find("Error: level 2, landmark 27"), std::string::npos)
+        << slurp(dir + "/log.txt");
+    std::system(("rm -rf " + dir).c_str());
+}
+
 // A 300-W-style folder of drawn faces (<name>.jpg + 1-based <name>.pts in dlib's layout).
 // Every 10th face by name is held out: the trainer must never read its image, and must
 // read every training image.
@@ -215,7 +235,7 @@ TEST(TrainerRun, Faces300WFolderTrainsOnAllButTheHeldOutFaces) {
     const std::string log = slurp(dir + "/log.txt");
     EXPECT_NE(log.find("10 faces listed, 1 held out for validation, 9 training"), std::string::npos) << log;
     EXPECT_EQ(log.find("face09"), std::string::npos) << log;
-    EXPECT_NE(log.find("profiles: 18 sampled faces"), std::string::npos) << log;  // 9 faces and their mirrors
+    EXPECT_NE(log.find("profiles: 18 sampled 300-W faces, 0 sampled labelled"), std::string::npos) << log;  // 9 and mirrors
     std::string messages;
     std::unique_ptr<kvo::ASMModel> model(loadModel(slurp(dir + "/m.json"), messages));
     EXPECT_EQ(messages.find("Error"), std::string::npos) << messages;
@@ -233,7 +253,8 @@ TEST(TrainerRun, MistakenOptionsAreOneErrorLineAndExitTwo) {
     const std::string base = std::string(KVO_SHAPE_TRAINER) + " --muct " + KVO_MUCT_SHAPES +
                              " --faces300w /nonexistent --out /tmp/kvo_never_written.json ";
     const char* mistakes[] = {"--len1d 9x", "--ridge", "--augment -1", "--stride 0", "--colour red",
-                              "--labels --media"};
+                              "--labels --media", "--profile-source 4:all=labels", "--profile-source 0:lips=both",
+                              "--labels-weight 0", "--labels-placement maybe", "--labels-len-levels 15,15"};
     for (const char* m : mistakes) {
         char tmpl[] = "/tmp/kvo_trainer_opts_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);

@@ -34,6 +34,18 @@ void ProfileStats::add(const std::vector<double>& p) {
     ++count;
 }
 
+void ProfileStats::addWeighted(const ProfileStats& other, long weight) {
+    if (other.count == 0 || weight <= 0) return;
+    if (sum.empty()) {
+        sum.assign(other.sum.size(), 0.0);
+        outer.assign(other.outer.size(), 0.0);
+    }
+    const double w = static_cast<double>(weight);
+    for (size_t i = 0; i < sum.size(); ++i) sum[i] += w * other.sum[i];
+    for (size_t i = 0; i < outer.size(); ++i) outer[i] += w * other.outer[i];
+    count += weight * other.count;
+}
+
 namespace {
 
 class GreyInput : public InputData {

@@ -47,6 +47,8 @@ struct ProfileStats {
     std::vector<double> outer;  // length x length, row-major
     long count = 0;
     void add(const std::vector<double>& p);
+    // Adds every sample of `other` `weight` times. Requires: equal lengths (or an empty side).
+    void addWeighted(const ProfileStats& other, long weight);
 };
 
 class ProfileTrainer {
@@ -70,6 +72,15 @@ public:
     const ShapeMat* lastShape();
 
     const ProfileStats& stats(int level, int landmark) const { return stats_[level][landmark]; }
+    // Mixing of two sources (ProfileSources.h): one profile's samples counted in from
+    // another trainer `weight` times, or replaced by another trainer's profile and samples.
+    void addWeighted(int level, int landmark, const ProfileStats& other, long weight) {
+        stats_[level][landmark].addWeighted(other, weight);
+    }
+    void replace(int level, int landmark, const ProfileSpec& spec, const ProfileStats& stats) {
+        layout_.spec[level][landmark] = spec;
+        stats_[level][landmark] = stats;
+    }
     const ProfileLayout& layout() const { return layout_; }
     long faces() const { return faces_; }
 

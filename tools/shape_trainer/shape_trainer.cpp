@@ -6,6 +6,8 @@
 //                 [--twod SIDE:GROUP,...]   (groups: jaw brows eyes nose mouth all)
 //                 [--placement detector|eyes|both] [--len-levels L0,L1,L2,L3] [--no-evidence I,J,...]
 //                 [--video-like WIDTH,QUALITY]
+//                 [--labels-weight W] [--labels-augment N] [--labels-len-levels L0,L1,L2,L3]
+//                 [--profile-source LEVELS:GROUPS=SOURCE;...] [--labels-placement yes|no]
 //
 // 1. Shape statistics: the complete MUCT shapes and the 300-W training shapes (converted
 //    to our layout, with their mirror images) are aligned by similarity and analysed
@@ -22,6 +24,12 @@
 //    (rotation, scale, lighting) are sampled through the search's own pyramid. With
 //    --video-like each face is first made as a small, compressed video frame shows it
 //    (its landmarks WIDTH pixels across, JPEG at QUALITY, scaled back).
+//    The labelled faces (--labels) and the 300-W faces are sampled apart and mixed per
+//    level and landmark (ProfileSources.h): --profile-source chooses the source of each
+//    profile, --labels-weight counts each labelled face W times where both are mixed,
+//    --labels-augment sets their random variations (default --augment) and
+//    --labels-len-levels their 1-D lengths where they are the only source.
+//    --labels-placement no keeps the labelled faces out of the placement.
 // The 300-W folder (--faces300w, research use only, never copied) gives hand-placed faces
 // in dlib's layout, converted by the labeller's rules; every 10th face by sorted name is
 // held out for validation (track_eval --faces300w) and never used here.
@@ -44,6 +52,7 @@
 #include "ModelWriter.h"
 #include "Placement.h"
 #include "MuctShapes.h"
+#include "ProfileSources.h"
 #include "ProfileTrainer.h"
 #include "ShapeStatistics.h"
 #include "TrainingSet.h"
@@ -74,6 +83,11 @@ struct Options {
     // on levels 0-2 (the levels whose gradient images the search computes).
     int twoDSide = 0;
     std::string twoDGroups;
+    long labelsWeight = 1;             // each labelled face's count against a 300-W face's 1
+    long labelsAugment = -1;           // random variations per labelled face (-1: --augment)
+    std::vector<int> labelsLenLevels;  // 1-D lengths of labelled-only profiles (empty: as the others)
+    ProfileSourceTable sources;        // per level and landmark: both, labels or 300w
+    bool labelsPlacement = true;       // labelled faces take part in the placement
 };
 
 // Landmarks of a feature group of the 68-point layout.
@@ -124,6 +138,29 @@ bool parse(int argc, char** argv, Options& o) {
             }
             if (o.lenLevels.size() != static_cast<size_t>(kLevels))
                 throw UsageError(name + ": one length per level, " + std::to_string(kLevels) + " in all (got '" + v + "')");
+        })
+        .integer("--labels-weight", o.labelsWeight, 1, 1000)
+        .integer("--labels-augment", o.labelsAugment, 0, 1000)
+        .option("--labels-len-levels", [&](const std::string& name, const std::string& v) {
+            o.labelsLenLevels.clear();
+            size_t from = 0;
+            while (from <= v.size()) {
+                const size_t comma = v.find(',', from);
+                const size_t to = comma == std::string::npos ? v.size() : comma;
+                o.labelsLenLevels.push_back(
+                    static_cast<int>(kvo::cli::toInteger(name, v.substr(from, to - from), 3, 40)));
+                from = to + 1;
+            }
+            if (o.labelsLenLevels.size() != static_cast<size_t>(kLevels))
+                throw UsageError(name + ": one length per level, " + std::to_string(kLevels) + " in all (got '" + v + "')");
+        })
+        .option("--profile-source", [&](const std::string& name, const std::string& v) {
+            std::string error;
+            if (!parseProfileSources(v, o.sources, error)) throw UsageError(name + ": " + error);
+        })
+        .option("--labels-placement", [&](const std::string& name, const std::string& v) {
+            if (v != "yes" && v != "no") throw UsageError(name + ": yes or no (got '" + v + "')");
+            o.labelsPlacement = v == "yes";
         })
         .number("--ridge", o.ridge, 0.0, 1e6)
         .integer("--muct-limit", o.muctLimit, 0, 100000000)
@@ -281,6 +318,7 @@ int main(int argc, char** argv) {
         }
     }
     std::vector<cv::Mat> images = loadImages(train, o.media);
+    const size_t labelledCount = train.size();  // the labelled faces come first
     // The 300-W training faces follow the labelled ones.
     if (!faces300w.empty()) {
         const std::vector<cv::Mat> more = loadImages(faces300w, o.faces300w);
@@ -297,6 +335,7 @@ int main(int argc, char** argv) {
         FaceDetections detector;
         for (size_t k = 0; k < train.size(); ++k) {
             if (images[k].empty()) continue;
+            if (k < labelledCount && !o.labelsPlacement) continue;
             Rectangle face;
             if (!detector.detect(images[k], face)) continue;
             const ShapeVec& p = train[k].points;
@@ -346,19 +385,29 @@ int main(int argc, char** argv) {
     }
     layout.nPixSearch = config.nPixSearch;
     layout.sigmoidScale = config.sigmoidScale;
-    ProfileTrainer profiles(layout);
+    ProfileLayout labelsLayout = layout;
+    if (!o.labelsLenLevels.empty())
+        for (int lev = 0; lev < kLevels; ++lev)
+            for (int i = 0; i < kLandmarks; ++i)
+                if (o.sources.source[lev][i] == ProfileSource::Labels && !labelsLayout.spec[lev][i].twoD)
+                    labelsLayout.spec[lev][i].length = o.labelsLenLevels[lev];
+    ProfileTrainer profiles(layout);         // the 300-W faces (and the model's profiles in the end)
+    ProfileTrainer labelled(labelsLayout);   // the labelled faces
     std::mt19937 rng(o.seed);
     cv::Mat grey;
     ShapeVec pts;
     for (size_t k = 0; k < train.size(); ++k) {
         if (images[k].empty()) continue;
+        const bool isLabelled = k < labelledCount;
+        ProfileTrainer& into = isLabelled ? labelled : profiles;
+        const long augment = isLabelled && o.labelsAugment >= 0 ? o.labelsAugment : o.augment;
         if (o.videoWidth > 0) images[k] = videoLike(images[k], train[k].points, o.videoWidth, o.videoQuality);
-        profiles.addFace(images[k], train[k].points);
+        into.addFace(images[k], train[k].points);
         Variation mirror;
         mirror.mirror = true;
         applyVariation(images[k], train[k].points, mirror, grey, pts);
-        profiles.addFace(grey, pts);
-        for (int a = 0; a < o.augment; ++a) {
+        into.addFace(grey, pts);
+        for (long a = 0; a < augment; ++a) {
             Variation v;
             v.mirror = (rng() & 1u) != 0;
             v.rotation = uniform(rng, -0.15, 0.15);
@@ -367,11 +416,19 @@ int main(int argc, char** argv) {
             v.gamma = uniform(rng, 0.75, 1.33);
             v.offset = uniform(rng, -20.0, 20.0);
             applyVariation(images[k], train[k].points, v, grey, pts);
-            profiles.addFace(grey, pts);
+            into.addFace(grey, pts);
         }
     }
-    std::printf("profiles: %ld sampled faces\n", profiles.faces());
-    if (profiles.faces() < 2) {
+    std::printf("profiles: %ld sampled 300-W faces, %ld sampled labelled faces (weight %ld)\n", profiles.faces(),
+                labelled.faces(), o.labelsWeight);
+    {
+        std::string error;
+        if (!mixProfiles(profiles, labelled, o.sources, o.labelsWeight, error)) {
+            std::fprintf(stderr, "Error: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    if (profiles.faces() + labelled.faces() < 2) {
         std::fprintf(stderr, "too few faces to train profiles\n");
         return 1;
     }
