@@ -26,6 +26,12 @@ for v in "${variants[@]}"; do
   # following tests did not run:" as "<number> - <name> (Skipped)".
   skip=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log" || true)
   passed=$((passed + total - bad - skip)); failed=$((failed + bad)); skipped=$((skipped + skip))
+  # Everything the release tests need was set up and built above (the WebAssembly tests skip
+  # themselves only without their package): a skipped test there is a missing step.
+  if [ "$v" = release ] && [ "$skip" -gt 0 ]; then
+    echo "Error: $skip release tests were skipped; the setup above should have provided what they need" >&2
+    failed=$((failed + skip)); skipped=$((skipped - skip))
+  fi
 done
 # The browser part: the server and report unit tests always; the page in headless Chromium
 # once the WebAssembly package is built (until then those tests report themselves skipped).
@@ -38,6 +44,12 @@ wf=$(sed -n 's/^# fail \([0-9]*\)$/\1/p' "$weblog" | tail -n 1)
 ws=$(sed -n 's/^# skipped \([0-9]*\)$/\1/p' "$weblog" | tail -n 1)
 if [ -z "$wp" ] || [ -z "$wf" ]; then echo "Error: the browser tests did not report" >&2; exit 1; fi
 passed=$((passed + wp)); failed=$((failed + wf)); skipped=$((skipped + ${ws:-0}))
+# The same for the browser tests: setup.sh installed the browser and puppeteer-core and the
+# package was built, so a page test that skips itself is a failure here.
+if [ "${ws:-0}" -gt 0 ]; then
+  echo "Error: ${ws} browser tests were skipped; the setup above should have provided what they need" >&2
+  failed=$((failed + ws)); skipped=$((skipped - ws))
+fi
 if [ "${KVO_ALL_VARIANTS:-0}" = "1" ]; then
   echo "== fuzz: ${KVO_FUZZ_SECONDS:-30} s per target"
   "$here/scripts/fuzz.sh" "${KVO_FUZZ_SECONDS:-30}"
