@@ -90,17 +90,6 @@ struct Options {
     bool labelsPlacement = true;       // labelled faces take part in the placement
 };
 
-// Landmarks of a feature group of the 68-point layout.
-bool inGroup(int i, const std::string& group) {
-    if (group == "all") return true;
-    if (group == "jaw") return i <= 14;
-    if (group == "brows") return i >= 15 && i <= 26;
-    if (group == "eyes") return i >= 27 && i <= 36;
-    if (group == "nose") return (i >= 37 && i <= 47) || i == 67;
-    if (group == "mouth") return i >= 48 && i <= 66;
-    return false;
-}
-
 // Reads the options strictly: an unknown option, a missing value or a number that does
 // not read completely or lies outside its range is one "Error: ..." line and exit status 2.
 // Ensures: true with `o` filled, or false after that line was written.
@@ -373,7 +362,7 @@ int main(int argc, char** argv) {
             while (from <= o.twoDGroups.size()) {
                 const size_t comma = o.twoDGroups.find(',', from);
                 const size_t to = comma == std::string::npos ? o.twoDGroups.size() : comma;
-                use = use || inGroup(i, o.twoDGroups.substr(from, to - from));
+                use = use || landmarkInGroup(i, o.twoDGroups.substr(from, to - from));
                 from = to + 1;
             }
             if (!use) continue;
