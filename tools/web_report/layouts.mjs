@@ -1,7 +1,7 @@
 // Which points of each browser tracker are the same points as ours, and the landmark
 // error against the franck annotations (which are in our 68-point layout).
 //
-// Our layout: ../shared/README.md, "The 68-point layout" (left/right as seen in the image).
+// Our layout: docs/landmark-layout.md (left/right as seen in the image).
 // - clmtrackr (its 71-point model, numbering image facemodel_numbering_new.png in its
 //   package): the 13 points both place by the same rule — outer/inner eye corners 23/25
 //   (image-left eye) and 28/30 (image-right eye), nose tip 62 and base centre 37, mouth
