@@ -168,9 +168,7 @@ private:
     FREObject frameBitmap() {
         if (!frameReady_) throw kvohost::HostError("no frame was handed over for this call.");
         if (bitmap_ == nullptr || bitmapWidth_ != frameWidth_ || bitmapHeight_ != frameHeight_) {
-            // Made outside the call's scope so that it lives on for the next frames.
-            bitmap_ = nullptr;
-            bitmap_ = makeBitmapOutsideScope();
+            bitmap_ = makeLastingBitmap();
             bitmapWidth_ = frameWidth_;
             bitmapHeight_ = frameHeight_;
         }
@@ -186,7 +184,8 @@ private:
         return bitmap_;
     }
 
-    FREObject makeBitmapOutsideScope() {
+    // A bitmap of the frame size that outlives the call's scope, for the next frames.
+    FREObject makeLastingBitmap() {
         // A handle made now is younger than the open scope's mark and would be freed at
         // its end; the session's holder array, older than every scope, keeps it reachable.
         // (A bitmap of an earlier size stays in the arena: sizes change rarely.)
