@@ -126,6 +126,7 @@ void ASMSearch::initSearchState(const Rectangle& imageRoi) {
         shape.copyFrom(mean);
         suggestedShape.copyFrom(mean);
         globalShape.copyFrom(mean);
+        searchedShape.copyFrom(mean);
         conformedShape.copyFrom(mean);
         savedShape.copyFrom(mean);
         modelShape.copyFrom(mean);
@@ -230,6 +231,7 @@ void ASMSearch::prepareShape(const Rectangle& face) {
     shape.addScalarToCol(1, -cy);
 
     updateGlobalShape(globalShape, shape);
+    lastSearchRefined = false;
     if (candideEnabled) candide.updateTransformByShape(globalShape);
 }
 
@@ -394,13 +396,22 @@ ShapeMat& ASMSearch::doSearch() {
     }
 
     updateGlobalShape(globalShape, shape);
+    // The refinement works on the published shape only: the next frame's search, the
+    // stabiliser and the validity check go on from the search's own result, so switching
+    // it on changes where the points are drawn, not how the face is followed.
+    lastSearchRefined = refineEnabled && refiner.loaded() && manager.inputData != nullptr;
+    if (lastSearchRefined) {
+        searchedShape.copyFrom(globalShape);
+        InputData& in = *manager.inputData;
+        refiner.refine(in.getData(), static_cast<int>(in.width), static_cast<int>(in.height), globalShape);
+    }
     if (!inStartPhase && candideEnabled) candide.update(candideActionUnitsEnabled);
     return globalShape;
 }
 
 bool ASMSearch::isValid() {
     if (!active) return false;
-    const ShapeMat& g = globalShape;
+    const ShapeMat& g = lastSearchRefined ? searchedShape : globalShape;
     if (!isFinite(g)) return false;
     const double w = g.shapeWidth();
     const double h = g.shapeHeight();

@@ -45,6 +45,7 @@
 #include "math/NumberMat.h"
 #include "math/Rectangle.h"
 #include "math/ShapeMat.h"
+#include "refine/LandmarkRefiner.h"
 #include "util/ParkedWorkers.h"
 
 #include "flow/ASMStabilizerExtension.h"
@@ -87,9 +88,12 @@ public:
     void prepareShape(const Rectangle& face);
 
     // One search on the current frame of the image manager; returns `globalShape`.
+    // With `refineEnabled` and a refiner model loaded, `globalShape` is the refined shape
+    // (the Candide mesh is fitted to it) and `searchedShape` the search's own result.
     ShapeMat& doSearch();
 
-    // Plausibility of `globalShape`: size within [minFaceSize, maxFaceSize], centre
+    // Plausibility of the search's own result (`globalShape`, or `searchedShape` when the
+    // last search was refined): size within [minFaceSize, maxFaceSize], centre
     // inside `validRegion`, with strictValidation the layout checks, and after the start
     // phase (with candideEnabled) the Candide pose limits. False for an inactive search
     // or a shape with non-finite coordinates.
@@ -129,7 +133,8 @@ public:
     ASMModelConfig config;
     ShapeMat shape;           // current shape, local frame
     ShapeMat suggestedShape;  // output of the profile matching, local frame
-    ShapeMat globalShape;     // result of the last search, image frame
+    ShapeMat globalShape;     // result of the last search, image frame (refined when on)
+    ShapeMat searchedShape;   // the search's own result before the refinement, image frame
     ASMStabilizerExtension stabilizer;
     ASMCorrectionExtension correction;
     ASMCandideExtension candide;
@@ -162,6 +167,9 @@ public:
     bool correctionEnabled = true;
     bool candideEnabled = true;
     bool candideActionUnitsEnabled = true;
+    // The learned landmark refinement after each search (the host's opt-in; off by default).
+    LandmarkRefiner refiner;
+    bool refineEnabled = false;
     bool inStartPhase = true;
     int32_t numThreads = 2;
     std::vector<SearchThreadArgs> threadArgs;  // one record per worker
@@ -205,6 +213,7 @@ private:
     std::vector<bool> gradientRead;    // per model level: some profile is 2-D
     bool active = false;
     bool lastAlignmentDegenerate = false;
+    bool lastSearchRefined = false;  // globalShape holds the refined shape
 };
 
 }  // namespace kvo

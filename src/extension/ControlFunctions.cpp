@@ -276,6 +276,19 @@ static int32_t readFinestTrackingLevel(uint32_t argc, FREObject argv[]) {
     return level;
 }
 
+// The optional fifth argument of kvo_setFaceTrackingVars: the learned landmark refinement,
+// on exactly when the host gives the Boolean 1; absent, null or anything else: off. Asked
+// for without a usable refiner model it stays off, with one error line.
+static bool readRefinement(uint32_t argc, FREObject argv[], const ASMSearch& search) {
+    if (!readBool(arg(argc, argv, 4))) return false;
+    if (!search.refiner.loaded()) {
+        Err("kvo_setFaceTrackingVars: argument 4 asks for the landmark refinement, but no refiner "
+            "model is loaded, so it stays off.");
+        return false;
+    }
+    return true;
+}
+
 FREObject kvo_setFaceTrackingVars(FREContext, void*, uint32_t argc, FREObject argv[]) {
     const double minFaceSize = readNumber(arg(argc, argv, 0));
     const double maxFaceSize = readNumber(arg(argc, argv, 1));
@@ -287,6 +300,7 @@ FREObject kvo_setFaceTrackingVars(FREContext, void*, uint32_t argc, FREObject ar
     search.maxFaceSize = maxFaceSize;
     search.strictValidation = strict;
     search.finestTrackingLevel = finest;
+    search.refineEnabled = readRefinement(argc, argv, search);
     return nullptr;
 }
 

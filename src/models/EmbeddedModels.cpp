@@ -21,4 +21,9 @@ std::string decodeCandideModel() {
                        candideSymbols, candideCodes, candideCodeLengths);
 }
 
+std::string decodeRefinerModel() {
+    return decodeModel(landmark_refiner_model, landmark_refiner_model_length, refinerSymbols,
+                       refinerCodes, refinerCodeLengths);
+}
+
 }  // namespace kvo

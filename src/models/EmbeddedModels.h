@@ -1,7 +1,8 @@
 #pragma once
-// The three models the library carries inside itself, each stored prefix-coded with its
+// The four models the library carries inside itself, each stored prefix-coded with its
 // own code table: the face-detection Haar cascade (XML), the 68-landmark shape model
-// (JSON) and the Candide-3 face mesh (line-oriented text).
+// (JSON), the Candide-3 face mesh (line-oriented text) and the landmark refinement's
+// regression trees (binary, refine/RefinerModel.h).
 //
 // What it represents: the arrays, their 32-bit length words and the code tables are
 // generated at build time by the model encoder (tools/model_encoder) from the model
@@ -40,10 +41,19 @@ extern const std::vector<std::string> candideSymbols;
 extern const std::vector<std::uint32_t> candideCodes;
 extern const std::vector<std::uint32_t> candideCodeLengths;  // bits
 
+// Regression trees of the landmark refinement: models/landmark_refiner.bin, or empty when
+// the build found none.
+extern const unsigned char landmark_refiner_model[];
+extern const std::uint32_t landmark_refiner_model_length;  // bytes
+extern const std::vector<std::string> refinerSymbols;
+extern const std::vector<std::uint32_t> refinerCodes;
+extern const std::vector<std::uint32_t> refinerCodeLengths;  // bits
+
 // Each returns the plain text of one model, decoded afresh on every call.
 // Requires: static initialisation of the library has finished.
 std::string decodeCascadeModel();
 std::string decodeShapeModel();
 std::string decodeCandideModel();
+std::string decodeRefinerModel();  // bytes, not text
 
 }  // namespace kvo

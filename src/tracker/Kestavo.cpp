@@ -42,6 +42,10 @@ void Kestavo::init(InputData* input, Rectangle* roi, const char* shapeModelJson)
         asmSearch.model.init(asmSearch.config, imageDataManager);
     }
     asmSearch.initSearchState();
+    // The refinement's trees: an absent model (a build without one) leaves the refinement
+    // unavailable; a malformed one is reported by the loader. Tracking works either way.
+    const std::string refinerModel = decodeRefinerModel();
+    if (!refinerModel.empty()) asmSearch.refiner.load(refinerModel);
 
     // Size the result record once: one persistent point per landmark.
     const int n = asmSearch.globalShape.rows;

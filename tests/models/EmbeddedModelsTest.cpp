@@ -41,6 +41,9 @@ std::vector<Model> models() {
         {"candide", KVO_CANDIDE_TEXT, kvo::decodeCandideModel,
          {kvo::candideSymbols, kvo::candideCodes, kvo::candideCodeLengths},
          kvo::candide_3_1_6_min_model_length},
+        {"refiner", KVO_REFINER_MODEL_FILE, kvo::decodeRefinerModel,
+         {kvo::refinerSymbols, kvo::refinerCodes, kvo::refinerCodeLengths},
+         kvo::landmark_refiner_model_length},
     };
 }
 

@@ -1,0 +1,89 @@
+#include "refine/LandmarkRefiner.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "refine/ShapeIndexedPixels.h"
+#include "util/Trace.h"
+
+namespace kvo {
+
+bool LandmarkRefiner::load(const std::string& bytes) {
+    std::string error;
+    if (!parseRefinerModel(bytes, model_, error)) {
+        Err("LandmarkRefiner: " + error + "; the landmark refinement stays off.");
+        current_.clear();
+        pixels_.clear();
+        sums_.clear();
+        return false;
+    }
+    current_.assign(2 * static_cast<std::size_t>(model_.landmarks), 0.0f);
+    sums_.assign(2 * static_cast<std::size_t>(model_.landmarks), 0);
+    pixels_.assign(static_cast<std::size_t>(model_.largestPool()), 0);
+    return true;
+}
+
+int refinerLeaf(const RefinerModel& model, const RefinerLevel& level, int t, const unsigned char* pixels) {
+    const int inner = model.innerNodes();
+    const RefinerSplit* splits = &level.splits[static_cast<std::size_t>(t) * inner];
+    int node = 0;
+    for (int d = 0; d < model.depth; ++d) {
+        const RefinerSplit& s = splits[node];
+        const int diff = static_cast<int>(pixels[s.a]) - static_cast<int>(pixels[s.b]);
+        node = 2 * node + (diff > s.threshold ? 1 : 2);
+    }
+    return node - inner;
+}
+
+void addLevelLeaves(const RefinerModel& model, const RefinerLevel& level, const unsigned char* pixels,
+                    std::int32_t* sums) {
+    const int values = 2 * model.landmarks;
+    const std::size_t treeLeaves = static_cast<std::size_t>(model.leavesPerTree()) * values;
+    for (int t = 0; t < level.trees; ++t) {
+        const int leaf = refinerLeaf(model, level, t, pixels);
+        const std::int8_t* inc = &level.leaves[t * treeLeaves + static_cast<std::size_t>(leaf) * values];
+        // Integer sums: exact and independent of order, and a loop the compiler vectorises.
+        for (int i = 0; i < values; ++i) sums[i] += inc[i];
+    }
+}
+
+void LandmarkRefiner::refine(const unsigned char* grey, int width, int height, float* shape, int stopAfter) {
+    const int n = model_.landmarks;
+    const int levels = static_cast<int>(model_.levels.size());
+    const int last = stopAfter < 0 ? levels : std::min(stopAfter, levels);
+    for (int l = 0; l < last; ++l) {
+        const RefinerLevel& level = model_.levels[l];
+        float a = 1.0f, b = 0.0f;
+        similarityFromMean(model_.meanShape.data(), shape, n, a, b);
+        readPoolPixels(grey, width, height, shape, level.anchors.data(), level.offsets.data(),
+                       static_cast<int>(level.anchors.size()), a, b, pixels_.data());
+        for (int i = 0; i < 2 * n; ++i) sums_[i] = 0;
+        addLevelLeaves(model_, level, pixels_.data(), sums_.data());
+        const float k = level.leafScale;
+        for (int i = 0; i < n; ++i) {
+            const float dx = k * static_cast<float>(sums_[2 * i]);
+            const float dy = k * static_cast<float>(sums_[2 * i + 1]);
+            shape[2 * i] += a * dx - b * dy;
+            shape[2 * i + 1] += b * dx + a * dy;
+        }
+    }
+}
+
+void LandmarkRefiner::refine(const unsigned char* grey, int width, int height, ShapeMat& shape) {
+    const int n = model_.landmarks;
+    if (!loaded() || grey == nullptr || width <= 0 || height <= 0) return;
+    if (shape.rows != n || shape.cols < 2) return;
+    for (int i = 0; i < n; ++i) {
+        const double x = shape.data[i][0], y = shape.data[i][1];
+        if (!std::isfinite(x) || !std::isfinite(y)) return;
+        current_[2 * i] = static_cast<float>(x);
+        current_[2 * i + 1] = static_cast<float>(y);
+    }
+    refine(grey, width, height, current_.data());
+    for (int i = 0; i < n; ++i) {
+        shape.data[i][0] = current_[2 * i];
+        shape.data[i][1] = current_[2 * i + 1];
+    }
+}
+
+}  // namespace kvo
