@@ -47,25 +47,29 @@ void addLevelLeaves(const RefinerModel& model, const RefinerLevel& level, const 
     }
 }
 
+void runRefinerLevel(const RefinerModel& model, const RefinerLevel& level, const unsigned char* grey, int width,
+                     int height, float* shape, unsigned char* pixels, std::int32_t* sums) {
+    const int n = model.landmarks;
+    float a = 1.0f, b = 0.0f;
+    similarityFromMean(model.meanShape.data(), shape, n, a, b);
+    readPoolPixels(grey, width, height, shape, level.anchors.data(), level.offsets.data(),
+                   static_cast<int>(level.anchors.size()), a, b, pixels);
+    for (int i = 0; i < 2 * n; ++i) sums[i] = 0;
+    addLevelLeaves(model, level, pixels, sums);
+    const float k = level.leafScale;
+    for (int i = 0; i < n; ++i) {
+        const float dx = k * static_cast<float>(sums[2 * i]);
+        const float dy = k * static_cast<float>(sums[2 * i + 1]);
+        shape[2 * i] += a * dx - b * dy;
+        shape[2 * i + 1] += b * dx + a * dy;
+    }
+}
+
 void LandmarkRefiner::refine(const unsigned char* grey, int width, int height, float* shape, int stopAfter) {
-    const int n = model_.landmarks;
     const int levels = static_cast<int>(model_.levels.size());
     const int last = stopAfter < 0 ? levels : std::min(stopAfter, levels);
     for (int l = 0; l < last; ++l) {
-        const RefinerLevel& level = model_.levels[l];
-        float a = 1.0f, b = 0.0f;
-        similarityFromMean(model_.meanShape.data(), shape, n, a, b);
-        readPoolPixels(grey, width, height, shape, level.anchors.data(), level.offsets.data(),
-                       static_cast<int>(level.anchors.size()), a, b, pixels_.data());
-        for (int i = 0; i < 2 * n; ++i) sums_[i] = 0;
-        addLevelLeaves(model_, level, pixels_.data(), sums_.data());
-        const float k = level.leafScale;
-        for (int i = 0; i < n; ++i) {
-            const float dx = k * static_cast<float>(sums_[2 * i]);
-            const float dy = k * static_cast<float>(sums_[2 * i + 1]);
-            shape[2 * i] += a * dx - b * dy;
-            shape[2 * i + 1] += b * dx + a * dy;
-        }
+        runRefinerLevel(model_, model_.levels[l], grey, width, height, shape, pixels_.data(), sums_.data());
     }
 }
 

@@ -58,6 +58,13 @@ private:
 void addLevelLeaves(const RefinerModel& model, const RefinerLevel& level, const unsigned char* pixels,
                     std::int32_t* sums);
 
+// One cascade level on `shape` (2n floats, frame pixels), as refine() runs it: the
+// similarity to the mean shape, the pool pixels read into `pixels` (the level's pool size),
+// the leaf sums in `sums` (2n), the shape moved. Shared with the trainer, so the shapes it
+// trains the next level on are the ones the runtime produces.
+void runRefinerLevel(const RefinerModel& model, const RefinerLevel& level, const unsigned char* grey, int width,
+                     int height, float* shape, unsigned char* pixels, std::int32_t* sums);
+
 // The leaf index (0 .. 2^depth - 1) of tree `t` of `level` for `pixels`.
 int refinerLeaf(const RefinerModel& model, const RefinerLevel& level, int t, const unsigned char* pixels);
 
