@@ -18,6 +18,7 @@ bool LandmarkRefiner::load(const std::string& bytes) {
         return false;
     }
     current_.assign(2 * static_cast<std::size_t>(model_.landmarks), 0.0f);
+    // Leaf sums: 2n values, or K coefficients (K <= 2n) on a level with a basis.
     sums_.assign(2 * static_cast<std::size_t>(model_.landmarks), 0);
     pixels_.assign(static_cast<std::size_t>(model_.largestPool()), 0);
     return true;
@@ -37,7 +38,7 @@ int refinerLeaf(const RefinerModel& model, const RefinerLevel& level, int t, con
 
 void addLevelLeaves(const RefinerModel& model, const RefinerLevel& level, const unsigned char* pixels,
                     std::int32_t* sums) {
-    const int values = 2 * model.landmarks;
+    const int values = model.leafWidth(level);
     const std::size_t treeLeaves = static_cast<std::size_t>(model.leavesPerTree()) * values;
     for (int t = 0; t < level.trees; ++t) {
         const int leaf = refinerLeaf(model, level, t, pixels);
@@ -54,12 +55,28 @@ void runRefinerLevel(const RefinerModel& model, const RefinerLevel& level, const
     similarityFromMean(model.meanShape.data(), shape, n, a, b);
     readPoolPixels(grey, width, height, shape, level.anchors.data(), level.offsets.data(),
                    static_cast<int>(level.anchors.size()), a, b, pixels);
-    for (int i = 0; i < 2 * n; ++i) sums[i] = 0;
+    const int leafWidth = model.leafWidth(level);
+    for (int i = 0; i < leafWidth; ++i) sums[i] = 0;
     addLevelLeaves(model, level, pixels, sums);
     const float k = level.leafScale;
+    const int K = level.basisSize;
     for (int i = 0; i < n; ++i) {
-        const float dx = k * static_cast<float>(sums[2 * i]);
-        const float dy = k * static_cast<float>(sums[2 * i + 1]);
+        float dx, dy;
+        if (K == 0) {
+            dx = k * static_cast<float>(sums[2 * i]);
+            dy = k * static_cast<float>(sums[2 * i + 1]);
+        } else {
+            const float* bx = &level.basis[static_cast<std::size_t>(2 * i) * K];
+            const float* by = bx + K;
+            float sx = 0.0f, sy = 0.0f;
+            for (int c = 0; c < K; ++c) {
+                const float coefficient = static_cast<float>(sums[c]);
+                sx += bx[c] * coefficient;
+                sy += by[c] * coefficient;
+            }
+            dx = k * sx;
+            dy = k * sy;
+        }
         shape[2 * i] += a * dx - b * dy;
         shape[2 * i + 1] += b * dx + a * dy;
     }

@@ -53,14 +53,14 @@ private:
     std::vector<std::int32_t> sums_;      // 2n leaf steps of one level
 };
 
-// Adds the leaf of every tree of `level` that `pixels` reach into `sums` (2n integers,
-// not cleared first). Shared with the trainer, which evaluates trees the same way.
+// Adds the leaf of every tree of `level` that `pixels` reach into `sums` (the level's leaf
+// width of integers, not cleared first). Shared with the trainer, which evaluates trees the same way.
 void addLevelLeaves(const RefinerModel& model, const RefinerLevel& level, const unsigned char* pixels,
                     std::int32_t* sums);
 
 // One cascade level on `shape` (2n floats, frame pixels), as refine() runs it: the
 // similarity to the mean shape, the pool pixels read into `pixels` (the level's pool size),
-// the leaf sums in `sums` (2n), the shape moved. Shared with the trainer, so the shapes it
+// the leaf sums in `sums` (2n at least), the shape moved. Shared with the trainer, so the shapes it
 // trains the next level on are the ones the runtime produces.
 void runRefinerLevel(const RefinerModel& model, const RefinerLevel& level, const unsigned char* grey, int width,
                      int height, float* shape, unsigned char* pixels, std::int32_t* sums);

@@ -104,13 +104,30 @@ bool parseLevel(ByteReader& in, const RefinerModel& m, int index, RefinerLevel& 
             return false;
         }
     }
+    std::uint32_t basis = 0;
+    if (!in.u32(basis) || basis > static_cast<std::uint32_t>(2 * m.landmarks)) {
+        what = at + "the basis size is missing or above twice the landmark count";
+        return false;
+    }
+    level.basisSize = static_cast<int>(basis);
+    if (in.left() < static_cast<std::size_t>(basis) * 2 * m.landmarks * 4) {
+        what = at + "the data ends inside the basis";
+        return false;
+    }
+    level.basis.resize(static_cast<std::size_t>(basis) * 2 * m.landmarks);
+    for (float& v : level.basis) {
+        if (!in.f32(v)) {
+            what = at + "the basis holds a value that is not finite";
+            return false;
+        }
+    }
     std::uint32_t trees = 0;
     if (!in.u32(trees) || trees > static_cast<std::uint32_t>(RefinerModel::MAX_TREES)) {
         what = at + "the tree count is missing or above 100000";
         return false;
     }
     const std::size_t inner = static_cast<std::size_t>(m.innerNodes());
-    const std::size_t leafValues = static_cast<std::size_t>(m.leavesPerTree()) * 2 * m.landmarks;
+    const std::size_t leafValues = static_cast<std::size_t>(m.leavesPerTree()) * m.leafWidth(level);
     if (in.left() < trees * (inner * 6 + leafValues)) {
         what = at + "the data ends inside the trees";
         return false;
@@ -201,9 +218,11 @@ std::string serializeRefinerModel(const RefinerModel& model) {
             w.f32(l.offsets[2 * p]);
             w.f32(l.offsets[2 * p + 1]);
         }
+        w.u32(static_cast<std::uint32_t>(l.basisSize));
+        for (float v : l.basis) w.f32(v);
         w.u32(static_cast<std::uint32_t>(l.trees));
         const std::size_t inner = static_cast<std::size_t>(model.innerNodes());
-        const std::size_t leafValues = static_cast<std::size_t>(model.leavesPerTree()) * 2 * model.landmarks;
+        const std::size_t leafValues = static_cast<std::size_t>(model.leavesPerTree()) * model.leafWidth(l);
         for (int t = 0; t < l.trees; ++t) {
             for (std::size_t k = 0; k < inner; ++k) {
                 const RefinerSplit& s = l.splits[t * inner + k];

@@ -15,9 +15,13 @@
 //   "KVRF", u32 version (1), u32 landmarks n (1..255), u32 levels L (1..64),
 //   u32 depth D (1..8); f32 mean shape, 2n values (x0, y0, x1, y1, ...);
 //   then per level: f32 leaf scale (finite, > 0), u32 pool size P (1..65535),
-//   P x (u16 anchor landmark, f32 dx, f32 dy), u32 trees T (0..100000),
+//   P x (u16 anchor landmark, f32 dx, f32 dy), u32 basis size K (0..2n),
+//   K > 0: 2n x K f32 basis (row v holds value v's K coefficients' weights),
+//   u32 trees T (0..100000),
 //   T x ((2^D - 1) x (u16 pixel a, u16 pixel b, i16 threshold),
-//        2^D x 2n x i8 increment).
+//        2^D x W x i8 increment), W = 2n when K = 0, else K.
+// A level with a basis stores each leaf as K coefficients: its increment in mean-shape
+// units is basis x (scale x coefficients), which keeps a long cascade small.
 // Inner node k has children 2k + 1 (grey[a] - grey[b] > threshold) and 2k + 2
 // (otherwise); the leaves follow the 2^D - 1 inner nodes in that numbering.
 //
@@ -38,8 +42,10 @@ struct RefinerLevel {
     float leafScale = 1.0f;                // mean-shape units per leaf step
     std::vector<std::uint16_t> anchors;    // P: landmark each pool pixel follows
     std::vector<float> offsets;            // 2P: dx, dy in mean-shape units
+    int basisSize = 0;                     // K: 0, or coefficients per leaf
+    std::vector<float> basis;              // 2n x K, row-major
     std::vector<RefinerSplit> splits;      // T x (2^D - 1)
-    std::vector<std::int8_t> leaves;       // T x 2^D x 2n
+    std::vector<std::int8_t> leaves;       // T x 2^D x W
     int trees = 0;
 };
 
@@ -60,6 +66,8 @@ struct RefinerModel {
     bool empty() const { return levels.empty(); }
     int innerNodes() const { return (1 << depth) - 1; }
     int leavesPerTree() const { return 1 << depth; }
+    // Values one leaf of `level` holds: K with a basis, else 2n.
+    int leafWidth(const RefinerLevel& level) const { return level.basisSize > 0 ? level.basisSize : 2 * landmarks; }
     // Largest pool over the levels (the refiner's pixel scratch).
     int largestPool() const;
 };

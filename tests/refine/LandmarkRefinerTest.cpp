@@ -73,6 +73,21 @@ TEST(LandmarkRefiner, MovesEveryLandmarkByTheLeafItsPixelsReach) {
     }
 }
 
+TEST(LandmarkRefiner, LeavesOnABasisMoveAlongIt) {
+    kvo::LandmarkRefiner r = loaded(kvotest::twoPixelBasisModel());
+    std::vector<unsigned char> leftBright = frameWithBrightColumn(26);
+    kvo::ShapeMat s = shapeAt(30, 20, 4);
+    r.refine(leftBright.data(), kW, kH, s);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(s.data[i][0], 30 + 4 * i + 8.0, 1e-4) << i;  // 2 units of 4 px
+    std::vector<unsigned char> rightBright = frameWithBrightColumn(34);
+    s = shapeAt(30, 20, 4);
+    r.refine(rightBright.data(), kW, kH, s);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NEAR(s.data[i][0], 30 + 4 * i - 4.0, 1e-4) << i;
+        EXPECT_NEAR(s.data[i][1], 20 + 4 * (i % 2), 1e-4) << i;
+    }
+}
+
 TEST(LandmarkRefiner, PixelsOutsideTheFrameReadAsBlack) {
     kvo::LandmarkRefiner r = loaded(kvotest::twoPixelModel(3, -100));
     // Landmark 0 at x = 1 with a scale of 4: pixel 0 lies at x = -3, outside (0); pixel 1 is

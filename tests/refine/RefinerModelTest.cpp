@@ -21,12 +21,13 @@ std::string withWord(std::string s, size_t offset, std::uint32_t value) {
 }
 
 // Offsets in the two-pixel model's bytes (3 landmarks): header 20, mean shape 24, then the
-// level: scale 4, pool size 4, two pool entries of 10, tree count 4, one split of 6, and
-// 2 leaves x 6 increments.
+// level: scale 4, pool size 4, two pool entries of 10, basis size 4 (0), tree count 4,
+// one split of 6, and 2 leaves x 6 increments.
 constexpr size_t kLevel = 20 + 24;
 constexpr size_t kPool = kLevel + 4;
 constexpr size_t kFirstAnchor = kPool + 4;
-constexpr size_t kTrees = kFirstAnchor + 20;
+constexpr size_t kBasis = kFirstAnchor + 20;
+constexpr size_t kTrees = kBasis + 4;
 constexpr size_t kSplit = kTrees + 4;
 constexpr size_t kEnd = kSplit + 6 + 12;
 
@@ -88,6 +89,8 @@ TEST(RefinerModel, InconsistentModelsAreRefusedWithTheirFault) {
         {"anchor beyond the landmarks", farAnchor, "landmark the model does not have"},
         {"more trees than the data holds", withWord(good, kTrees, 99999), "ends inside the trees"},
         {"split outside the pool", farPixel, "outside its pool"},
+        {"basis wider than the shape", withWord(good, kBasis, 7), "basis size"},
+        {"basis larger than the data", withWord(good, kBasis, 6), "ends inside the basis"},
         {"trailing bytes", good + "x", "after its last level"},
     };
     for (const Case& c : cases) {

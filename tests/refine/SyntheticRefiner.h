@@ -38,4 +38,19 @@ inline kvo::RefinerModel twoPixelModel(int n = 3, std::int16_t threshold = 10, f
     return m;
 }
 
+// The same model with its leaves on a one-vector basis that moves every landmark along x:
+// leaf 0 holds coefficient 4 (+2 mean-shape units with the scale 0.5), leaf 1 holds -2.
+inline kvo::RefinerModel twoPixelBasisModel(int n = 3) {
+    kvo::RefinerModel m = twoPixelModel(n);
+    kvo::RefinerLevel& level = m.levels[0];
+    level.basisSize = 1;
+    level.basis.clear();
+    for (int i = 0; i < n; ++i) {
+        level.basis.push_back(1.0f);  // x
+        level.basis.push_back(0.0f);  // y
+    }
+    level.leaves = {4, -2};
+    return m;
+}
+
 }  // namespace kvotest

@@ -8,6 +8,8 @@
 #include "refine/LandmarkRefiner.h"
 #include "refine/ShapeIndexedPixels.h"
 
+#include <opencv2/core.hpp>
+
 namespace kvo {
 namespace refiner {
 
@@ -46,12 +48,13 @@ struct Candidate {
 
 class TreeFitter {
 public:
-    TreeFitter(const CascadeSettings& s, int samples, int pool) : s_(s), n_(samples), pool_(pool) {
+    TreeFitter(const CascadeSettings& s, int samples, int pool, int width)
+        : s_(s), n_(samples), pool_(pool), width_(width) {
         nodeOf_.assign(samples, 0);
     }
 
-    // Fits one tree to `residuals` (n x VALUES) on `pixels` (n x pool); writes its splits
-    // and unquantised leaf values (2^depth x VALUES, shrunk), and each sample's leaf.
+    // Fits one tree to `residuals` (n x width) on `pixels` (n x pool); writes its splits
+    // and unquantised leaf values (2^depth x width, shrunk), and each sample's leaf.
     void fit(const unsigned char* pixels, const float* residuals, const std::vector<float>& poolPositions,
              Random& rng, std::vector<RefinerSplit>& splits, std::vector<float>& leafValues,
              std::vector<int>& leafOf) {
@@ -77,9 +80,9 @@ public:
             }
             // Left sums of every candidate and node totals, one block per thread share.
             const int threads = std::max(1, std::min(s_.threads, n_));
-            const size_t leftSize = static_cast<size_t>(count) * S * VALUES;
+            const size_t leftSize = static_cast<size_t>(count) * S * width_;
             std::vector<std::vector<float>> left(threads, std::vector<float>(leftSize, 0.0f));
-            std::vector<std::vector<float>> total(threads, std::vector<float>(static_cast<size_t>(count) * VALUES, 0.0f));
+            std::vector<std::vector<float>> total(threads, std::vector<float>(static_cast<size_t>(count) * width_, 0.0f));
             std::vector<std::vector<int>> leftCount(threads, std::vector<int>(static_cast<size_t>(count) * S, 0));
             std::vector<std::vector<int>> totalCount(threads, std::vector<int>(count, 0));
             std::vector<std::thread> pool;
@@ -90,15 +93,15 @@ public:
                 for (long i = from; i < to; ++i) {
                     const int node = nodeOf_[i] - first;
                     const unsigned char* px = pixels + static_cast<size_t>(i) * pool_;
-                    const float* r = residuals + static_cast<size_t>(i) * VALUES;
-                    float* tn = T + static_cast<size_t>(node) * VALUES;
-                    for (int v = 0; v < VALUES; ++v) tn[v] += r[v];
+                    const float* r = residuals + static_cast<size_t>(i) * width_;
+                    float* tn = T + static_cast<size_t>(node) * width_;
+                    for (int v = 0; v < width_; ++v) tn[v] += r[v];
                     ++totalCount[t][node];
                     const RefinerSplit* cs = &cand[static_cast<size_t>(node) * S];
                     for (int c = 0; c < S; ++c) {
                         if (static_cast<int>(px[cs[c].a]) - static_cast<int>(px[cs[c].b]) > cs[c].threshold) {
-                            float* l = L + (static_cast<size_t>(node) * S + c) * VALUES;
-                            for (int v = 0; v < VALUES; ++v) l[v] += r[v];
+                            float* l = L + (static_cast<size_t>(node) * S + c) * width_;
+                            for (int v = 0; v < width_; ++v) l[v] += r[v];
                             ++leftCount[t][static_cast<size_t>(node) * S + c];
                         }
                     }
@@ -117,14 +120,14 @@ public:
             // explained: |sum left|^2 / n left + |sum right|^2 / n right).
             for (int node = 0; node < count; ++node) {
                 const int nAll = totalCount[0][node];
-                const float* tn = &total[0][static_cast<size_t>(node) * VALUES];
+                const float* tn = &total[0][static_cast<size_t>(node) * width_];
                 double best = -1;
                 int bestC = 0;
                 for (int c = 0; c < S; ++c) {
                     const int nl = leftCount[0][static_cast<size_t>(node) * S + c], nr = nAll - nl;
-                    const float* l = &left[0][(static_cast<size_t>(node) * S + c) * VALUES];
+                    const float* l = &left[0][(static_cast<size_t>(node) * S + c) * width_];
                     double sl = 0, sr = 0;
-                    for (int v = 0; v < VALUES; ++v) {
+                    for (int v = 0; v < width_; ++v) {
                         sl += static_cast<double>(l[v]) * l[v];
                         const double rv = static_cast<double>(tn[v]) - l[v];
                         sr += rv * rv;
@@ -144,22 +147,22 @@ public:
             }
         }
         const int inner = (1 << depth) - 1, leaves = 1 << depth;
-        leafValues.assign(static_cast<size_t>(leaves) * VALUES, 0.0f);
-        std::vector<double> sums(static_cast<size_t>(leaves) * VALUES, 0.0);
+        leafValues.assign(static_cast<size_t>(leaves) * width_, 0.0f);
+        std::vector<double> sums(static_cast<size_t>(leaves) * width_, 0.0);
         std::vector<int> counts(leaves, 0);
         leafOf.resize(n_);
         for (int i = 0; i < n_; ++i) {
             const int leaf = nodeOf_[i] - inner;
             leafOf[i] = leaf;
             ++counts[leaf];
-            const float* r = residuals + static_cast<size_t>(i) * VALUES;
-            for (int v = 0; v < VALUES; ++v) sums[static_cast<size_t>(leaf) * VALUES + v] += r[v];
+            const float* r = residuals + static_cast<size_t>(i) * width_;
+            for (int v = 0; v < width_; ++v) sums[static_cast<size_t>(leaf) * width_ + v] += r[v];
         }
         for (int leaf = 0; leaf < leaves; ++leaf) {
             if (counts[leaf] == 0) continue;
-            for (int v = 0; v < VALUES; ++v) {
-                leafValues[static_cast<size_t>(leaf) * VALUES + v] =
-                    static_cast<float>(s_.shrinkage * sums[static_cast<size_t>(leaf) * VALUES + v] / counts[leaf]);
+            for (int v = 0; v < width_; ++v) {
+                leafValues[static_cast<size_t>(leaf) * width_ + v] =
+                    static_cast<float>(s_.shrinkage * sums[static_cast<size_t>(leaf) * width_ + v] / counts[leaf]);
             }
         }
     }
@@ -180,7 +183,7 @@ private:
     }
 
     const CascadeSettings& s_;
-    int n_, pool_;
+    int n_, pool_, width_;
     std::vector<int> nodeOf_;
 };
 
@@ -225,7 +228,10 @@ RefinerModel trainCascade(const SampleSet& samples, const CascadeSettings& s, co
     std::vector<unsigned char> pixels(static_cast<size_t>(n) * s.pool);
     std::vector<float> residuals(static_cast<size_t>(n) * VALUES);
     std::vector<float> poolPos(2 * static_cast<size_t>(s.pool));
-    TreeFitter fitter(s, n, s.pool);
+    const int K = s.basis;
+    const int width = K > 0 ? K : VALUES;
+    TreeFitter fitter(s, n, s.pool, width);
+    std::vector<float> fitted(K > 0 ? static_cast<size_t>(n) * K : 0);  // residuals on the basis
 
     float x0 = 1e30f, x1 = -1e30f, y0 = 1e30f, y1 = -1e30f;
     for (int i = 0; i < LANDMARKS; ++i) {
@@ -277,12 +283,41 @@ RefinerModel trainCascade(const SampleSet& samples, const CascadeSettings& s, co
                 }
             }
         });
+        // With a basis: the level's leading directions of the residuals (their second
+        // moment's eigenvectors), and the trees fit the residuals' coefficients on them.
+        float* target = residuals.data();
+        if (K > 0) {
+            cv::Mat moment = cv::Mat::zeros(VALUES, VALUES, CV_64F);
+            for (int i = 0; i < n; ++i) {
+                const float* r = &residuals[static_cast<size_t>(i) * VALUES];
+                for (int u = 0; u < VALUES; ++u) {
+                    double* row = moment.ptr<double>(u);
+                    for (int v = u; v < VALUES; ++v) row[v] += static_cast<double>(r[u]) * r[v];
+                }
+            }
+            for (int u = 0; u < VALUES; ++u)
+                for (int v = 0; v < u; ++v) moment.at<double>(u, v) = moment.at<double>(v, u);
+            cv::Mat values, vectors;
+            cv::eigen(moment, values, vectors);  // rows: eigenvectors, largest first
+            level.basisSize = K;
+            level.basis.assign(static_cast<size_t>(VALUES) * K, 0.0f);
+            for (int v = 0; v < VALUES; ++v)
+                for (int c = 0; c < K; ++c) level.basis[static_cast<size_t>(v) * K + c] = static_cast<float>(vectors.at<double>(c, v));
+            for (int i = 0; i < n; ++i) {
+                const float* r = &residuals[static_cast<size_t>(i) * VALUES];
+                for (int c = 0; c < K; ++c) {
+                    double sum = 0;
+                    for (int v = 0; v < VALUES; ++v) sum += static_cast<double>(level.basis[static_cast<size_t>(v) * K + c]) * r[v];
+                    fitted[static_cast<size_t>(i) * K + c] = static_cast<float>(sum);
+                }
+            }
+            target = fitted.data();
+        }
         std::vector<RefinerSplit> splits;
         std::vector<float> leafValues;
         std::vector<int> leafOf;
-        const int leaves = 1 << s.depth;
         for (int t = 0; t < s.trees; ++t) {
-            fitter.fit(pixels.data(), residuals.data(), poolPos, rng, splits, leafValues, leafOf);
+            fitter.fit(pixels.data(), target, poolPos, rng, splits, leafValues, leafOf);
             if (t == 0) {
                 // The level's leaf step: the first tree's largest leaf value, with room to
                 // spare, is 127 steps (later trees fit smaller residuals).
@@ -297,15 +332,14 @@ RefinerModel trainCascade(const SampleSet& samples, const CascadeSettings& s, co
                 q[v] = static_cast<std::int8_t>(std::max(-127.0f, std::min(127.0f, steps)));
             }
             for (int i = 0; i < n; ++i) {
-                const std::int8_t* inc = &q[static_cast<size_t>(leafOf[i]) * VALUES];
-                float* r = &residuals[static_cast<size_t>(i) * VALUES];
-                for (int v = 0; v < VALUES; ++v) r[v] -= k * inc[v];
+                const std::int8_t* inc = &q[static_cast<size_t>(leafOf[i]) * width];
+                float* r = target + static_cast<size_t>(i) * width;
+                for (int v = 0; v < width; ++v) r[v] -= k * inc[v];
             }
             level.splits.insert(level.splits.end(), splits.begin(), splits.end());
             level.leaves.insert(level.leaves.end(), q.begin(), q.end());
             level.trees += 1;
         }
-        (void)leaves;
         model.levels.push_back(std::move(level));
         // The samples move as the runtime moves them.
         const RefinerLevel& done = model.levels.back();

@@ -36,6 +36,7 @@ struct CascadeSettings {
     double shrinkage = 0.1;   // nu
     double lambda = 1.5;      // prior on a pair's distance, per outer-eye distance
     double padding = 0.1;     // pool region beyond the mean shape's box, share of its size
+    int basis = 0;            // leaf coefficients on a per-level basis; 0: 136 values a leaf
     int threads = 2;
     std::uint64_t seed = 7;
 };

@@ -2,7 +2,7 @@
 // on the 300-W training faces, and reports it on their fixed validation split.
 //
 //   refiner_trainer --faces300w DIR --out FILE [--muct CSV] [--levels N] [--trees N]
-//                   [--depth N] [--pool N] [--splits N] [--nu X] [--lambda X] [--padding X]
+//                   [--depth N] [--pool N] [--splits N] [--nu X] [--lambda X] [--padding X] [--basis K]
 //                   [--framings N] [--jitter N] [--threads N] [--seed N] [--samples-cache FILE]
 //
 // The starting shapes are the shape search's own results on the training faces (framed at
@@ -53,6 +53,7 @@ bool parse(int argc, char** argv, Options& o) {
         .number("--nu", o.cascade.shrinkage, 1e-4, 1.0)
         .number("--lambda", o.cascade.lambda, 0.0, 100.0)
         .number("--padding", o.cascade.padding, 0.0, 2.0)
+        .integer("--basis", o.cascade.basis, 0, VALUES)
         .integer("--framings", o.starts.framingsPerFace, 1, 32)
         .integer("--jitter", o.starts.jitterCopies, 0, 32)
         .integer("--threads", o.cascade.threads, 1, 64)
