@@ -1,6 +1,11 @@
 #include "HostTracker.h"
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
 
 #include <opencv2/imgproc.hpp>
 
@@ -15,7 +20,84 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Standard output sent to an unnamed file for the length of one library call, so that
+// the host can read what the library wrote (its diagnostics go to standard output);
+// finish() puts standard output back and writes the text to it unchanged, so the user
+// sees the library's lines where they would have appeared. When the file or the
+// redirection cannot be made, nothing is captured and the call writes as usual.
+class CapturedStdout {
+public:
+    CapturedStdout() {
+        std::cout.flush();
+        std::fflush(stdout);
+        file_ = std::tmpfile();
+        if (file_ == nullptr) return;
+        saved_ = dup(STDOUT_FILENO);
+        if (saved_ < 0 || dup2(fileno(file_), STDOUT_FILENO) < 0) {
+            if (saved_ >= 0) close(saved_);
+            saved_ = -1;
+            std::fclose(file_);
+            file_ = nullptr;
+        }
+    }
+    ~CapturedStdout() { finish(); }
+    CapturedStdout(const CapturedStdout&) = delete;
+    CapturedStdout& operator=(const CapturedStdout&) = delete;
+
+    // True when the call's output was captured.
+    bool captured() const { return captured_; }
+
+    // Restores standard output, passes the captured text on and returns it.
+    std::string finish() {
+        if (file_ == nullptr) return text_;
+        std::cout.flush();
+        std::fflush(stdout);
+        dup2(saved_, STDOUT_FILENO);
+        close(saved_);
+        std::rewind(file_);
+        char buf[4096];
+        size_t n = 0;
+        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) text_.append(buf, n);
+        std::fclose(file_);
+        file_ = nullptr;
+        captured_ = true;
+        std::fwrite(text_.data(), 1, text_.size(), stdout);
+        std::fflush(stdout);
+        return text_;
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+    int saved_ = -1;
+    bool captured_ = false;
+    std::string text_;
+};
+
+// True when `text` holds the library's refusal of the refinement: an error line about it.
+bool refinementRefused(const std::string& text) {
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, 7, "Error: ") == 0 && line.find("refine") != std::string::npos) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+std::string refinementSummary(Refinement r) {
+    switch (r) {
+        case Refinement::Off: return "the landmark refinement is off (--no-refine)";
+        case Refinement::On: return "the landmark refinement is on (kvo_setFaceTrackingVars argument 4 true)";
+        case Refinement::NoModel:
+            return "the landmark refinement is off: asked for (kvo_setFaceTrackingVars argument 4 true), but the "
+                   "library has no refiner model (its Error line above)";
+        case Refinement::Asked:
+            return "the landmark refinement was asked for (kvo_setFaceTrackingVars argument 4 true); whether the "
+                   "library took it could not be read";
+    }
+    return "the landmark refinement is off";
+}
 
 bool isTrackingState(const std::string& state) {
     return state == "state_face_tracking" || state == "state_face_tracking_start";
@@ -76,9 +158,19 @@ void HostTracker::init(const cv::Mat& firstFrame, const double roi[4], const Opt
         ext_->call("kvo_setFaceDetectionROI", rt.number(o.detectionRoi[0]), rt.number(o.detectionRoi[1]),
                    rt.number(o.detectionRoi[2]), rt.number(o.detectionRoi[3]));
     }
-    if (o.trackingVarsGiven) {
+    // The refinement is asked for by default, so the call is made without any tracking
+    // option too (with the library's own defaults for the other four arguments); with
+    // --no-refine and no tracking option it is not made, and the library's defaults stay.
+    refinement_ = Refinement::Off;
+    if (o.trackingVarsGiven || o.refine) {
+        CapturedStdout said;
         ext_->call("kvo_setFaceTrackingVars", rt.number(o.minFaceSize), rt.number(o.maxFaceSize),
-                   rt.integer(o.strictValidation), rt.integer(o.fineSearchLevel));
+                   rt.integer(o.strictValidation), rt.integer(o.fineSearchLevel), rt.boolean(o.refine));
+        const std::string text = said.finish();
+        if (o.refine) {
+            if (!said.captured()) refinement_ = Refinement::Asked;
+            else refinement_ = refinementRefused(text) ? Refinement::NoModel : Refinement::On;
+        }
     }
     if (o.pointVarsGiven) {
         ext_->call("kvo_setPointTrackingVars", rt.integer(o.window), rt.integer(o.levels),

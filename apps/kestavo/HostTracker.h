@@ -46,6 +46,19 @@ struct FrameResult {
     double gettersMs = 0.0;         // the getter calls after it
 };
 
+// What became of the learned landmark refinement the options asked for.
+enum class Refinement {
+    Off,      // not asked for (--no-refine): the library's default search
+    On,       // asked for, and the library took it (no error line when asked)
+    NoModel,  // asked for, and the library refused it with an error line: it has no
+              // refiner model, so the refinement stays off
+    Asked,    // asked for, but what the library said could not be read
+};
+
+// The refinement as the run summaries state it, e.g. "the landmark refinement is on
+// (kvo_setFaceTrackingVars argument 4 true)".
+std::string refinementSummary(Refinement r);
+
 class HostTracker {
 public:
     // Loads `libraryPath`. Throws AppError when it cannot be loaded.
@@ -53,7 +66,11 @@ public:
     ~HostTracker();
 
     // kvo_init with `firstFrame` (CV_8UC3) and the image ROI, then the setters the
-    // options ask for, then the mode. Requires: roi inside the frame.
+    // options ask for, then the mode. kvo_setFaceTrackingVars is called when a tracking
+    // option is given or the refinement is asked for (the default), with the refinement
+    // as its fifth argument; what the library writes during that call is passed on to
+    // standard output unchanged and read for its refusal (refinement()).
+    // Requires: roi inside the frame.
     void init(const cv::Mat& firstFrame, const double roi[4], const Options& options);
 
     // Converts `bgr` (the init size) into the host bitmap and calls kvo_update, or
@@ -85,6 +102,8 @@ public:
     const std::vector<int>& faceTriangles() const { return faceTriangles_; }
     const std::vector<int>& candideTriangles() const { return candideTriangles_; }
     bool candideEnabled() const { return candideEnabled_; }
+    // What init() found of the refinement.
+    Refinement refinement() const { return refinement_; }
     const std::string& libraryPath() const { return path_; }
 
 private:
@@ -110,6 +129,7 @@ private:
     const FRENamedFunction* fPose_[6] = {};
     std::vector<int> faceTriangles_, candideTriangles_;
     bool candideEnabled_ = true;
+    Refinement refinement_ = Refinement::Off;
     FrameResult result_;
 };
 

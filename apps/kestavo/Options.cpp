@@ -183,6 +183,7 @@ Options parseOptions(int argc, const char* const* argv) {
         {"-h", [&] { o.help = true; }},
         {"--full-scan", [&] { o.fullScan = true; o.fullScanGiven = true; o.detectionVarsGiven = true; }},
         {"--sequence", [&] { o.sequence = true; }},
+        {"--no-refine", [&] { o.refine = false; }},
         {"--candide-vertices", [&] { o.candideVertices = true; }},
         {"--no-progress", [&] { o.progress = false; }},
         {"--quiet", [&] { o.quiet = true; }},
@@ -278,6 +279,10 @@ std::string helpText(const std::string& programName, const std::string& defaultI
       << "  --strict-validation on|off  proportion checks of the validity test (on)\n"
       << "  --fine-search LEVEL     finest pyramid level the shape search reaches once tracking:\n"
       << "                          2, 1 or 0 (2; 1 and 0 are finer and slower)\n"
+      << "  --no-refine             no learned landmark refinement after the shape search (the\n"
+      << "                          library's default search); without it the refinement is on\n"
+      << "                          (kvo_setFaceTrackingVars argument 4 true), unless the library\n"
+      << "                          has no refiner model: the summary says which\n"
       << "  --candide on|off        fit the Candide-3 mesh and pose (on)\n"
       << "  --candide-aus on|off    fit the Candide action units too (on)\n"
       << "\n"

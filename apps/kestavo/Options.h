@@ -56,6 +56,10 @@ struct Options {
     double minFaceSize = 50.0, maxFaceSize = 500.0;
     int strictValidation = 1;
     int fineSearchLevel = 2;  // the finest pyramid level searched once tracking, 0 to 2
+    // The learned landmark refinement after each shape search (kvo_setFaceTrackingVars'
+    // fifth argument). On unless --no-refine: the program asks for it whether or not
+    // other tracking options are given; off, the library's default search runs.
+    bool refine = true;
 
     // kvo_setPointTrackingVars.
     bool pointVarsGiven = false;

@@ -160,6 +160,9 @@ int runPictures(const Options& o, FrameSource& source, const std::string& librar
     std::printf("  library:     %s\n", tracker.libraryPath().c_str());
     std::printf("  mode:        %s\n", runModeName(o.mode));
     std::printf("  stills:      %s\n", settings.describe().c_str());
+    if (!detectionOnly) {
+        std::printf("  refinement:  %s\n", refinementSummary(tracker.refinement()).c_str());
+    }
     std::printf("  pictures:    %ld in %.1f s\n", index, seconds);
     if (detectionOnly) {
         std::printf("  detected a face in %ld of %ld pictures", detected, index);

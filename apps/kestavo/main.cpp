@@ -141,6 +141,9 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
     if (source.fps() > 0) std::printf(", %.3g fps", source.fps());
     std::printf(")\n  library:     %s\n", tracker.libraryPath().c_str());
     std::printf("  mode:        %s\n", runModeName(o.mode));
+    if (o.mode == RunMode::FaceTracking || o.mode == RunMode::EyeTracking) {
+        std::printf("  refinement:  %s\n", refinementSummary(tracker.refinement()).c_str());
+    }
     std::printf("  frames:      %ld in %.1f s (%.1f frames/s, outputs included)\n", n, seconds,
                 seconds > 0 ? n / seconds : 0.0);
     const bool faceModes = o.mode == RunMode::FaceDetection || o.mode == RunMode::FaceTracking;

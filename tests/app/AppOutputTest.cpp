@@ -122,9 +122,15 @@ protected:
     ScratchDir dir;
 };
 
-TEST_F(AppOutputTest, ShortClipAgreesWithTheGettersFrameByFrame) {
+// Runs the program on franck.mp4's first 30 frames and makes the same calls directly:
+// with `refine`, the kvo_setFaceTrackingVars call the program makes by default (the
+// library's defaults and the refinement asked for); without it (--no-refine), no such
+// call, so the program's records are those of the library's default search.
+void expectShortClipMatchesTheGetters(const ScratchDir& dir, bool refine) {
     const std::string clip = kvotest::mediaPath("franck.mp4");
-    const AppResult r = kvotest::runApp({clip, "--max-frames", "30", "--jsonl", "run.jsonl", "--no-progress"}, dir.path());
+    std::vector<std::string> args = {clip, "--max-frames", "30", "--jsonl", "run.jsonl", "--no-progress"};
+    if (!refine) args.push_back("--no-refine");
+    const AppResult r = kvotest::runApp(args, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("frames:      30 in"), std::string::npos) << r.out;
     const auto records = readJsonLines(dir / "run.jsonl");
@@ -138,6 +144,10 @@ TEST_F(AppOutputTest, ShortClipAgreesWithTheGettersFrameByFrame) {
     testing::internal::CaptureStdout();  // the library's own notes
     h.init(frame);
     h.videoSettings();
+    if (refine) {
+        h.ext().call("kvo_setFaceTrackingVars", h.rt.number(50), h.rt.number(500), h.rt.integer(1), h.rt.integer(2),
+                     h.rt.boolean(true));
+    }
     long faces = 0;
     for (long i = 0; i < 30; ++i) {
         if (i > 0) {
@@ -152,6 +162,12 @@ TEST_F(AppOutputTest, ShortClipAgreesWithTheGettersFrameByFrame) {
     }
     testing::internal::GetCapturedStdout();
     EXPECT_GT(faces, 0) << "the sample's face was never detected, so the comparison proved little";
+}
+
+TEST_F(AppOutputTest, ShortClipAgreesWithTheGettersFrameByFrame) { expectShortClipMatchesTheGetters(dir, true); }
+
+TEST_F(AppOutputTest, ShortClipWithoutRefinementIsTheLibrarysDefaultSearch) {
+    expectShortClipMatchesTheGetters(dir, false);
 }
 
 TEST_F(AppOutputTest, OutputsAreCompleteAndNothingTemporaryRemains) {
