@@ -20,7 +20,9 @@
 // Settings (default: kestavo's still settings): --picture-side PX, --border F,
 // --start-scale S, --scale-increment S, --max-scale S, --step-factor F,
 // --min-detections N, --full-scan on|off, --start-searches N, --frames N, --face-scale F,
-// --library PATH; --library-merge starts from the
+// --library PATH; --no-refine leaves out the learned landmark refinement after the shape
+// search, which is on by default as in the kestavo program (kvo_setFaceTrackingVars
+// argument 4; the report says whether the library took it); --library-merge starts from the
 // library's own merged face instead of the strongest group of windows; --split training
 // measures a fifth of the training faces instead (for choosing settings without the
 // validation faces).
@@ -118,6 +120,7 @@ struct Run {
     std::string library = KVO_LIBRARY_PATH;
     bool withDlib = true;
     bool training = false;  // a fifth of the training faces instead of the validation faces
+    bool refine = true;     // ask for the landmark refinement, as kestavo does by default
     std::FILE* perPicture = nullptr;
 };
 
@@ -126,7 +129,9 @@ std::unique_ptr<HostTracker> makeTracker(const Run& run) {
     const int side = run.settings.canvas.side();
     const cv::Mat blank(side, side, CV_8UC3, cv::Scalar::all(0));
     const double roi[4] = {0, 0, double(side), double(side)};
-    t->init(blank, roi, Options());
+    Options options;
+    options.refine = run.refine;
+    t->init(blank, roi, options);
     setStillDetection(*t, run.settings);
     return t;
 }
@@ -185,6 +190,7 @@ int faces300w(const Run& run, const std::string& dir) {
     }
     const trainer::ErrorSummary s = trainer::summariseErrors(core);
     std::printf("still settings: %s\n", run.settings.describe().c_str());
+    std::printf("refinement: %s\n", refinementSummary(tracker->refinement()).c_str());
     std::printf("300-W validation faces: %d (every %dth by sorted name), each crop as given\n", n,
                 trainer::VALIDATION_EVERY);
     std::printf("  tracked: %d of %d (%.1f %%); shape rejected: %d; not found: %d\n", tracked, n,
@@ -236,6 +242,7 @@ int stills(const Run& run, const std::string& spec) {
         }
     }
     std::printf("still settings: %s\n", run.settings.describe().c_str());
+    std::printf("refinement: %s\n", refinementSummary(tracker->refinement()).c_str());
     std::printf("pictures: %d; tracked: %d\n", n, tracked);
     if (run.withDlib) {
         std::printf("  dlib finds a face in %d; ours tracked on that face in %d of them (%.1f %%); tracked where dlib "
@@ -262,6 +269,7 @@ int main(int argc, char** argv) {
         .text("--per-picture", perPicturePath)
         .flag("--no-dlib", [&] { run.withDlib = false; })
         .flag("--library-merge", [&] { s.hostGrouping = false; })
+        .flag("--no-refine", [&] { run.refine = false; })
         .integer("--picture-side", s.canvas.pictureSide, 64, 2048)
         .number("--border", s.canvas.border, 0.0, 1.0)
         .number("--start-scale", s.startScale, 1.0, 1000.0)
