@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets with clang (build/fuzz, -DKVO_FUZZ=ON) and runs each for
 # a bounded time on a copy of its seed corpus.
 #   scripts/fuzz.sh [seconds per target, default 60] [target...]
-# Targets: model_decoder cascade_loader shape_model_loader candide_parser named_calls.
+# Targets: model_decoder cascade_loader shape_model_loader candide_parser named_calls
+# refiner_loader.
 # New corpus entries go to build/fuzz/corpus/<target>; crash inputs to
 # build/fuzz/findings/<target>/. Prints run time and executions per target; exit status
 # 1 when any target found a crash, leak or timeout.
@@ -11,7 +12,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-60}"; shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(model_decoder cascade_loader shape_model_loader candide_parser named_calls)
+  targets=(model_decoder cascade_loader shape_model_loader candide_parser named_calls refiner_loader)
 fi
 build="$here/build/fuzz"
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
