@@ -12,7 +12,10 @@
 // bit for bit, so a staged sequence that no longer follows the search is reported
 // (and its figures should not be trusted) instead of silently measuring something else.
 // The grey conversion of the host's 32-bit pixels is timed on its own, as kvo_update
-// runs it before the tracker.
+// runs it before the tracker. The opt-in landmark refinement (kvo_setFaceTrackingVars'
+// fifth argument; off by default, so in neither tracker's update) has a row of its own:
+// LandmarkRefiner::refine with the embedded refiner model, timed on a copy of each tracked
+// frame's shape; without an embedded model the row says it was skipped.
 //
 // Figures are medians (and means) over the frames tracked in "state_face_tracking" by
 // both trackers; wall-clock microseconds on the calling thread's clock. Run it alone
@@ -36,6 +39,9 @@
 #include "image/GreyConversion.h"
 #include "image/InputData.h"
 #include "image/ResizeImageUtils.h"
+#include "math/ShapeMat.h"
+#include "models/EmbeddedModels.h"
+#include "refine/LandmarkRefiner.h"
 #include "tracker/Kestavo.h"
 #include "tracker/KVOModeState.h"
 
@@ -262,7 +268,12 @@ int main(int argc, char** argv) {
     GreyInput inputWhole, inputStaged;
     kvo::Kestavo whole, staged;
     std::vector<std::vector<double>> perStage(STAGES);
-    std::vector<double> wholeUs, stagedSumUs;
+    std::vector<double> wholeUs, stagedSumUs, refineUs;
+    // The refinement's own refiner, loaded from the embedded model when there is one.
+    kvo::LandmarkRefiner refiner;
+    const std::string refinerBytes = kvo::decodeRefinerModel();
+    const bool haveRefiner = !refinerBytes.empty() && refiner.load(refinerBytes);
+    kvo::ShapeMat refined;
     int frames = 0, trackedBoth = 0, disagreements = 0, passesTotal = 0, firstDisagreement = -1;
     bool initialised = false;
     while (pipe != nullptr && frames < kFrames && std::fread(pixels.data(), 4, pixels.size(), pipe) == pixels.size()) {
@@ -305,6 +316,12 @@ int main(int argc, char** argv) {
             }
             stagedSumUs.push_back(sum);
             wholeUs.push_back(wholeFrameUs + conversionUs);
+            if (haveRefiner) {
+                refined.copyFrom(whole.asmSearch.globalShape);
+                const auto r0 = Clock::now();
+                refiner.refine(inputWhole.grey.data(), kWidth, kHeight, refined);
+                refineUs.push_back(us(r0, Clock::now()));
+            }
         }
         ++frames;
     }
@@ -324,6 +341,15 @@ int main(int argc, char** argv) {
     }
     std::printf("| sum of the stages | %.1f | %.1f |\n", median(stagedSumUs), mean(stagedSumUs));
     std::printf("| whole update (Kestavo::update + conversion) | %.1f | %.1f |\n", median(wholeUs), mean(wholeUs));
+    if (haveRefiner) {
+        std::printf("| landmark refinement, opt-in (LandmarkRefiner::refine, %zu levels; not in the rows above) | %.1f | "
+                    "%.1f |\n",
+                    refiner.model().levels.size(), median(refineUs), mean(refineUs));
+    } else {
+        std::printf("| landmark refinement, opt-in (LandmarkRefiner::refine) | skipped: %s | |\n",
+                    refinerBytes.empty() ? "the library embeds no refiner model"
+                                         : "the embedded refiner model does not load (its Error line above)");
+    }
     if (disagreements == 0) {
         std::printf("\nThe staged tracker agreed with Kestavo::update bit for bit on all %d frames.\n", frames);
     } else {
