@@ -131,6 +131,72 @@ std::vector<float> toFloats(const std::vector<double>& v) { return std::vector<f
 
 }  // namespace
 
+namespace {
+
+// Adds `framings` framed starts of one face: `picture` (BGR, or grey when `isGrey`) with
+// its points in our layout.
+void addFace(const cv::Mat& picture, bool isGrey, const std::vector<double>& ours, int framings,
+             const StartSettings& s, StillTracker& tracker, Random& rng, SampleSet& set, int& lost) {
+    std::vector<double> mirrored(ours.size());
+    for (int i = 0; i < LANDMARKS; ++i) {
+        const int j = mirrorIndex(i);
+        mirrored[2 * i] = (picture.cols - 1) - ours[2 * j];
+        mirrored[2 * i + 1] = ours[2 * j + 1];
+    }
+    cv::Mat flipped;
+    cv::flip(picture, flipped, 1);
+    for (int k = 0; k < framings; ++k) {
+        const bool mirror = (k % 2) == 1;
+        std::vector<double> target = mirror ? mirrored : ours;
+        const double width = rng.uniform(s.minWidth, s.maxWidth);
+        const double angle = rng.uniform(-s.maxAngle, s.maxAngle) * (3.141592653589793 / 180.0);
+        const cv::Mat framed = frame(mirror ? flipped : picture, s.frameSide, width, angle, {&target});
+        const cv::Mat grey = isGrey ? framed : trainer::toLibraryGrey(framed);
+        double lx, ly, rx, ry;
+        eyeCentres(target, lx, ly, rx, ry);
+        const double eyeDist = std::hypot(rx - lx, ry - ly);
+        // A perturbed pair of eyes: both moved together, and their span scaled.
+        const double mx = 0.5 * (lx + rx) + s.eyeShift * eyeDist * rng.normal();
+        const double my = 0.5 * (ly + ry) + s.eyeShift * eyeDist * rng.normal();
+        const double span = 1.0 + 0.5 * s.eyeShift * rng.normal();
+        const double hx = 0.5 * (rx - lx) * span, hy = 0.5 * (ry - ly) * span;
+        std::vector<float> start;
+        if (!tracker.track(grey, mx - hx, my - hy, mx + hx, my + hy, start)) {
+            ++lost;
+            continue;
+        }
+        const int image = static_cast<int>(set.images.size());
+        set.images.push_back(grey);
+        const std::vector<float> t = toFloats(target);
+        for (int c = 0; c <= s.jitterCopies; ++c) {
+            std::vector<float> sample = start;
+            if (c > 0) {
+                // A jittered copy: the start turned, scaled and moved about its centre.
+                double cx = 0, cy = 0;
+                for (int i = 0; i < LANDMARKS; ++i) {
+                    cx += start[2 * i] / LANDMARKS;
+                    cy += start[2 * i + 1] / LANDMARKS;
+                }
+                const double sc = 1.0 + s.jitterScale * rng.normal();
+                const double th = s.jitterAngle * rng.normal() * (3.141592653589793 / 180.0);
+                const double tx = s.jitterShift * eyeDist * rng.normal();
+                const double ty = s.jitterShift * eyeDist * rng.normal();
+                const double a = sc * std::cos(th), b = sc * std::sin(th);
+                for (int i = 0; i < LANDMARKS; ++i) {
+                    const double x = start[2 * i] - cx, y = start[2 * i + 1] - cy;
+                    sample[2 * i] = static_cast<float>(cx + tx + a * x - b * y);
+                    sample[2 * i + 1] = static_cast<float>(cy + ty + b * x + a * y);
+                }
+            }
+            set.image.push_back(image);
+            set.start.insert(set.start.end(), sample.begin(), sample.end());
+            set.target.insert(set.target.end(), t.begin(), t.end());
+        }
+    }
+}
+
+}  // namespace
+
 SampleSet collectStarts(const std::string& dir, const std::vector<trainer::Face300W>& faces,
                         const trainer::Converter300W& converter, const StartSettings& s, int& skipped, int& lost) {
     SampleSet set;
@@ -145,60 +211,17 @@ SampleSet collectStarts(const std::string& dir, const std::vector<trainer::Face3
             ++skipped;
             continue;
         }
-        std::vector<double> mirrored(ours.size());
-        for (int i = 0; i < LANDMARKS; ++i) {
-            const int j = mirrorIndex(i);
-            mirrored[2 * i] = (bgr.cols - 1) - ours[2 * j];
-            mirrored[2 * i + 1] = ours[2 * j + 1];
-        }
-        cv::Mat flipped;
-        cv::flip(bgr, flipped, 1);
-        for (int k = 0; k < s.framingsPerFace; ++k) {
-            const bool mirror = (k % 2) == 1;
-            std::vector<double> target = mirror ? mirrored : ours;
-            const double width = rng.uniform(s.minWidth, s.maxWidth);
-            const double angle = rng.uniform(-s.maxAngle, s.maxAngle) * (3.141592653589793 / 180.0);
-            const cv::Mat grey = trainer::toLibraryGrey(frame(mirror ? flipped : bgr, s.frameSide, width, angle, {&target}));
-            double lx, ly, rx, ry;
-            eyeCentres(target, lx, ly, rx, ry);
-            const double eyeDist = std::hypot(rx - lx, ry - ly);
-            // A perturbed pair of eyes: both moved together, and their span scaled.
-            const double mx = 0.5 * (lx + rx) + s.eyeShift * eyeDist * rng.normal();
-            const double my = 0.5 * (ly + ry) + s.eyeShift * eyeDist * rng.normal();
-            const double span = 1.0 + 0.5 * s.eyeShift * rng.normal();
-            const double hx = 0.5 * (rx - lx) * span, hy = 0.5 * (ry - ly) * span;
-            std::vector<float> start;
-            if (!tracker.track(grey, mx - hx, my - hy, mx + hx, my + hy, start)) {
-                ++lost;
+        addFace(bgr, false, ours, s.framingsPerFace, s, tracker, rng, set, lost);
+    }
+    if (!s.labels.empty()) {
+        const std::vector<trainer::LabelledFace> labelled = trainer::readLabels(s.labels);
+        const std::vector<cv::Mat> images = trainer::loadImages(labelled, s.media);
+        for (size_t i = 0; i < labelled.size(); ++i) {
+            if (images[i].empty()) {
+                ++skipped;
                 continue;
             }
-            const int image = static_cast<int>(set.images.size());
-            set.images.push_back(grey);
-            const std::vector<float> t = toFloats(target);
-            for (int c = 0; c <= s.jitterCopies; ++c) {
-                std::vector<float> sample = start;
-                if (c > 0) {
-                    // A jittered copy: the start turned, scaled and moved about its centre.
-                    double cx = 0, cy = 0;
-                    for (int i = 0; i < LANDMARKS; ++i) {
-                        cx += start[2 * i] / LANDMARKS;
-                        cy += start[2 * i + 1] / LANDMARKS;
-                    }
-                    const double sc = 1.0 + s.jitterScale * rng.normal();
-                    const double th = s.jitterAngle * rng.normal() * (3.141592653589793 / 180.0);
-                    const double tx = s.jitterShift * eyeDist * rng.normal();
-                    const double ty = s.jitterShift * eyeDist * rng.normal();
-                    const double a = sc * std::cos(th), b = sc * std::sin(th);
-                    for (int i = 0; i < LANDMARKS; ++i) {
-                        const double x = start[2 * i] - cx, y = start[2 * i + 1] - cy;
-                        sample[2 * i] = static_cast<float>(cx + tx + a * x - b * y);
-                        sample[2 * i + 1] = static_cast<float>(cy + ty + b * x + a * y);
-                    }
-                }
-                set.image.push_back(image);
-                set.start.insert(set.start.end(), sample.begin(), sample.end());
-                set.target.insert(set.target.end(), t.begin(), t.end());
-            }
+            addFace(images[i], true, labelled[i].points, s.labelFramings, s, tracker, rng, set, lost);
         }
     }
     return set;

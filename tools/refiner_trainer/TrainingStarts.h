@@ -52,6 +52,10 @@ struct StartSettings {
     double jitterScale = 0.03;   // jitter scale (sd)
     double jitterAngle = 3;      // jitter rotation, degrees (sd)
     int frameSide = 400;         // square frame, pixels
+    // Faces labelled by dlib's predictor in our layout (a labels file of the shape trainer,
+    // made by scripts/make_labels.sh; franck never), with `labelFramings` framings each.
+    std::string labels, media;
+    int labelFramings = 1;
     std::uint64_t seed = 1;
 };
 
@@ -66,7 +70,8 @@ struct SampleSet {
 // Our layout's left-right mirror: point i of a mirrored face is point mirrorIndex(i).
 int mirrorIndex(int i);
 
-// Builds the training samples from the non-validation faces of `faces` (folder `dir`).
+// Builds the training samples from the non-validation faces of `faces` (folder `dir`) and
+// the labelled faces of the settings.
 // Faces whose picture cannot be read, or whose points do not convert, are skipped and
 // counted in `skipped`; a start the tracker loses is dropped and counted in `lost`.
 SampleSet collectStarts(const std::string& dir, const std::vector<trainer::Face300W>& faces,

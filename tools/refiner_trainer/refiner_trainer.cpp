@@ -4,10 +4,13 @@
 //   refiner_trainer --faces300w DIR --out FILE [--muct CSV] [--levels N] [--trees N]
 //                   [--depth N] [--pool N] [--splits N] [--nu X] [--lambda X] [--padding X] [--basis K]
 //                   [--framings N] [--jitter N] [--threads N] [--seed N] [--samples-cache FILE]
+//                   [--labels TSV --media DIR [--label-framings N]]
 //
 // The starting shapes are the shape search's own results on the training faces (framed at
 // random widths and small angles, every second framing mirrored, tracked from perturbed eye
 // positions), plus jittered copies; the targets are the hand-placed points in our layout.
+// --labels adds faces labelled by dlib's predictor (webcam frames and photos of the sample
+// media, franck held out; scripts/make_labels.sh), --label-framings framings each.
 // The validation faces (every 10th by sorted name) never enter training: after each level
 // the run prints their error with the refinement so far, eye-started as the evaluation
 // does, on the 17 core points against the hand-placed points and on all 68 against the
@@ -56,6 +59,9 @@ bool parse(int argc, char** argv, Options& o) {
         .integer("--basis", o.cascade.basis, 0, VALUES)
         .integer("--framings", o.starts.framingsPerFace, 1, 32)
         .integer("--jitter", o.starts.jitterCopies, 0, 32)
+        .text("--labels", o.starts.labels)
+        .text("--media", o.starts.media)
+        .integer("--label-framings", o.starts.labelFramings, 1, 32)
         .integer("--threads", o.cascade.threads, 1, 64)
         .integer("--seed", seed, 0, 4294967295LL);
     try {
@@ -120,9 +126,11 @@ int main(int argc, char** argv) {
     int skipped = 0, lost = 0;
     // What the samples depend on: the faces and the start settings.
     const StartSettings& ss = o.starts;
-    char key[256];
-    std::snprintf(key, sizeof key, "faces %zu framings %d jitter %d seed %llu v1", faces.size(), ss.framingsPerFace,
-                  ss.jitterCopies, static_cast<unsigned long long>(ss.seed));
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, "faces %zu framings %d jitter %d seed %llu v1", faces.size(),
+                  ss.framingsPerFace, ss.jitterCopies, static_cast<unsigned long long>(ss.seed));
+    std::string key = buffer;
+    if (!ss.labels.empty()) key += " labels " + ss.labels + " x " + std::to_string(ss.labelFramings);
     SampleSet samples;
     if (o.samplesCache.empty() || !loadSamples(o.samplesCache, key, samples)) {
         samples = collectStarts(o.faces300w, faces, converter, o.starts, skipped, lost);

@@ -37,8 +37,8 @@ public:
 // The library loaded through the stand-in host, driven by its named functions.
 class HostFrameTracker : public FrameTracker {
 public:
-    HostFrameTracker(const std::string& library, int finestLevel)
-        : ext_(rt_, library), finestLevel_(finestLevel) {
+    HostFrameTracker(const std::string& library, int finestLevel, bool refine)
+        : ext_(rt_, library), finestLevel_(finestLevel), refine_(refine) {
         update_ = ext_.find("kvo_update");
         vertices_ = ext_.find("kvo_get_faceShape_faceShapeVectices");
     }
@@ -50,9 +50,9 @@ public:
             bitmap_ = rt_.bitmap(static_cast<uint32_t>(bgr.cols), static_cast<uint32_t>(bgr.rows), pixels);
             kvohost::Runtime::Scope scope(rt_);
             ext_.call("kvo_init", bitmap_, rt_.number(0), rt_.number(0), rt_.number(bgr.cols), rt_.number(bgr.rows));
-            if (finestLevel_ >= 0)
+            if (finestLevel_ >= 0 || refine_)
                 ext_.call("kvo_setFaceTrackingVars", rt_.number(50), rt_.number(500), rt_.integer(1),
-                          rt_.integer(finestLevel_));
+                          rt_.integer(finestLevel_ >= 0 ? finestLevel_ : 2), rt_.boolean(refine_));
         } else {
             rt_.setBitmapPixels(bitmap_, pixels);
         }
@@ -71,6 +71,7 @@ private:
     kvohost::Runtime rt_;
     kvohost::Extension ext_;
     int finestLevel_;
+    bool refine_;
     const FRENamedFunction* update_ = nullptr;
     const FRENamedFunction* vertices_ = nullptr;
     FREObject bitmap_ = nullptr;
@@ -81,14 +82,16 @@ private:
 // grey conversion and calls the named functions make.
 class InProcessFrameTracker : public FrameTracker {
 public:
-    InProcessFrameTracker(const std::string& modelText, int finestLevel)
-        : model_(modelText), finestLevel_(finestLevel) {}
+    InProcessFrameTracker(const std::string& modelText, int finestLevel, bool refine, const std::string& refiner)
+        : model_(modelText), finestLevel_(finestLevel), refine_(refine), refiner_(refiner) {}
     std::string feed(const cv::Mat& bgr) override {
         const cv::Mat grey = toLibraryGrey(bgr);
         if (!input_) {
             input_.reset(new Frame(grey.cols, grey.rows));
-            kestavo_.init(input_.get(), nullptr, model_.c_str());
+            kestavo_.init(input_.get(), nullptr, model_.empty() ? nullptr : model_.c_str());
             if (finestLevel_ >= 0) kestavo_.asmSearch.finestTrackingLevel = finestLevel_;
+            if (!refiner_.empty()) kestavo_.asmSearch.refiner.load(refiner_);
+            kestavo_.asmSearch.refineEnabled = refine_ && kestavo_.asmSearch.refiner.loaded();
         }
         for (int r = 0; r < grey.rows; ++r)
             std::memcpy(&input_->pixels[static_cast<size_t>(r) * grey.cols], grey.ptr<uint8_t>(r), grey.cols);
@@ -111,6 +114,8 @@ private:
     };
     std::string model_;
     int finestLevel_;
+    bool refine_;
+    std::string refiner_;
     std::unique_ptr<Frame> input_;
     Kestavo kestavo_;
 };
@@ -140,10 +145,10 @@ bool runAnnotatedVideo(const AnnotatedVideoOptions& o, const FrameShapes& annota
     }
     std::unique_ptr<FrameTracker> tracker;
     try {
-        if (o.modelText.empty())
-            tracker.reset(new HostFrameTracker(o.library, o.finestLevel));
+        if (o.modelText.empty() && o.refinerModel.empty())
+            tracker.reset(new HostFrameTracker(o.library, o.finestLevel, o.refine));
         else
-            tracker.reset(new InProcessFrameTracker(o.modelText, o.finestLevel));
+            tracker.reset(new InProcessFrameTracker(o.modelText, o.finestLevel, o.refine, o.refinerModel));
     } catch (const std::exception& e) {
         error = e.what();
         return false;
@@ -205,10 +210,14 @@ bool printAnnotatedVideoReport(const AnnotatedVideoOptions& o, const AnnotatedVi
                 o.video.c_str(), r.framesRun, r.annotated, r.tracked, kTracking,
                 100.0 * r.tracked / std::max(1, r.annotated));
     std::printf("model: %s; finest level searched once tracking: %s\n",
-                o.modelText.empty() ? ("embedded, through the stand-in host (" + o.library + ")").c_str()
-                                    : "the given text, tracker in this process",
+                o.modelText.empty() && o.refinerModel.empty()
+                    ? ("embedded, through the stand-in host (" + o.library + ")").c_str()
+                    : "the given texts, tracker in this process",
                 o.finestLevel < 0 ? "2 (the library's default; kvo_setFaceTrackingVars not called)"
                                   : std::to_string(o.finestLevel).c_str());
+    std::printf("landmark refinement: %s\n", !o.refine ? "off (--no-refine)"
+                                                 : o.refinerModel.empty() ? "on, the embedded model"
+                                                                          : "on, the given refiner model");
     std::printf("error / annotated outer-eye distance (27-32), per frame:\n");
     std::printf("  %-22s %5s  %-6s  %-6s  %s\n", "points", "n", "mean", "median", "> 0.10");
     for (int g = 0; g < NUM_OUR_GROUPS; ++g) printLine(ourGroupName(static_cast<OurGroup>(g)), r.ours.summary(static_cast<OurGroup>(g)));

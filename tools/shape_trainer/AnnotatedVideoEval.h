@@ -8,8 +8,8 @@
 // kvo_init with the whole first frame, kvo_setFaceTrackingVars only when a finest search
 // level is asked for (its first three arguments the library's defaults), then kvo_update
 // on every frame, and the landmarks read back with kvo_get_faceShape_faceShapeVectices.
-// With a model text given (a candidate that is not embedded) the same calls go to the
-// tracker object in this process, which those named functions wrap.
+// With a model text or a refiner model given (candidates that are not embedded) the same
+// calls go to the tracker object in this process, which those named functions wrap.
 // A frame is scored when it is annotated and the tracker reports "state_face_tracking"
 // after it; the run ends after the last annotated frame.
 //
@@ -28,6 +28,8 @@ struct AnnotatedVideoOptions {
     std::string library;      // libKestavo.so, for the embedded model
     std::string modelText;    // a shape-model JSON text; empty: the embedded model
     int finestLevel = -1;     // kvo_setFaceTrackingVars' fourth argument; -1: not called
+    bool refine = false;      // its fifth: the landmark refinement (then it is called)
+    std::string refinerModel; // a refiner model's bytes; empty: the embedded one
     bool withDlib = true;     // also score dlib's detector + predictor on every annotated frame
     std::string perPointPath; // when set, one line per landmark: mean error, mean offset x, y
 };

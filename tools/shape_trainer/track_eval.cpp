@@ -10,6 +10,8 @@
 //   track_eval --franck-annotations DIR [--video FILE] [--model model.json] [--library SO]
 //              [--no-dlib] [--per-point FILE] [--faces300w DIR ...]
 //   every mode: [--fine-search LEVEL] (the finest pyramid level searched once tracking)
+//               [--no-refine] (the landmark refinement is on by default) [--refiner FILE]
+//               (a refiner model to use instead of the embedded one)
 //
 // Annotated-video mode (--franck-annotations): the video (default the sample franck.mp4)
 // tracked as a user runs it, kvo_update on every frame with the library's defaults (the
@@ -81,6 +83,7 @@
 #include "math/Rectangle.h"
 #include "tracker/KVOModeState.h"
 #include "tracker/Kestavo.h"
+#include "refine/RefinerModel.h"
 
 using namespace kvo;
 using namespace kvo::trainer;
@@ -114,11 +117,17 @@ void dlibEyeCentres(const double* s, double& lx, double& ly, double& rx, double&
 // The finest pyramid level searched once tracking, as --fine-search sets it for every
 // tracker of the run (-1: the library's default).
 int gFinestLevel = -1;
+// The landmark refinement for every tracker of the run: on unless --no-refine; a refiner
+// model given by --refiner instead of the embedded one.
+bool gRefine = true;
+std::string gRefinerModel;
 
 struct Tracker {
     Tracker(int w, int h, const std::string& model) : input(w, h) {
         kestavo.init(&input, nullptr, model.empty() ? nullptr : model.c_str());
         if (gFinestLevel >= 0) kestavo.asmSearch.finestTrackingLevel = gFinestLevel;
+        if (!gRefinerModel.empty()) kestavo.asmSearch.refiner.load(gRefinerModel);
+        kestavo.asmSearch.refineEnabled = gRefine && kestavo.asmSearch.refiner.loaded();
     }
     const std::string& feed(const cv::Mat& grey) {
         input.set(grey);
@@ -694,6 +703,9 @@ int faces300wMode(const Faces300WOptions& o) {
     }
     std::printf("300-W validation faces: %d (every %dth by sorted name), framed %d x %d with the face %.0f px wide\n",
                 n, VALIDATION_EVERY, side, side, faceWidth);
+    std::printf("landmark refinement: %s\n", gRefine ? (gRefinerModel.empty() ? "on, the embedded model"
+                                                                              : "on, the given refiner model")
+                                                   : "off (--no-refine)");
     std::printf("eye-started (10 iterations + 5 updates): %d tracked\n", eyeTracked);
     printSummary("eye-started, tracked", eyeCore, eyeShared);
     std::printf("detector-started (30 updates, minDetections %d): %d of %d in \"%s\" (%.1f %%)\n", o.minDetections,
@@ -733,6 +745,10 @@ int main(int argc, char** argv) {
             o.traceStill = true;
             continue;
         }
+        if (a == "--no-refine") {
+            gRefine = false;
+            continue;
+        }
         if (a == "--no-dlib") {
             f.withDlib = false;
             continue;
@@ -762,6 +778,19 @@ int main(int argc, char** argv) {
         else if (a == "--franck-annotations") annotationsDir = v;
         else if (a == "--per-point") perPointPath = v;
         else if (a == "--library") library = v;
+        else if (a == "--refiner") {
+            gRefinerModel = readFile(v);
+            RefinerModel parsed;
+            std::string why;
+            if (gRefinerModel.empty()) {
+                std::fprintf(stderr, "Error: cannot read the refiner model %s\n", v.c_str());
+                return 1;
+            }
+            if (!parseRefinerModel(gRefinerModel, parsed, why)) {
+                std::fprintf(stderr, "Error: %s: %s\n", v.c_str(), why.c_str());
+                return 1;
+            }
+        }
         else if (a == "--fine-search") {
             if (v != "0" && v != "1" && v != "2") {
                 std::fprintf(stderr, "Error: --fine-search must be 0, 1 or 2\n");
@@ -792,6 +821,8 @@ int main(int argc, char** argv) {
         a.library = library;
         a.modelText = o.model;
         a.finestLevel = gFinestLevel;
+        a.refine = gRefine;
+        a.refinerModel = gRefinerModel;
         a.withDlib = f.withDlib;
         a.perPointPath = perPointPath;
         AnnotatedVideoResult result;
