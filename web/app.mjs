@@ -5,7 +5,12 @@
 // implied), `threads=auto|1|0` chooses the module (default auto: threaded when the page is
 // cross-origin isolated). For tests and tools the page publishes `window.kvoPage`:
 // { ready (Promise of {threaded, isolated}), counters, states (one per frame), errors
-// (the library's Error: lines), kvo (the instance), lastResult, hold }.
+// (the library's Error: lines), refinement, kvo (the instance), lastResult, hold }.
+//
+// The landmark refinement (kvo_setFaceTrackingVars' fifth argument) is asked for by
+// default (the "Landmark refinement" checkbox). A library built without a refiner model
+// refuses it with one Error: line; the page then says so beside the checkbox, unticks and
+// disables it, and keeps that line out of `errors`, since the page asked on its own.
 //
 // Thread safety: browser main thread only; one frame is processed at a time.
 import { drawOverlay } from './overlay.mjs';
@@ -29,6 +34,9 @@ const page = {
   // tracking / trackingStart / detection: frames in those states from the first face on.
   counters: { frames: 0, firstFace: -1, firstTracking: -1, tracking: 0, trackingStart: 0, detection: 0, other: 0 },
   lastResult: null,
+  // The refinement as last handed to the library: asked (the fifth argument), on (taken),
+  // refusal (the library's line when it refused, else null).
+  refinement: { asked: false, on: false, refusal: null },
   // While true no frame is processed and the canvas keeps the last one drawn (a test sets
   // it to compare a screenshot with the result that was drawn).
   hold: false,
@@ -42,7 +50,15 @@ function showMessage(text, isError = false) {
   m.hidden = false;
 }
 
+// True while kvo_setFaceTrackingVars runs with the refinement asked for: its refusal is
+// then the page's to report, not an error of the page's use.
+let refinementPending = false;
+
 function libraryError(line) {
+  if (refinementPending && /refine/.test(line)) {
+    page.refinement.refusal = line;
+    return;
+  }
   page.errors.push(line);
   console.warn(line);
   const li = document.createElement('li');
@@ -81,13 +97,36 @@ async function loadModule() {
 
 const num = (id) => Number($(id).value);
 
+// kvo_setFaceTrackingVars with the Tracking controls, the refinement as its fifth argument.
+function applyTrackingVars() {
+  const kvo = page.kvo;
+  if (!kvo || !initialised) return;
+  const box = $('refine');
+  const asked = box.checked && !box.disabled;
+  page.refinement = { asked, on: false, refusal: null };
+  refinementPending = asked;
+  try {
+    kvo.call('kvo_setFaceTrackingVars', num('min-face-size'), num('max-face-size'), $('strict').checked ? 1 : 0,
+      num('fine-search'), asked);
+  } finally {
+    refinementPending = false;
+  }
+  page.refinement.on = asked && page.refinement.refusal === null;
+  if (page.refinement.refusal !== null) {
+    box.checked = false;
+    box.disabled = true;
+    const note = $('refine-note');
+    note.textContent = 'This build of the library has no refiner model, so the landmark refinement is off.';
+    note.hidden = false;
+  }
+}
+
 function applySettings() {
   const kvo = page.kvo;
   if (!kvo || !initialised) return;
   kvo.call('kvo_set_candideEnabled', $('candide').checked);
   kvo.call('kvo_set_candideActionUnitsEnabled', $('action-units').checked);
-  kvo.call('kvo_setFaceTrackingVars', num('min-face-size'), num('max-face-size'), $('strict').checked ? 1 : 0,
-    num('fine-search'));
+  applyTrackingVars();
   kvo.call('kvo_setFaceDetectionVars', num('start-scale'), num('scale-increment'), num('max-scale'),
     num('step-factor'), num('min-detections'), $('full-scan').checked);
 }
@@ -98,6 +137,7 @@ function wireControls() {
   $('candide').addEventListener('change', () => initialised && page.kvo.call('kvo_set_candideEnabled', $('candide').checked));
   $('action-units').addEventListener('change', () =>
     initialised && page.kvo.call('kvo_set_candideActionUnitsEnabled', $('action-units').checked));
+  $('refine').addEventListener('change', applyTrackingVars);
   $('apply').addEventListener('click', applySettings);
   $('camera').addEventListener('click', startCamera);
   $('file').addEventListener('change', () => {

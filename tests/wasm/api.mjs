@@ -111,6 +111,35 @@ try {
   kvo.dispose();
   misuse('a call after dispose', () => kvo.call('kvo_get_state'));
 
+  // kvo_setFaceTrackingVars' fifth argument, the landmark refinement, reaches the library
+  // through call(): two trackers on the same frames, one asking for it and one not. A
+  // library without a refiner model refuses it with one error line about it, and the two
+  // tracks are the same; one with a model takes it silently, and the points move.
+  const refineErrors = [];
+  const asked = await createKestavo({ threads: false, onError: (l) => refineErrors.push(l), onPrint: () => {} });
+  const plain = await createKestavo({ threads: false, onError: (l) => refineErrors.push(l), onPrint: () => {} });
+  asked.init(frameOf(frames, 0));
+  plain.init(frameOf(frames, 0));
+  plain.call('kvo_setFaceTrackingVars', 50, 500, 1, 2, false);
+  checks.check(refineErrors.length === 0, `the refinement's false is taken silently (${refineErrors.join(' | ')})`);
+  asked.call('kvo_setFaceTrackingVars', 50, 500, 1, 2, true);
+  const refused = refineErrors.length === 1 && refineErrors[0].startsWith('Error: ') && /refine/.test(refineErrors[0]);
+  checks.check(refineErrors.length === 0 || refused,
+               `the refinement's true is taken or refused with one error line about it (${refineErrors.join(' | ')})`);
+  let compared = 0, movedFrames = 0;
+  for (let i = 0; i < 40; ++i) {
+    const sa = asked.update(frameOf(frames, i)), sb = plain.update(frameOf(frames, i));
+    if (sa !== 'state_face_tracking' || sb !== 'state_face_tracking') continue;
+    compared += 1;
+    if (JSON.stringify(asked.call('kvo_get_faceShape_points')) !== JSON.stringify(plain.call('kvo_get_faceShape_points'))) movedFrames += 1;
+  }
+  checks.check(compared >= 20, `both trackers tracked the frames compared (${compared})`);
+  checks.check(refused ? movedFrames === 0 : movedFrames > 0,
+               refused ? `refused (no refiner model): the points are the default search's on all ${compared} frames (${movedFrames} differ)`
+                       : `taken: the points moved on ${movedFrames} of ${compared} tracked frames`);
+  asked.dispose();
+  plain.dispose();
+
   // The package: npm packs every file the API loads; the download fits the budget.
   const listing = JSON.parse(execFileSync('npm', ['pack', '--dry-run', '--json'], { cwd: args.package }).toString());
   const files = new Set(listing[0].files.map((f) => f.path));

@@ -180,6 +180,39 @@ test('the page\'s controls reach the library: settings, mode and host points', {
   await page.close();
 });
 
+test('the landmark refinement checkbox is on by default and reaches the library', { skip: why || false, timeout: 30_000 }, async () => {
+  const { page, log } = await open(browser, url);
+  await page.evaluate(() => window.kvoPage.ready);
+  await page.waitForFunction(() => window.kvoPage.counters.firstTracking >= 0, { timeout: 20_000, polling: 250 });
+  const label = await page.$eval('#refine', (e) => e.parentElement.textContent.trim());
+  assert.equal(label, 'Landmark refinement');
+  const first = await page.evaluate(() => ({ ...window.kvoPage.refinement, checked: document.getElementById('refine').checked,
+    disabled: document.getElementById('refine').disabled,
+    note: document.getElementById('refine-note').hidden ? '' : document.getElementById('refine-note').textContent }));
+  // Asked for at the start, whatever the build; taken, or refused for want of a model.
+  assert.equal(first.asked, true, 'the page asks for the refinement by default');
+  if (first.on) {
+    assert.equal(first.refusal, null);
+    assert.deepEqual([first.checked, first.disabled, first.note], [true, false, '']);
+    // Unticked, the next call passes false, and tracking goes on.
+    await page.click('#refine');
+    assert.deepEqual(await page.evaluate(() => window.kvoPage.refinement), { asked: false, on: false, refusal: null });
+  } else {
+    assert.match(first.refusal, /^Error: .*refine/, 'refused with the library\'s own line');
+    assert.deepEqual([first.checked, first.disabled], [false, true], 'refused, the box is unticked and disabled');
+    assert.match(first.note, /no refiner model/);
+    // Apply again: the disabled box asks no more, so no line comes.
+    await page.click('#apply');
+    assert.deepEqual(await page.evaluate(() => window.kvoPage.refinement), { asked: false, on: false, refusal: null });
+  }
+  const frames = await page.evaluate(() => window.kvoPage.counters.frames);
+  await page.waitForFunction((n) => window.kvoPage.counters.frames > n + 5, { timeout: 10_000 }, frames);
+  assert.equal(await page.evaluate(() => window.kvoPage.lastResult.state), 'state_face_tracking');
+  assert.deepEqual(await page.evaluate(() => window.kvoPage.errors), [], 'the refusal is said beside the box, not as an error');
+  assert.deepEqual(log.pageErrors, []);
+  await page.close();
+});
+
 test('not cross-origin isolated, the page says so and runs the single-threaded module', { skip: why || false, timeout: 30_000 }, async () => {
   const { page, log } = await open(browser, new URL('/?isolated=0', url).href);
   const ready = await page.evaluate(() => window.kvoPage.ready);
