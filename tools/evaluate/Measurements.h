@@ -23,6 +23,7 @@ struct Options {
     int consistencyFrames = 400;
     int memoryFrames = 10000;
     int maxFrames = 0;  // 0: whole videos
+    bool refine = true;  // the landmark refinement in every tracker of ours (--no-refine: off)
 };
 
 struct DetectionTally {

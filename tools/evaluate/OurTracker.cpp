@@ -12,12 +12,14 @@ double nowMs() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-OurTracker::OurTracker(int width, int height, const char* shapeModelJson, bool stabilizer, bool candide)
+OurTracker::OurTracker(int width, int height, const char* shapeModelJson, bool stabilizer, bool candide,
+                       bool refine)
     : width_(width), height_(height), input_(width, height), roi_(0, 0, width, height),
       tracker_(new kvo::Kestavo()) {
     tracker_->asmSearch.stabilizerEnabled = stabilizer;
     tracker_->asmSearch.candideEnabled = candide;
     tracker_->init(&input_, &roi_, shapeModelJson);
+    tracker_->asmSearch.refineEnabled = refine && tracker_->asmSearch.refiner.loaded();
 }
 
 const std::string& OurTracker::stepDirect(const uint32_t* bgra) {

@@ -32,8 +32,9 @@ struct StageTimes {
 
 class OurTracker {
 public:
-    // Requires: width, height > 0. `shapeModelJson` null for the embedded model.
-    OurTracker(int width, int height, const char* shapeModelJson, bool stabilizer, bool candide);
+    // Requires: width, height > 0. `shapeModelJson` null for the embedded model. `refine`
+    // turns the landmark refinement on (when the library carries its model).
+    OurTracker(int width, int height, const char* shapeModelJson, bool stabilizer, bool candide, bool refine);
 
     // Processes one frame of width x height host pixels (rows back to back).
     // Returns the state name after the frame.

@@ -3,7 +3,7 @@
 //
 // Usage: evaluate [--out DIR] [--extra DIR] [--shape-model FILE] [--stride N]
 //                 [--stage-frames N] [--consistency-frames N] [--memory-frames N]
-//                 [--max-frames N]
+//                 [--max-frames N] [--no-refine] (the landmark refinement is on by default)
 // One function per measurement, run in a fixed order; ReportWriter turns the figures
 // into the report.
 // Every video frame is letterboxed into 640 x 480. Our tracker sees every frame (it
@@ -147,7 +147,7 @@ void detectionPeers(Peers& peers, OurTracker& detector, const cv::Mat& bgra, Det
 
 DetectionTally Evaluation::runStills(const StillSet& set) {
     DetectionTally t;
-    OurTracker detector(FRAME_W, FRAME_H, model(), true, true);
+    OurTracker detector(FRAME_W, FRAME_H, model(), true, true, opt.refine);
     detector.tracker().setMode(kvo::KVOMode::FACE_DETECTION);
     for (const std::string& p : set.paths) {
         cv::Mat img = cv::imread(p, cv::IMREAD_COLOR);
@@ -168,11 +168,11 @@ VideoResult Evaluation::runVideo(const std::string& name, const std::string& pat
     r.stillStart = stillestWindow(path, fps, opt.maxFrames);
     const int warmStart = std::max(0, r.stillStart - 100);
 
-    OurTracker full(FRAME_W, FRAME_H, model(), true, true);
-    OurTracker noCandide(FRAME_W, FRAME_H, model(), true, false);
-    OurTracker noStab(FRAME_W, FRAME_H, model(), false, false);
-    OurTracker stillOff(FRAME_W, FRAME_H, model(), false, true);
-    OurTracker detector(FRAME_W, FRAME_H, model(), true, true);
+    OurTracker full(FRAME_W, FRAME_H, model(), true, true, opt.refine);
+    OurTracker noCandide(FRAME_W, FRAME_H, model(), true, false, opt.refine);
+    OurTracker noStab(FRAME_W, FRAME_H, model(), false, false, opt.refine);
+    OurTracker stillOff(FRAME_W, FRAME_H, model(), false, true, opt.refine);
+    OurTracker detector(FRAME_W, FRAME_H, model(), true, true, opt.refine);
     detector.tracker().setMode(kvo::KVOMode::FACE_DETECTION);
     struct Variant {
         std::string name;
@@ -185,7 +185,7 @@ VideoResult Evaluation::runVideo(const std::string& name, const std::string& pat
                            std::make_tuple("rotate +10 deg", 1.0, 10.0), std::make_tuple("rotate -10 deg", 1.0, -10.0)}) {
         Variant v{n, s, a, nullptr, {}, {}};
         const int w = static_cast<int>(FRAME_W * s), h = static_cast<int>(FRAME_H * s);
-        v.tracker.reset(new OurTracker(w, h, model(), true, true));
+        v.tracker.reset(new OurTracker(w, h, model(), true, true, opt.refine));
         v.toVariant = s != 1.0 ? (cv::Mat_<double>(2, 3) << s, 0, 0, 0, s, 0)
                                : cv::getRotationMatrix2D(cv::Point2f(FRAME_W / 2.f, FRAME_H / 2.f), a, 1.0);
         cv::invertAffineTransform(v.toVariant, v.back);
@@ -292,7 +292,7 @@ VideoResult Evaluation::runVideo(const std::string& name, const std::string& pat
 
 void Evaluation::repeatedStill(const cv::Mat& frame, VideoResult& r) {
     const int reps = 60, skip = 20;
-    OurTracker on(FRAME_W, FRAME_H, model(), true, true), off(FRAME_W, FRAME_H, model(), false, true);
+    OurTracker on(FRAME_W, FRAME_H, model(), true, true, opt.refine), off(FRAME_W, FRAME_H, model(), false, true, opt.refine);
     std::vector<Shape68> a, b, d;
     cv::Mat grey;
     cv::cvtColor(frame, grey, cv::COLOR_BGRA2GRAY);
@@ -322,9 +322,10 @@ std::string readFile(const std::string& path) {
 const char* const kUsage =
     "Usage: evaluate [--out DIR] [--extra DIR] [--shape-model FILE] [--stride N]\n"
     "                [--stage-frames N] [--consistency-frames N] [--memory-frames N]\n"
-    "                [--max-frames N]\n"
+    "                [--max-frames N] [--no-refine]\n"
     "Measures the library beside OpenCV and dlib on the sample media and writes\n"
     "DIR/report.md (default out/report) with PNG charts, and DIR/headline.md.\n"
+    "The landmark refinement is on in every tracker of ours unless --no-refine.\n"
     "Errors are reported as one line starting with \"Error: \" and exit status 2.\n";
 
 // Throws kvo::cli::UsageError on the first argument it cannot take.
@@ -341,6 +342,7 @@ Options parseOptions(int argc, const char* const* argv) {
         .integer("--consistency-frames", opt.consistencyFrames, 0, most)
         .integer("--memory-frames", opt.memoryFrames, 0, most)
         .integer("--max-frames", opt.maxFrames, 0, most)
+        .flag("--no-refine", [&opt] { opt.refine = false; })
         .flag("--help", [&opt] { opt.help = true; });
     line.parse(argc, argv);
     return opt;
@@ -396,7 +398,7 @@ HostFigures measureHostCalls() {
 
 DetectorWindow detectorWindow() {
     DetectorWindow w;
-    OurTracker probe(FRAME_W, FRAME_H, nullptr, true, true);
+    OurTracker probe(FRAME_W, FRAME_H, nullptr, true, true, false);
     const kvo::ViolaJones& vj = probe.tracker().violaJones;
     const double cell = vj.windowWidth > 0 ? vj.windowWidth : 24;
     w.minFace = vj.startScale * cell;
@@ -408,7 +410,7 @@ InitFigures measureInit(const Evaluation& ev) {
     InitFigures figures;
     for (int k = 0; k < 5; ++k) {
         const double t0 = nowMs();
-        OurTracker t(FRAME_W, FRAME_H, ev.model(), true, true);
+        OurTracker t(FRAME_W, FRAME_H, ev.model(), true, true, ev.opt.refine);
         figures.initMs.push_back(nowMs() - t0);
         figures.modelLoaded = t.shapeModelLoaded();
     }
@@ -437,7 +439,7 @@ std::vector<std::pair<std::string, DetectionTally>> measureStills(Evaluation& ev
 PointTrackingFigures measurePointTracking(const Evaluation& ev) {
     PointTrackingFigures figures;
     {
-        OurTracker pt(FRAME_W, FRAME_H, ev.model(), true, true);
+        OurTracker pt(FRAME_W, FRAME_H, ev.model(), true, true, ev.opt.refine);
         pt.tracker().setMode(kvo::KVOMode::POINT_TRACKING);
         // The same window, levels, iterations and convergence bound for both trackers
         // (OpenCV squares its epsilon; ours bounds the squared step).
@@ -505,7 +507,7 @@ MemoryFigures measureMemory(const Evaluation& ev) {
     MemoryFigures figures;
     figures.keptFrames = ev.memoryFrames.size();
     {
-        OurTracker m(FRAME_W, FRAME_H, ev.model(), true, true);
+        OurTracker m(FRAME_W, FRAME_H, ev.model(), true, true, ev.opt.refine);
         const size_t n = ev.memoryFrames.size();
         for (int k = 0; k < ev.opt.memoryFrames && n > 0; ++k) {
             // Back and forth through the kept frames, so the loop has no jump cut.
