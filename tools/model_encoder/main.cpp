@@ -65,7 +65,12 @@ std::string generateSource(const std::string& inputName, const std::string& arra
     o << "\n};\n}  // namespace\n\n";
     const std::string tag = order.empty() ? "" : " KVO_LOAD_ORDER(" + order + ")";
     o << "const std::vector<std::string> " << prefix << "Symbols" << tag << " = {";
-    for (std::size_t i = 0; i < table.symbols.size(); ++i) o << (i % 8 ? " " : "\n    ") << literal(table.symbols[i]) << ",";
+    // Each symbol with its length: a literal alone would end a zero byte's symbol at
+    // the zero, and a binary model would lose its zero bytes.
+    for (std::size_t i = 0; i < table.symbols.size(); ++i) {
+        o << (i % 8 ? " " : "\n    ") << "std::string(" << literal(table.symbols[i]) << ", "
+          << table.symbols[i].size() << "),";
+    }
     o << "\n};\n";
     o << "const std::vector<std::uint32_t> " << prefix << "Codes" << tag << "(\n    std::begin("
       << prefix << "CodeWords), std::end(" << prefix << "CodeWords));\n";
