@@ -44,4 +44,22 @@ TEST(TrackerAllocation, FramesAllocateNothingAfterWarmUp) {
     EXPECT_EQ(allocationsDuring(tracker, 5), 0) << "point tracking";
 }
 
+TEST(TrackerAllocation, RefinedFramesAllocateNothingAfterWarmUp) {
+    kvotest::GreyFrame frame(640, 480);
+    const auto& face = kvotest::faceFrameBgra();
+    if (face.empty()) GTEST_SKIP() << "sample media not installed";
+    frame.setFromBgra(face);
+    kvo::Kestavo tracker;
+    tracker.init(&frame, nullptr);  // the embedded models, the refiner's among them
+    ASSERT_TRUE(tracker.asmSearch.refiner.loaded());
+    tracker.asmSearch.refineEnabled = true;
+    allocationsDuring(tracker, 10);
+    ASSERT_EQ(tracker.state, kvo::KVOState::FACE_TRACKING);
+    EXPECT_EQ(allocationsDuring(tracker, 10), 0);
+    const long before = kvotest::allocationCount();
+    tracker.updateByEyes(std::make_shared<kvo::Point>(290, 200), std::make_shared<kvo::Point>(350, 200), 5);
+    // The two eye points made above are the only allocations.
+    EXPECT_EQ(kvotest::allocationCount() - before, 2);
+}
+
 }  // namespace
