@@ -110,7 +110,7 @@ bool parseLevel(ByteReader& in, const RefinerModel& m, int index, RefinerLevel& 
         return false;
     }
     level.basisSize = static_cast<int>(basis);
-    if (in.left() < static_cast<std::size_t>(basis) * 2 * m.landmarks * 4) {
+    if (static_cast<std::uint64_t>(in.left()) < static_cast<std::uint64_t>(basis) * 2 * m.landmarks * 4) {
         what = at + "the data ends inside the basis";
         return false;
     }
@@ -128,7 +128,9 @@ bool parseLevel(ByteReader& in, const RefinerModel& m, int index, RefinerLevel& 
     }
     const std::size_t inner = static_cast<std::size_t>(m.innerNodes());
     const std::size_t leafValues = static_cast<std::size_t>(m.leavesPerTree()) * m.leafWidth(level);
-    if (in.left() < trees * (inner * 6 + leafValues)) {
+    // In 64 bits: on a 32-bit build the product of a large count could wrap around.
+    if (static_cast<std::uint64_t>(in.left()) <
+        static_cast<std::uint64_t>(trees) * (static_cast<std::uint64_t>(inner) * 6 + leafValues)) {
         what = at + "the data ends inside the trees";
         return false;
     }
