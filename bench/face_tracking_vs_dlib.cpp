@@ -3,14 +3,20 @@
 // its 68-point shape predictor on the same frames, in the same process, and against the
 // predictor alone given the detector's box (the fair peer of a tracked frame, which runs
 // no detector); and the finer searches a host may choose (kvo_setFaceTrackingVars' fourth
-// argument, levels 1 and 0) against the default one. Prints each per-frame median (wall
-// clock and calling-thread CPU) and the ratios.
+// argument, levels 1 and 0) and the opt-in landmark refinement (its fifth argument) against
+// the default one. Prints each per-frame median (wall clock and calling-thread CPU).
+//
+// The ratios come from alternating rounds in one process: each round runs every contender
+// over the same 60 frames in turn (ours refined, dlib's predictor, ours default, dlib's
+// detector + predictor), so a slow spell of the machine falls on all of them; each ratio is
+// the median of its per-round ratios, printed with its range. --kvo_rounds=N (default 11).
 #include <benchmark/benchmark.h>
 #include <time.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -67,7 +73,7 @@ struct Samples {
         return v[v.size() / 2];
     }
 };
-Samples gOurs, gOursNoCandide, gOursFine1, gOursFine0, gDlib, gDlibPredictor;
+Samples gOurs, gOursRefined, gOursNoCandide, gOursFine1, gOursFine0, gDlib, gDlibPredictor;
 
 template <class F>
 void timed(Samples& s, F&& f) {
@@ -81,7 +87,7 @@ void timed(Samples& s, F&& f) {
 
 // `finest`: the finest pyramid level searched once tracking (2 is the library's default).
 // The library is loaded once per process, so each run sets every setting it depends on.
-void runOurs(benchmark::State& state, bool candide, int finest, Samples& out) {
+void runOurs(benchmark::State& state, bool candide, int finest, bool refine, Samples& out) {
     const auto& f = frames();
     if (f.empty()) {
         state.SkipWithError("sample video not available");
@@ -92,7 +98,8 @@ void runOurs(benchmark::State& state, bool candide, int finest, Samples& out) {
     FREObject bitmap = rt.bitmap(kWidth, kHeight, f[0].data());
     ext.call("kvo_init", bitmap, rt.number(0), rt.number(0), rt.number(kWidth), rt.number(kHeight));
     ext.call("kvo_set_candideEnabled", rt.boolean(candide));
-    ext.call("kvo_setFaceTrackingVars", rt.number(50), rt.number(500), rt.integer(1), rt.integer(finest));
+    ext.call("kvo_setFaceTrackingVars", rt.number(50), rt.number(500), rt.integer(1), rt.integer(finest),
+             rt.boolean(refine));
     const FRENamedFunction* update = ext.find("kvo_update");
     FREObject argv[] = {bitmap};
     // Warm up into the tracking state on the first frames.
@@ -117,11 +124,13 @@ void runOurs(benchmark::State& state, bool candide, int finest, Samples& out) {
     state.counters["tracked_share"] = total ? static_cast<double>(tracked) / total : 0.0;
 }
 
-void BM_kvo_update_faceTracking(benchmark::State& state) { runOurs(state, true, 2, gOurs); }
-void BM_kvo_update_faceTracking_candideOff(benchmark::State& state) { runOurs(state, false, 2, gOursNoCandide); }
-void BM_kvo_update_faceTracking_fineSearch1(benchmark::State& state) { runOurs(state, true, 1, gOursFine1); }
-void BM_kvo_update_faceTracking_fineSearch0(benchmark::State& state) { runOurs(state, true, 0, gOursFine0); }
+void BM_kvo_update_faceTracking(benchmark::State& state) { runOurs(state, true, 2, false, gOurs); }
+void BM_kvo_update_faceTracking_refined(benchmark::State& state) { runOurs(state, true, 2, true, gOursRefined); }
+void BM_kvo_update_faceTracking_candideOff(benchmark::State& state) { runOurs(state, false, 2, false, gOursNoCandide); }
+void BM_kvo_update_faceTracking_fineSearch1(benchmark::State& state) { runOurs(state, true, 1, false, gOursFine1); }
+void BM_kvo_update_faceTracking_fineSearch0(benchmark::State& state) { runOurs(state, true, 0, false, gOursFine0); }
 BENCHMARK(BM_kvo_update_faceTracking)->Unit(benchmark::kMillisecond)->Iterations(240);
+BENCHMARK(BM_kvo_update_faceTracking_refined)->Unit(benchmark::kMillisecond)->Iterations(240);
 BENCHMARK(BM_kvo_update_faceTracking_candideOff)->Unit(benchmark::kMillisecond)->Iterations(240);
 BENCHMARK(BM_kvo_update_faceTracking_fineSearch1)->Unit(benchmark::kMillisecond)->Iterations(240);
 BENCHMARK(BM_kvo_update_faceTracking_fineSearch0)->Unit(benchmark::kMillisecond)->Iterations(240);
@@ -212,42 +221,193 @@ void BM_dlib_predictor_alone(benchmark::State& state) {
 BENCHMARK(BM_dlib_predictor_alone)->Unit(benchmark::kMillisecond)->Iterations(240);
 #endif
 
+
+// ---- Alternating rounds: the ratios ----
+
+// One contender's per-frame wall times over one round, reduced to their median.
+double medianOf(std::vector<double>& ms) { return Samples::median(ms); }
+
+struct Spread {
+    double median = 0, low = 0, high = 0;
+};
+Spread spreadOf(std::vector<double> v) {
+    Spread s;
+    if (v.empty()) return s;
+    s.median = Samples::median(v);
+    s.low = *std::min_element(v.begin(), v.end());
+    s.high = *std::max_element(v.begin(), v.end());
+    return s;
+}
+
+// Runs `rounds` rounds; in each, every contender sees the 60 frames in turn. Our tracker
+// keeps its state across rounds and sees the frames in order (wrapping from the last to the
+// first), with the refinement switched by kvo_setFaceTrackingVars between its two rounds:
+// the refinement only reads the search's result, so the search itself is the same in both.
+void runAlternatingRounds(int rounds) {
+    const auto& f = frames();
+    if (f.empty()) {
+        std::printf("alternating rounds: skipped, the sample video is not available\n");
+        return;
+    }
+    kvohost::Runtime rt;
+    kvohost::Extension ext(rt, KVO_LIBRARY_PATH);
+    FREObject bitmap = rt.bitmap(kWidth, kHeight, f[0].data());
+    ext.call("kvo_init", bitmap, rt.number(0), rt.number(0), rt.number(kWidth), rt.number(kHeight));
+    ext.call("kvo_set_candideEnabled", rt.boolean(true));
+    auto setRefine = [&](bool on) {
+        ext.call("kvo_setFaceTrackingVars", rt.number(50), rt.number(500), rt.integer(1), rt.integer(2),
+                 rt.boolean(on));
+    };
+    const FRENamedFunction* update = ext.find("kvo_update");
+    FREObject argv[] = {bitmap};
+    size_t next = 0;
+    int tracked = 0, calls = 0;
+    auto oursRound = [&](bool refine) {
+        setRefine(refine);
+        std::vector<double> ms;
+        for (size_t k = 0; k < f.size(); ++k) {
+            kvohost::Runtime::Scope scope(rt);
+            rt.setBitmapPixels(bitmap, f[next].data());
+            const auto w0 = std::chrono::steady_clock::now();
+            FREObject s = ext.invoke(*update, 1, argv);
+            ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w0).count());
+            tracked += rt.toString(s) == "state_face_tracking";
+            ++calls;
+            next = (next + 1) % f.size();
+        }
+        return medianOf(ms);
+    };
+    for (int i = 0; i < 8; ++i) oursRound(false);  // into the tracking state, caches warm
+    tracked = calls = 0;
+
+    std::vector<double> refined, plain, predictorMs, detectorPredictorMs;
+#ifdef KVO_HAVE_DLIB
+    dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+    const dlib::shape_predictor predictor = loadPredictor();
+    dlib::array2d<unsigned char> grey(kHeight, kWidth);
+    auto convert = [&](const std::vector<uint32_t>& px) { kvo::convertToGrey(px.data(), &grey[0][0], px.size()); };
+    std::vector<dlib::rectangle> boxes(f.size());
+    std::vector<bool> found(f.size(), false);
+    for (size_t k = 0; k < f.size(); ++k) {
+        convert(f[k]);
+        std::vector<dlib::rectangle> faces = detector(grey);
+        if (!faces.empty()) boxes[k] = faces[0], found[k] = true;
+    }
+    // dlib's predictor alone on each frame with a box, the grey conversion timed.
+    auto predictorRound = [&] {
+        std::vector<double> ms;
+        for (size_t k = 0; k < f.size(); ++k) {
+            if (!found[k]) continue;
+            const auto w0 = std::chrono::steady_clock::now();
+            convert(f[k]);
+            dlib::full_object_detection shape = predictor(grey, boxes[k]);
+            benchmark::DoNotOptimize(shape.part(0));
+            ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w0).count());
+        }
+        return medianOf(ms);
+    };
+    // dlib's detector and predictor on every frame, as a tracker without tracking runs.
+    auto detectorPredictorRound = [&] {
+        std::vector<double> ms;
+        for (size_t k = 0; k < f.size(); ++k) {
+            const auto w0 = std::chrono::steady_clock::now();
+            convert(f[k]);
+            std::vector<dlib::rectangle> faces = detector(grey);
+            if (!faces.empty()) {
+                dlib::full_object_detection shape = predictor(grey, faces[0]);
+                benchmark::DoNotOptimize(shape.part(0));
+            }
+            ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w0).count());
+        }
+        return medianOf(ms);
+    };
+    predictorRound();  // warm
+#endif
+    for (int r = 0; r < rounds; ++r) {
+        refined.push_back(oursRound(true));
+#ifdef KVO_HAVE_DLIB
+        predictorMs.push_back(predictorRound());
+#endif
+        plain.push_back(oursRound(false));
+#ifdef KVO_HAVE_DLIB
+        detectorPredictorMs.push_back(detectorPredictorRound());
+#endif
+    }
+    auto ratios = [](const std::vector<double>& peer, const std::vector<double>& ours) {
+        std::vector<double> out;
+        for (size_t r = 0; r < peer.size() && r < ours.size(); ++r)
+            if (ours[r] > 0) out.push_back(peer[r] / ours[r]);
+        return spreadOf(out);
+    };
+    auto line = [](const char* what, const Spread& s) {
+        std::printf("  %-58s %7.2f  (range %.2f-%.2f)\n", what, s.median, s.low, s.high);
+    };
+    std::printf("\nalternating rounds: %d rounds of %zu frames each (ours refined, dlib predictor, ours default, "
+                "dlib detector + predictor); our calls tracked: %d of %d\n",
+                rounds, f.size(), tracked, calls);
+    std::printf("per-frame wall ms, median of the round medians:\n");
+    line("kvo_update, face tracking, landmark refinement on", spreadOf(refined));
+    line("kvo_update, face tracking, default (refinement off)", spreadOf(plain));
+    line("refinement on / off", ratios(refined, plain));
+#ifdef KVO_HAVE_DLIB
+    line("dlib 68-point predictor alone (its detector's box)", spreadOf(predictorMs));
+    line("dlib detector + 68-point predictor", spreadOf(detectorPredictorMs));
+    std::printf("ratios, median of the per-round ratios (peer time / ours):\n");
+    line("dlib predictor alone / ours refined", ratios(predictorMs, refined));
+    line("dlib predictor alone / ours default", ratios(predictorMs, plain));
+    line("dlib detector + predictor / ours refined", ratios(detectorPredictorMs, refined));
+    line("dlib detector + predictor / ours default", ratios(detectorPredictorMs, plain));
+#else
+    std::printf("(built without dlib: no peer in the rounds)\n");
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Our own flags, taken out before Google Benchmark reads the rest.
+    int rounds = 11;
+    bool roundsOnly = false;
+    int kept = 1;
+    for (int a = 1; a < argc; ++a) {
+        const std::string arg = argv[a];
+        if (arg.rfind("--kvo_rounds=", 0) == 0) {
+            rounds = std::atoi(arg.c_str() + 13);
+            if (rounds < 1 || rounds > 1000) {
+                std::fprintf(stderr, "Error: --kvo_rounds must be 1 to 1000, not '%s'\n", arg.c_str() + 13);
+                return 2;
+            }
+        } else if (arg == "--kvo_rounds_only") {
+            roundsOnly = true;
+        } else {
+            argv[kept++] = argv[a];
+        }
+    }
+    argc = kept;
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    const double ow = Samples::median(gOurs.wall), oc = Samples::median(gOurs.cpu);
-    const double nw = Samples::median(gOursNoCandide.wall), nc = Samples::median(gOursNoCandide.cpu);
-    const double f1w = Samples::median(gOursFine1.wall), f1c = Samples::median(gOursFine1.cpu);
-    const double f0w = Samples::median(gOursFine0.wall), f0c = Samples::median(gOursFine0.cpu);
-    const double dw = Samples::median(gDlib.wall), dc = Samples::median(gDlib.cpu);
-    std::printf("\nper-frame medians, 640 x 480, same frames (wall ms / calling-thread CPU ms):\n");
-    std::printf("  kvo_update, face tracking (all on):      %7.2f / %7.2f\n", ow, oc);
-    std::printf("  kvo_update, face tracking (Candide off): %7.2f / %7.2f\n", nw, nc);
-    std::printf("  kvo_update, fine search to level 1:      %7.2f / %7.2f\n", f1w, f1c);
-    std::printf("  kvo_update, fine search to level 0:      %7.2f / %7.2f\n", f0w, f0c);
-    const double op = Samples::median(gOurs.processCpu), f1p = Samples::median(gOursFine1.processCpu),
-                 f0p = Samples::median(gOursFine0.processCpu);
-    std::printf("  process CPU ms (worker threads included): default %.2f, fine search to level 1 %.2f, to level 0 %.2f\n",
-                op, f1p, f0p);
-    if (ow > 0 && op > 0) {
-        std::printf("  fine search / default search: level 1 %.2fx wall, %.2fx process CPU; level 0 %.2fx wall, "
-                    "%.2fx process CPU\n",
-                    f1w / ow, f1p / op, f0w / ow, f0p / op);
+    if (!roundsOnly) benchmark::RunSpecifiedBenchmarks();
+    if (!roundsOnly) {
+        // Each configuration's own run, one after another: the figures of one configuration.
+        // They are not compared here; the ratios come from the alternating rounds below.
+        struct Row {
+            const char* what;
+            const Samples& s;
+        };
+        const Row rows[] = {{"kvo_update, face tracking (all on)", gOurs},
+                            {"kvo_update, landmark refinement on", gOursRefined},
+                            {"kvo_update, Candide off", gOursNoCandide},
+                            {"kvo_update, fine search to level 1", gOursFine1},
+                            {"kvo_update, fine search to level 0", gOursFine0},
+                            {"dlib detector + 68-point predictor", gDlib},
+                            {"dlib 68-point predictor alone (its box, grey timed)", gDlibPredictor}};
+        std::printf("\nper-frame medians, 640 x 480, same frames (wall ms / calling-thread CPU ms / process CPU ms):\n");
+        for (const Row& r : rows) {
+            if (r.s.wall.empty()) continue;
+            std::printf("  %-52s %7.2f / %7.2f / %7.2f\n", r.what, Samples::median(r.s.wall),
+                        Samples::median(r.s.cpu), Samples::median(r.s.processCpu));
+        }
+        std::printf("(work handed to the library's parked worker thread is in the process CPU figure only.)\n");
     }
-    if (dw > 0) {
-        std::printf("  dlib detector + 68-point predictor:      %7.2f / %7.2f\n", dw, dc);
-        std::printf("  dlib / ours (all on):      %.1fx wall, %.1fx CPU\n", dw / ow, dc / oc);
-        std::printf("  dlib / ours (Candide off): %.1fx wall, %.1fx CPU\n", dw / nw, dc / nc);
-    }
-    const double pw = Samples::median(gDlibPredictor.wall), pc = Samples::median(gDlibPredictor.cpu);
-    if (pw > 0) {
-        std::printf("  dlib 68-point predictor alone (its detector's box, grey conversion timed): %7.2f / %7.2f\n",
-                    pw, pc);
-        std::printf("  fair ratio, dlib predictor alone / ours (all on): %.2fx wall, %.2fx CPU\n", pw / ow, pc / oc);
-    }
-    std::printf("(work handed to the library's parked worker thread is not in the calling thread's CPU figure;\n"
-                " compare wall times for the whole cost.)\n");
+    runAlternatingRounds(rounds);
     return 0;
 }

@@ -1,6 +1,7 @@
-// Cost of obtaining the three embedded model texts at tracker init: decoding each
-// prefix-coded model, against reading the same plain text from a file (the page cache
-// is warm, so this is the best case for a file).
+// Cost of obtaining the embedded models at tracker init: decoding each prefix-coded
+// model (the three texts and the binary landmark refiner), against reading the same
+// bytes from a file (the page cache is warm, so this is the best case for a file); and
+// the refiner's share of the init, decoded and loaded.
 //
 //   bench_model_init [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -17,6 +18,7 @@
 
 #include "image/InputData.h"
 #include "models/EmbeddedModels.h"
+#include "refine/LandmarkRefiner.h"
 #include "tracker/Kestavo.h"
 
 namespace {
@@ -30,6 +32,7 @@ const ModelEntry kModels[] = {
     {"cascade", kvo::decodeCascadeModel},
     {"shape_model", kvo::decodeShapeModel},
     {"candide", kvo::decodeCandideModel},
+    {"landmark_refiner", kvo::decodeRefinerModel},
 };
 
 void BM_Decode(benchmark::State& state) {
@@ -43,7 +46,7 @@ void BM_Decode(benchmark::State& state) {
     state.SetLabel(m.name);
     state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
 }
-BENCHMARK(BM_Decode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decode)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // A temporary file holding the decoded text of model `index`, removed at exit.
 class PlainTextFile {
@@ -78,7 +81,7 @@ void BM_ReadPlainText(benchmark::State& state) {
     state.SetLabel(kModels[state.range(0)].name);
     state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
 }
-BENCHMARK(BM_ReadPlainText)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadPlainText)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // The whole tracker init for a 640 x 480 frame, as kvo_init runs it: buffers sized, the
 // three models decoded and parsed, the search state and the result record built.
@@ -98,6 +101,20 @@ void BM_TrackerInit(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TrackerInit)->Unit(benchmark::kMillisecond);
+
+// The landmark refiner's part of the init: its model decoded and loaded (parsed and
+// checked), as Kestavo::init does after the other three models.
+void BM_RefinerDecodeAndLoad(benchmark::State& state) {
+    bool loaded = false;
+    for (auto _ : state) {
+        kvo::LandmarkRefiner refiner;
+        const std::string bytes = kvo::decodeRefinerModel();
+        loaded = !bytes.empty() && refiner.load(bytes);
+        benchmark::DoNotOptimize(refiner.loaded());
+    }
+    state.SetLabel(loaded ? "embedded refiner model" : "no refiner model embedded");
+}
+BENCHMARK(BM_RefinerDecodeAndLoad)->Unit(benchmark::kMillisecond);
 
 // Reading all three plain texts from files: the baseline for the init's decode and parse.
 void BM_ReadAllPlainTexts(benchmark::State& state) {
