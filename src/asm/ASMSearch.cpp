@@ -127,6 +127,7 @@ void ASMSearch::initSearchState(const Rectangle& imageRoi) {
         suggestedShape.copyFrom(mean);
         globalShape.copyFrom(mean);
         searchedShape.copyFrom(mean);
+        refineFilter.init(n);
         conformedShape.copyFrom(mean);
         savedShape.copyFrom(mean);
         modelShape.copyFrom(mean);
@@ -232,6 +233,7 @@ void ASMSearch::prepareShape(const Rectangle& face) {
 
     updateGlobalShape(globalShape, shape);
     lastSearchRefined = false;
+    refineFilter.reset();
     if (candideEnabled) candide.updateTransformByShape(globalShape);
 }
 
@@ -404,6 +406,9 @@ ShapeMat& ASMSearch::doSearch() {
         searchedShape.copyFrom(globalShape);
         InputData& in = *manager.inputData;
         refiner.refine(in.getData(), static_cast<int>(in.width), static_cast<int>(in.height), globalShape);
+        refineFilter.apply(searchedShape, globalShape);
+    } else {
+        refineFilter.reset();  // switched on again later, it starts afresh
     }
     if (!inStartPhase && candideEnabled) candide.update(candideActionUnitsEnabled);
     return globalShape;

@@ -46,6 +46,7 @@
 #include "math/Rectangle.h"
 #include "math/ShapeMat.h"
 #include "refine/LandmarkRefiner.h"
+#include "refine/RefinementFilter.h"
 #include "util/ParkedWorkers.h"
 
 #include "flow/ASMStabilizerExtension.h"
@@ -170,6 +171,9 @@ public:
     // The learned landmark refinement after each search (the host's opt-in; off by default).
     LandmarkRefiner refiner;
     bool refineEnabled = false;
+    // Steadies the refinement's correction over the frames of a track (reset whenever a
+    // search starts from a new face box; its settings may be changed between frames).
+    RefinementFilter refineFilter;
     bool inStartPhase = true;
     int32_t numThreads = 2;
     std::vector<SearchThreadArgs> threadArgs;  // one record per worker
