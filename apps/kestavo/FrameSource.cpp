@@ -1,13 +1,10 @@
 #include "FrameSource.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <glob.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,42 +14,12 @@
 #include <opencv2/imgproc.hpp>
 
 #include "AppError.h"
+#include "InputList.h"
 
 namespace kvo {
 namespace app {
 
 namespace {
-
-std::string lowerExtension(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
-
-bool hasImageExtension(const std::string& path) {
-    static const char* const kExtensions[] = {"jpg", "jpeg", "png", "bmp", "webp", "tif", "tiff", "pgm", "ppm", "pnm"};
-    const std::string ext = lowerExtension(path);
-    for (const char* e : kExtensions) {
-        if (ext == e) return true;
-    }
-    return false;
-}
-
-// The camera index of "camera:N" or "/dev/videoN", or -1.
-int cameraIndex(const std::string& spec) {
-    std::string digits;
-    if (spec.compare(0, 7, "camera:") == 0) digits = spec.substr(7);
-    else if (spec.compare(0, 10, "/dev/video") == 0) digits = spec.substr(10);
-    else return -1;
-    if (digits.empty() || digits.size() > 3) return -1;
-    for (char c : digits) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
-    }
-    return std::atoi(digits.c_str());
-}
 
 // Keeps what the decoders write on standard error (libjpeg's warnings, for one) out of
 // the program's own lines while it lives: the descriptor is pointed at /dev/null and
@@ -84,77 +51,52 @@ cv::Mat decodeStill(const std::string& path) {
     return cv::imread(path, cv::IMREAD_COLOR);
 }
 
-void checkReadable(const std::string& path) {
+// Why `path`, which did not decode, is skipped: it is a folder, it cannot be opened, or
+// its bytes are no image OpenCV can decode.
+std::string skipReason(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "is a folder";
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) throw AppError("cannot read input '" + path + "': " + std::strerror(errno));
+    if (f == nullptr) return std::string("cannot be read: ") + std::strerror(errno);
     std::fclose(f);
+    return "cannot be decoded";
+}
+
+void warnSkipped(const std::string& path, const std::string& why) {
+    std::cerr << "Warning: skipping '" << path << "': " << why << "\n";
 }
 
 }  // namespace
 
-std::unique_ptr<FrameSource> FrameSource::open(const std::string& spec, int repeat) {
+std::unique_ptr<FrameSource> FrameSource::open(const std::vector<std::string>& specs, int repeat) {
+    const std::vector<ResolvedInput> inputs = resolveInputs(specs);
     std::unique_ptr<FrameSource> s(new FrameSource());
     s->repeat_ = std::max(1, repeat);
-    s->description_ = spec;
+    s->description_ = describeInputs(specs);
 
-    struct stat st;
-    const bool exists = stat(spec.c_str(), &st) == 0;
-    const int camera = exists && !S_ISCHR(st.st_mode) ? -1 : cameraIndex(spec);
-    if (camera >= 0) {
+    const ResolvedInput& only = inputs.front();  // a camera or a video is the only input
+    if (only.kind == InputKind::Camera) {
         bool opened = false;
         {
             QuietStandardError quiet;
-            opened = s->capture_.open(camera) && s->capture_.read(s->first_) && !s->first_.empty();
+            opened = s->capture_.open(only.camera) && s->capture_.read(s->first_) && !s->first_.empty();
         }
         if (!opened) {
-            throw AppError("cannot open camera " + std::to_string(camera) + " ('" + spec + "')");
+            throw AppError("cannot open camera " + std::to_string(only.camera) + " ('" + only.spec + "')");
         }
         s->isVideo_ = s->isCamera_ = true;
         s->fps_ = std::max(0.0, s->capture_.get(cv::CAP_PROP_FPS));
         return s;
     }
-
-    // An existing path is opened as given, whatever characters its name holds; only a
-    // name that is not there is taken as a pattern.
-    if (!exists && spec.find_first_of("*?[") != std::string::npos) {
-        glob_t g;
-        std::memset(&g, 0, sizeof g);
-        if (glob(spec.c_str(), 0, nullptr, &g) == 0) {
-            for (size_t i = 0; i < g.gl_pathc; ++i) {
-                if (hasImageExtension(g.gl_pathv[i])) s->stills_.push_back(g.gl_pathv[i]);
-            }
-        }
-        globfree(&g);
-        if (s->stills_.empty()) throw AppError("no images match '" + spec + "'");
-    } else {
-        if (!exists) throw AppError("input not found: '" + spec + "'");
-        if (S_ISDIR(st.st_mode)) {
-            DIR* dir = opendir(spec.c_str());
-            if (dir == nullptr) throw AppError("cannot read folder '" + spec + "': " + std::strerror(errno));
-            while (dirent* e = readdir(dir)) {
-                const std::string name = e->d_name;
-                if (name[0] != '.' && hasImageExtension(name)) s->stills_.push_back(spec + "/" + name);
-            }
-            closedir(dir);
-            if (s->stills_.empty()) throw AppError("no images (.jpg, .png, ...) in folder '" + spec + "'");
-        } else {
-            checkReadable(spec);
-            if (hasImageExtension(spec) || cv::haveImageReader(spec)) {
-                s->stills_.push_back(spec);
-            } else {
-                s->isVideo_ = true;
-            }
-        }
-    }
-
-    if (s->isVideo_) {
+    if (only.kind == InputKind::Video) {
+        s->isVideo_ = true;
         bool opened = false;
         {
             QuietStandardError quiet;
-            opened = s->capture_.open(spec, cv::CAP_FFMPEG) && s->capture_.read(s->first_) && !s->first_.empty();
+            opened = s->capture_.open(only.spec, cv::CAP_FFMPEG) && s->capture_.read(s->first_) && !s->first_.empty();
         }
         if (!opened) {
-            throw AppError("cannot decode '" + spec + "' as a video or an image");
+            throw AppError("cannot decode '" + only.spec + "' as a video or an image");
         }
         const double count = s->capture_.get(cv::CAP_PROP_FRAME_COUNT);
         s->frameCount_ = count >= 1.0 ? static_cast<long>(count) : -1;
@@ -162,20 +104,25 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& spec, int repe
         return s;
     }
 
-    std::sort(s->stills_.begin(), s->stills_.end());
+    // The stills of every input, in the order the inputs were given.
+    for (const ResolvedInput& in : inputs) s->stills_.insert(s->stills_.end(), in.stills.begin(), in.stills.end());
     // The first still that decodes sets the frame size; those before it are skipped
     // like any later still that does not decode.
     size_t first = 0;
     while (first < s->stills_.size()) {
         s->first_ = decodeStill(s->stills_[first]);
         if (!s->first_.empty()) break;
+        s->leadingSkips_.push_back(skipReason(s->stills_[first]));
         ++first;
     }
     if (s->first_.empty()) {
-        if (s->stills_.size() == 1) throw AppError("cannot decode image '" + s->stills_[0] + "'");
-        throw AppError("none of the " + std::to_string(s->stills_.size()) + " images of '" + spec + "' can be decoded");
+        if (s->stills_.size() == 1) {
+            throw AppError("image '" + s->stills_[0] + "' " + s->leadingSkips_[0]);
+        }
+        throw AppError("none of the " + std::to_string(s->stills_.size()) + " images of '" + s->description_ +
+                       "' can be decoded");
     }
-    for (size_t i = 0; i < first; ++i) std::cerr << "Warning: skipping '" << s->stills_[i] << "': not a readable image\n";
+    for (size_t i = 0; i < first; ++i) warnSkipped(s->stills_[i], s->leadingSkips_[i]);
     s->firstStill_ = first;
     s->nextStill_ = first + 1;
     s->frameCount_ = static_cast<long>(s->stills_.size() - first) * s->repeat_;
@@ -206,7 +153,7 @@ bool FrameSource::readStill(cv::Mat& bgr) {
         const std::string& path = stills_[nextStill_++];
         cv::Mat image = decodeStill(path);
         if (image.empty()) {
-            std::cerr << "Warning: skipping '" << path << "': not a readable image\n";
+            warnSkipped(path, skipReason(path));
             continue;
         }
         fitToFirst(image, still_);
@@ -217,21 +164,27 @@ bool FrameSource::readStill(cv::Mat& bgr) {
     return false;
 }
 
-bool FrameSource::readPicture(cv::Mat& bgr, std::string& path) {
-    if (isVideo_) return false;
-    if (firstPending_) {
-        firstPending_ = false;
-        first_.copyTo(bgr);
-        path = stills_[firstStill_];
+bool FrameSource::readPicture(cv::Mat& bgr, std::string& path, std::string& skipped) {
+    if (isVideo_ || nextPicture_ >= stills_.size()) return false;
+    const size_t i = nextPicture_++;
+    path = stills_[i];
+    skipped.clear();
+    bgr.release();
+    if (i < firstStill_) {
+        // Found unreadable by open(), which warned.
+        skipped = leadingSkips_[i];
         return true;
     }
-    while (nextStill_ < stills_.size()) {
-        path = stills_[nextStill_++];
-        bgr = decodeStill(path);
-        if (!bgr.empty()) return true;
-        std::cerr << "Warning: skipping '" << path << "': not a readable image\n";
+    if (i == firstStill_) {
+        first_.copyTo(bgr);
+        return true;
     }
-    return false;
+    bgr = decodeStill(path);
+    if (bgr.empty()) {
+        skipped = skipReason(path);
+        warnSkipped(path, skipped);
+    }
+    return true;
 }
 
 bool FrameSource::read(cv::Mat& bgr) {

@@ -1,17 +1,19 @@
 #pragma once
-// Where the frames come from: a video file, one image, a folder or glob of images, or
-// a camera, decoded with OpenCV (its FFmpeg backend for video).
+// Where the frames come from: a video file, a camera, or the stills of any number of
+// images, folders and globs, decoded with OpenCV (its FFmpeg backend for video).
 //
-// What it represents: an ordered sequence of BGR frames. Stills are given `repeat`
+// What it represents: an ordered sequence of BGR frames. The stills of several inputs
+// are one run, in the order the inputs were given (each folder's or glob's in sorted
+// order); a video or a camera is the only input (InputList.h). Stills are given `repeat`
 // times each. Every frame has the size of the first one: a still of another size is
 // scaled to fit inside it, keeping its aspect ratio, and centred on black (the tracker
 // needs one frame size for its whole life).
 //
-// An existing path is opened as given; a name that does not exist and holds * ? or [
-// is a pattern. open() throws AppError when the input is missing or nothing in it can
-// be decoded; a still that cannot be decoded (the first one included) is skipped with a
-// "Warning: " line on standard error. What the decoders themselves would print is
-// kept off standard error.
+// open() throws AppError when an input is missing, the inputs do not go together, or
+// nothing in them can be decoded; a still that cannot be read or decoded (the first one
+// included) is skipped with a "Warning: " line on standard error, and readPicture()
+// hands it out with the reason. What the decoders themselves would print is kept off
+// standard error.
 //
 // Thread safety: none; use from one thread.
 #include <memory>
@@ -26,21 +28,23 @@ namespace app {
 
 class FrameSource {
 public:
-    // Requires: `spec` non-empty, `repeat` >= 1. Ensures: the first frame decodes, so
-    // width() and height() are known. Throws AppError otherwise.
-    static std::unique_ptr<FrameSource> open(const std::string& spec, int repeat);
+    // Requires: `specs` non-empty, `repeat` >= 1. Ensures: every input exists, and the
+    // first frame decodes, so width() and height() are known. Throws AppError otherwise.
+    static std::unique_ptr<FrameSource> open(const std::vector<std::string>& specs, int repeat);
 
     // Fills `bgr` (CV_8UC3, width() x height()) with the next frame; false at the end.
     bool read(cv::Mat& bgr);
 
-    // Stills only, as separate pictures: fills `bgr` with the next still at its own size
-    // and `path` with its file; false at the end. Stills that do not decode are skipped
-    // with a "Warning: " line. Not to be mixed with read() on one source.
-    bool readPicture(cv::Mat& bgr, std::string& path);
-    // True for an image, a folder or a glob of images; false for video and cameras.
+    // Stills only, as separate pictures: the next still file of the run, every one in
+    // turn; false at the end. Fills `path` with its file and `bgr` with the picture at its
+    // own size, or, for a file that cannot be read or decoded, leaves `bgr` empty and
+    // fills `skipped` with why ("cannot be decoded", "cannot be read: <reason>"; empty
+    // otherwise). Not to be mixed with read() on one source.
+    bool readPicture(cv::Mat& bgr, std::string& path, std::string& skipped);
+    // True for stills (images, folders, globs); false for video and cameras.
     bool isStills() const { return !isVideo_; }
-    // The stills that decode or may decode: the first one that did and those after it.
-    size_t pictureCount() const { return isVideo_ ? 0 : stills_.size() - firstStill_; }
+    // Every still file of the run, those that turn out unreadable included.
+    size_t pictureCount() const { return isVideo_ ? 0 : stills_.size(); }
 
     int width() const { return first_.cols; }
     int height() const { return first_.rows; }
@@ -64,6 +68,8 @@ private:
     bool isVideo_ = false, isCamera_ = false;
     std::vector<std::string> stills_;
     size_t nextStill_ = 0, firstStill_ = 0;
+    std::vector<std::string> leadingSkips_;  // why each still before firstStill_ was skipped
+    size_t nextPicture_ = 0;                 // readPicture(): the next still handed out
     int repeat_ = 1, repeatLeft_ = 0;
     cv::Mat first_;        // the first frame, handed out by the first read()
     bool firstPending_ = true;

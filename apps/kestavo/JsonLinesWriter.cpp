@@ -42,6 +42,15 @@ void JsonLinesWriter::writePicture(long picture, const std::string& path, int wi
     std::fprintf(f, "\"update_ms\":%.3f}\n", updateMs);
 }
 
+void JsonLinesWriter::writeSkippedPicture(long picture, const std::string& path, const std::string& why) {
+    std::fprintf(file_,
+                 "{\"picture\":%ld,\"image\":\"%s\",\"width\":null,\"height\":null,\"outcome\":\"unreadable\","
+                 "\"reason\":\"%s\",\"frames\":0,\"state\":null,\"last_state\":null,\"next_state\":null,"
+                 "\"tracked\":false,\"landmarks\":null,\"bounds\":null,\"pose\":null,\"face\":null,"
+                 "\"raw_detections\":null,\"update_ms\":0}\n",
+                 picture, jsonEscaped(path).c_str(), jsonEscaped(why).c_str());
+}
+
 std::string jsonEscaped(const std::string& text) {
     std::string out;
     out.reserve(text.size());

@@ -42,6 +42,10 @@ public:
     // picture's detection pass `detection`.
     void writePicture(long picture, const std::string& path, int width, int height, const char* outcome,
                       int frames, double updateMs, const FrameResult& r, const FrameResult& detection);
+    // A still picture of the run that could not be read or decoded: its index among the
+    // pictures, its file, outcome "unreadable" and the reason (`why`, e.g. "cannot be
+    // decoded"); no size, no state, no shape, no detection pass ("frames" 0).
+    void writeSkippedPicture(long picture, const std::string& path, const std::string& why);
     // Flushes and closes. Throws AppError when the data could not be written.
     void close();
 

@@ -189,7 +189,6 @@ Options parseOptions(int argc, const char* const* argv) {
         {"--quiet", [&] { o.quiet = true; }},
     };
 
-    bool inputSeen = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg.size() > 1 && arg[0] == '-') {
@@ -211,9 +210,7 @@ Options parseOptions(int argc, const char* const* argv) {
             v->second(name, takeValue(argc, argv, i, name, inlineValue, value));
             continue;
         }
-        if (inputSeen) throw AppError("more than one input given: '" + o.input + "' and '" + arg + "'");
-        o.input = arg;
-        inputSeen = true;
+        o.inputs.push_back(arg);
     }
     if (o.mode == RunMode::EyeTracking && !o.eyesGiven) {
         throw AppError("--mode eyes needs --eyes AX,AY,BX,BY (the two eye centres in pixels)");
@@ -232,13 +229,17 @@ Options parseOptions(int argc, const char* const* argv) {
 
 std::string helpText(const std::string& programName, const std::string& defaultInput) {
     std::ostringstream s;
-    s << "Usage: " << programName << " [options] [INPUT]\n"
+    s << "Usage: " << programName << " [options] [INPUT...]\n"
       << "\n"
       << "Runs the Kestavo face tracker (libKestavo.so, driven through the host runtime's\n"
       << "extension interface) on a video, an image, a folder or glob of images, or a camera.\n"
       << "\n"
       << "INPUT  a video file, an image, a folder of images, a quoted glob ('shots/*.png'),\n"
       << "       or camera:N (/dev/videoN). Default: " << defaultInput << "\n"
+      << "       Any number of images, folders and globs make one run of pictures, in the\n"
+      << "       order given (a folder's or glob's images sorted by name); a picture that\n"
+      << "       cannot be read or decoded is skipped and named in the summary. A video or\n"
+      << "       a camera is given on its own. Every input must exist before the run starts.\n"
       << "\n"
       << "General:\n"
       << "  --library PATH          libKestavo.so to load (default: next to this program)\n"

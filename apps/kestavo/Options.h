@@ -1,7 +1,7 @@
 #pragma once
 // The command line of the kestavo program, parsed and checked.
 //
-// What it represents: every choice the user can make — input, library, tracking mode,
+// What it represents: every choice the user can make — the inputs, library, tracking mode,
 // the library's host parameters (left at the library's own defaults unless given),
 // and the outputs. parseOptions() checks each value's syntax and range and throws
 // AppError ("unknown option", "bad value ...") on the first problem; checks that need
@@ -23,7 +23,9 @@ struct PointArg {
 struct Options {
     bool help = false;
 
-    std::string input;           // empty: the bundled sample video
+    // The inputs in the order given: images, folders and globs (one run of pictures),
+    // or one video or camera. Empty: the bundled sample video.
+    std::vector<std::string> inputs;
     std::string library;         // empty: next to the program, else the build's copy
     RunMode mode = RunMode::FaceTracking;
     long maxFrames = 0;          // 0: all frames

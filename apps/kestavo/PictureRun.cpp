@@ -105,13 +105,21 @@ int runPictures(const Options& o, FrameSource& source, const std::string& librar
 
     RunStats stats(expected);
     Progress progress(o.progress, expected);
-    std::vector<std::string> notFound, rejected;
+    std::vector<std::string> notFound, rejected, skipped;
     long tracked = 0, detected = 0, index = 0;
     std::vector<double> pictureMs;
     cv::Mat picture, annotated;
-    std::string path;
+    std::string path, why;
     const auto start = std::chrono::steady_clock::now();
-    while (!stopRequested && index < expected && source.readPicture(picture, path)) {
+    while (!stopRequested && index < expected && source.readPicture(picture, path, why)) {
+        if (picture.empty()) {
+            // Counted among the pictures and named with the reason, but nothing to track.
+            skipped.push_back(path + " (" + why + ")");
+            if (outputs.json()) outputs.json()->writeSkippedPicture(index, path, why);
+            ++index;
+            progress.update(index);
+            continue;
+        }
         const StillResult r = trackStill(tracker, settings, detectionOnly, picture, canvas);
         switch (r.outcome) {
             case StillOutcome::Tracked: ++tracked; break;
@@ -169,10 +177,13 @@ int runPictures(const Options& o, FrameSource& source, const std::string& librar
     } else {
         std::printf("  tracked %ld of %ld pictures", tracked, index);
     }
+    if (!skipped.empty()) {
+        std::printf("; %ld skipped: %s", static_cast<long>(skipped.size()), joinNames(skipped).c_str());
+    }
     if (!notFound.empty()) std::printf("; not found: %s", joinNames(notFound).c_str());
     if (!rejected.empty()) std::printf("; shape rejected: %s", joinNames(rejected).c_str());
     std::printf("\n");
-    if (index > 0) {
+    if (!pictureMs.empty()) {
         std::printf("  per picture: median %.1f ms, max %.1f ms (all its kvo_update calls, host clock)\n",
                     quantile(pictureMs, 0.5), quantile(pictureMs, 1.0));
     }

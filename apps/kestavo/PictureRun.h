@@ -2,11 +2,14 @@
 // A run over still pictures, each a scene of its own: the loop, its outputs and its
 // summary.
 //
-// What it represents: kestavo's handling of an image, a folder or a glob of images in
-// tracking or detection mode. Every picture is tracked with the still settings
+// What it represents: kestavo's handling of the stills of its inputs (images, folders,
+// globs) in tracking or detection mode. Every picture is tracked with the still settings
 // (StillTracking.h) at its own size; the JSON Lines hold one record per picture, the
 // contact sheet one tile per picture (up to --sheet-tiles when given), the video one
 // frame per picture, and the summary names the pictures in which no face was tracked.
+// A picture that cannot be read or decoded counts among the pictures: it gets a record
+// with outcome "unreadable" and the reason, no tile and no video frame, and the summary
+// names it with the reason, so that tracked, not found, rejected and skipped add up.
 //
 // Thread safety: none.
 #include <csignal>

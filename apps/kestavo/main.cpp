@@ -12,6 +12,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
@@ -220,14 +221,14 @@ int run(int argc, char** argv) {
     if (!o.sheet.empty()) checkImageName("--sheet", o.sheet);
     if (!o.plot.empty()) checkImageName("--plot", o.plot);
 
-    std::string input = o.input;
-    if (input.empty()) {
-        input = defaultInput();
-        if (!fileExists(input)) {
-            throw AppError("the default sample '" + input + "' is missing; run scripts/setup.sh to install it, or give an input");
+    std::vector<std::string> inputs = o.inputs;
+    if (inputs.empty()) {
+        inputs.push_back(defaultInput());
+        if (!fileExists(inputs[0])) {
+            throw AppError("the default sample '" + inputs[0] + "' is missing; run scripts/setup.sh to install it, or give an input");
         }
     }
-    std::unique_ptr<FrameSource> source = FrameSource::open(input, o.repeat);
+    std::unique_ptr<FrameSource> source = FrameSource::open(inputs, o.repeat);
     const bool faceModes = o.mode == RunMode::FaceTracking || o.mode == RunMode::FaceDetection;
     if (source->isStills() && !o.sequence && faceModes) {
         // Photos: each one a scene of its own, framed and scanned with the still settings.
