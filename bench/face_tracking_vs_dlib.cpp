@@ -85,8 +85,20 @@ void timed(Samples& s, F&& f) {
     s.add(std::chrono::duration<double, std::milli>(w1 - w0).count(), c1 - c0, p1 - p0);
 }
 
+// Initialises the tracker on `bitmap` (the first frame) and sets the face-tracking
+// settings a run depends on (the library is loaded once per process, so each run sets them).
+void setTrackingVars(kvohost::Runtime& rt, kvohost::Extension& ext, int finest, bool refine) {
+    ext.call("kvo_setFaceTrackingVars", rt.number(50), rt.number(500), rt.integer(1), rt.integer(finest),
+             rt.boolean(refine));
+}
+void startTracker(kvohost::Runtime& rt, kvohost::Extension& ext, FREObject bitmap, bool candide, int finest,
+                  bool refine) {
+    ext.call("kvo_init", bitmap, rt.number(0), rt.number(0), rt.number(kWidth), rt.number(kHeight));
+    ext.call("kvo_set_candideEnabled", rt.boolean(candide));
+    setTrackingVars(rt, ext, finest, refine);
+}
+
 // `finest`: the finest pyramid level searched once tracking (2 is the library's default).
-// The library is loaded once per process, so each run sets every setting it depends on.
 void runOurs(benchmark::State& state, bool candide, int finest, bool refine, Samples& out) {
     const auto& f = frames();
     if (f.empty()) {
@@ -96,10 +108,7 @@ void runOurs(benchmark::State& state, bool candide, int finest, bool refine, Sam
     kvohost::Runtime rt;
     kvohost::Extension ext(rt, KVO_LIBRARY_PATH);
     FREObject bitmap = rt.bitmap(kWidth, kHeight, f[0].data());
-    ext.call("kvo_init", bitmap, rt.number(0), rt.number(0), rt.number(kWidth), rt.number(kHeight));
-    ext.call("kvo_set_candideEnabled", rt.boolean(candide));
-    ext.call("kvo_setFaceTrackingVars", rt.number(50), rt.number(500), rt.integer(1), rt.integer(finest),
-             rt.boolean(refine));
+    startTracker(rt, ext, bitmap, candide, finest, refine);
     const FRENamedFunction* update = ext.find("kvo_update");
     FREObject argv[] = {bitmap};
     // Warm up into the tracking state on the first frames.
@@ -141,6 +150,25 @@ dlib::shape_predictor loadPredictor() {
     dlib::shape_predictor predictor;
     dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
     return predictor;
+}
+
+// The host's pixels in grey by the library's own conversion (kvo_update's), into the
+// image's rows, which dlib stores back to back.
+void toDlibGrey(const std::vector<uint32_t>& px, dlib::array2d<unsigned char>& grey) {
+    kvo::convertToGrey(px.data(), &grey[0][0], px.size());
+}
+
+// The first face dlib's detector finds on each frame (`found` false where it finds none).
+void detectorBoxes(dlib::frontal_face_detector& detector, dlib::array2d<unsigned char>& grey,
+                   std::vector<dlib::rectangle>& boxes, std::vector<bool>& found) {
+    const auto& f = frames();
+    boxes.assign(f.size(), dlib::rectangle());
+    found.assign(f.size(), false);
+    for (size_t k = 0; k < f.size(); ++k) {
+        toDlibGrey(f[k], grey);
+        std::vector<dlib::rectangle> faces = detector(grey);
+        if (!faces.empty()) boxes[k] = faces[0], found[k] = true;
+    }
 }
 
 void BM_dlib_detector_and_predictor(benchmark::State& state) {
@@ -191,19 +219,11 @@ void BM_dlib_predictor_alone(benchmark::State& state) {
     }
     dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
     const dlib::shape_predictor predictor = loadPredictor();
-    // The same conversion as kvo_update's (the library's own routine), into the image's
-    // rows, which dlib stores back to back.
     dlib::array2d<unsigned char> grey(kHeight, kWidth);
-    auto convert = [&](const std::vector<uint32_t>& px) {
-        kvo::convertToGrey(px.data(), &grey[0][0], px.size());
-    };
-    std::vector<dlib::rectangle> boxes(f.size());
-    std::vector<bool> found(f.size(), false);
-    for (size_t k = 0; k < f.size(); ++k) {
-        convert(f[k]);
-        std::vector<dlib::rectangle> faces = detector(grey);
-        if (!faces.empty()) boxes[k] = faces[0], found[k] = true;
-    }
+    auto convert = [&](const std::vector<uint32_t>& px) { toDlibGrey(px, grey); };
+    std::vector<dlib::rectangle> boxes;
+    std::vector<bool> found;
+    detectorBoxes(detector, grey, boxes, found);
     size_t i = 0;
     int withBox = 0;
     for (auto _ : state) {
@@ -252,12 +272,8 @@ void runAlternatingRounds(int rounds) {
     kvohost::Runtime rt;
     kvohost::Extension ext(rt, KVO_LIBRARY_PATH);
     FREObject bitmap = rt.bitmap(kWidth, kHeight, f[0].data());
-    ext.call("kvo_init", bitmap, rt.number(0), rt.number(0), rt.number(kWidth), rt.number(kHeight));
-    ext.call("kvo_set_candideEnabled", rt.boolean(true));
-    auto setRefine = [&](bool on) {
-        ext.call("kvo_setFaceTrackingVars", rt.number(50), rt.number(500), rt.integer(1), rt.integer(2),
-                 rt.boolean(on));
-    };
+    startTracker(rt, ext, bitmap, true, 2, false);
+    auto setRefine = [&](bool on) { setTrackingVars(rt, ext, 2, on); };
     const FRENamedFunction* update = ext.find("kvo_update");
     FREObject argv[] = {bitmap};
     size_t next = 0;
@@ -285,14 +301,10 @@ void runAlternatingRounds(int rounds) {
     dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
     const dlib::shape_predictor predictor = loadPredictor();
     dlib::array2d<unsigned char> grey(kHeight, kWidth);
-    auto convert = [&](const std::vector<uint32_t>& px) { kvo::convertToGrey(px.data(), &grey[0][0], px.size()); };
-    std::vector<dlib::rectangle> boxes(f.size());
-    std::vector<bool> found(f.size(), false);
-    for (size_t k = 0; k < f.size(); ++k) {
-        convert(f[k]);
-        std::vector<dlib::rectangle> faces = detector(grey);
-        if (!faces.empty()) boxes[k] = faces[0], found[k] = true;
-    }
+    auto convert = [&](const std::vector<uint32_t>& px) { toDlibGrey(px, grey); };
+    std::vector<dlib::rectangle> boxes;
+    std::vector<bool> found;
+    detectorBoxes(detector, grey, boxes, found);
     // dlib's predictor alone on each frame with a box, the grey conversion timed.
     auto predictorRound = [&] {
         std::vector<double> ms;

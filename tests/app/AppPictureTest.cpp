@@ -13,23 +13,15 @@
 #include <opencv2/imgproc.hpp>
 #include <rapidjson/document.h>
 
+#include "AppChecks.h"
 #include "AppRunner.h"
 #include "support/MediaFrames.h"
 
 namespace {
 
 using kvotest::AppResult;
+using kvotest::readRecords;
 using kvotest::ScratchDir;
-
-std::vector<std::unique_ptr<rapidjson::Document>> readRecords(const std::string& path) {
-    std::vector<std::unique_ptr<rapidjson::Document>> out;
-    for (const std::string& line : kvotest::lines(kvotest::readText(path))) {
-        out.emplace_back(new rapidjson::Document());
-        out.back()->Parse(line.c_str());
-        EXPECT_FALSE(out.back()->HasParseError()) << line;
-    }
-    return out;
-}
 
 std::vector<double> landmarksOf(const rapidjson::Value& record) {
     std::vector<double> xy;

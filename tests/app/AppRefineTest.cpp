@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AppError.h"
+#include "AppChecks.h"
 #include "AppRunner.h"
 #include "Options.h"
 #include "support/MediaFrames.h"
@@ -19,6 +20,7 @@
 namespace {
 
 using kvotest::AppResult;
+using kvotest::readRecords;
 using kvotest::ScratchDir;
 
 const char* const kOnWords = "refinement:  the landmark refinement is on (kvo_setFaceTrackingVars argument 4 true)";
@@ -56,17 +58,6 @@ bool expectSummaryAgreesWithTheLibrary(const AppResult& r) {
         EXPECT_LT(r.out.find("Error: "), r.out.find("kestavo summary")) << r.out;
     }
     return on;
-}
-
-std::vector<std::unique_ptr<rapidjson::Document>> readRecords(const std::string& path) {
-    std::vector<std::unique_ptr<rapidjson::Document>> records;
-    for (const std::string& line : kvotest::lines(kvotest::readText(path))) {
-        std::unique_ptr<rapidjson::Document> d(new rapidjson::Document());
-        d->Parse(line.c_str());
-        EXPECT_FALSE(d->HasParseError()) << line.substr(0, 200);
-        if (!d->HasParseError()) records.push_back(std::move(d));
-    }
-    return records;
 }
 
 TEST(AppRefineOptionsTest, OnByDefaultOffWithNoRefine) {

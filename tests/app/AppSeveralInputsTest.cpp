@@ -12,23 +12,15 @@
 #include <opencv2/imgcodecs.hpp>
 #include <rapidjson/document.h>
 
+#include "AppChecks.h"
 #include "AppRunner.h"
 #include "support/MediaFrames.h"
 
 namespace {
 
 using kvotest::AppResult;
+using kvotest::readRecords;
 using kvotest::ScratchDir;
-
-std::vector<std::unique_ptr<rapidjson::Document>> readRecords(const std::string& path) {
-    std::vector<std::unique_ptr<rapidjson::Document>> out;
-    for (const std::string& line : kvotest::lines(kvotest::readText(path))) {
-        out.emplace_back(new rapidjson::Document());
-        out.back()->Parse(line.c_str());
-        EXPECT_FALSE(out.back()->HasParseError()) << line;
-    }
-    return out;
-}
 
 // The "image" of each record, in file order.
 std::vector<std::string> imagesOf(const std::vector<std::unique_ptr<rapidjson::Document>>& records) {
@@ -37,12 +29,9 @@ std::vector<std::string> imagesOf(const std::vector<std::unique_ptr<rapidjson::D
     return images;
 }
 
-void expectOneErrorLine(const AppResult& r, const std::string& mentions) {
-    EXPECT_EQ(r.status, 2);
-    const std::vector<std::string> errLines = kvotest::lines(r.err);
-    ASSERT_EQ(errLines.size(), 1u) << r.err;
-    EXPECT_EQ(errLines[0].compare(0, 7, "Error: "), 0) << errLines[0];
-    EXPECT_NE(errLines[0].find(mentions), std::string::npos) << errLines[0];
+// Refused before the run: one error line, and no summary.
+void expectRefusedBeforeRun(const AppResult& r, const std::string& mentions) {
+    kvotest::expectOneErrorLine(r, mentions);
     EXPECT_EQ(r.out.find("kestavo summary"), std::string::npos) << "the run went ahead";
 }
 
@@ -139,14 +128,14 @@ TEST_F(AppSeveralInputsTest, AVideoOrACameraGoesAlone) {
         args.insert(args.end(), {"--jsonl", "p.jsonl"});
         const AppResult r = kvotest::runApp(args, dir.path());
         SCOPED_TRACE(inputsGiven[0] + " " + inputsGiven[1]);
-        expectOneErrorLine(r, "cannot be combined with other inputs");
+        expectRefusedBeforeRun(r, "cannot be combined with other inputs");
         const std::string named = inputsGiven[0] == still ? inputsGiven[1] : inputsGiven[0];
         EXPECT_NE(r.err.find("'" + named + "'"), std::string::npos) << r.err;
         EXPECT_TRUE(dir.files(true).empty()) << "an output was left behind";
     }
     const std::string other = kvotest::mediaPath("cap13_edit2.mp4");
     const AppResult r = kvotest::runApp({clip(), other, "--jsonl", "p.jsonl"}, dir.path());
-    expectOneErrorLine(r, "more than one video or camera given");
+    expectRefusedBeforeRun(r, "more than one video or camera given");
     EXPECT_NE(r.err.find(clip()), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(other), std::string::npos) << r.err;
     EXPECT_TRUE(dir.files(true).empty()) << "an output was left behind";
@@ -160,7 +149,7 @@ TEST_F(AppSeveralInputsTest, AMissingInputStopsTheRunBeforeItStarts) {
         const AppResult r = kvotest::runApp(all, dir.path());
         const std::string& named = args[0] == a ? args[1] : args[0];
         SCOPED_TRACE(named);
-        expectOneErrorLine(r, "input not found: '" + named + "'");
+        expectRefusedBeforeRun(r, "input not found: '" + named + "'");
         EXPECT_TRUE(r.out.empty()) << "work was done: " << r.out;
         EXPECT_TRUE(dir.files(true).empty()) << "an output was left behind";
     }
