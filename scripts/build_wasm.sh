@@ -31,6 +31,6 @@ rm -rf "$pkg"
 mkdir -p "$pkg"
 cp "$here/build/wasm-threads/wasm/kestavo-threads."{js,wasm,worker.js} "$pkg/"
 cp "$here/build/wasm-single/wasm/kestavo-single."{js,wasm} "$pkg/"
-cp "$here/wasm/kestavo.mjs" "$here/wasm/package.json" "$here/wasm/README.md" "$pkg/"
+cp "$here/wasm/"{kestavo.mjs,kestavo.d.ts,draw.mjs,package.json,README.md} "$pkg/"
 echo "wasm package: $pkg"
 ls -l "$pkg" | awk 'NR>1 {printf "  %-26s %9d bytes\n", $9, $5}'

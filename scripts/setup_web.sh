@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the browser tests and the browser report need beside Debian's chromium:
 # puppeteer-core from the npm registry (pinned; it drives the system browser and never
-# downloads one) and the franck clip the fake camera plays, converted once to Y4M.
+# downloads one), the TypeScript compiler (pinned) for the typings check, and the
+# franck clip the fake camera plays, converted once to Y4M.
 # Everything goes under .cache/web/; nothing is vendored. Idempotent.
 set -euo pipefail
 
@@ -21,6 +22,18 @@ if [ ! -f "$stamp" ]; then
   echo "setup: installing puppeteer-core into $web/npm"
   (cd "$web/npm" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --silent --no-audit --no-fund >/dev/null)
   touch "$stamp"
+fi
+
+# The TypeScript compiler, pinned, for the check of the package's typings (kestavo.d.ts)
+# in tests/web/typings.test.mjs; it has no dependencies of its own.
+ts_version="5.9.3"
+if [ ! -f "$web/typescript/.version-$ts_version" ]; then
+  rm -rf "$web/typescript"
+  mkdir -p "$web/typescript"
+  echo '{"name": "kestavo-typings-check", "private": true}' >"$web/typescript/package.json"
+  echo "setup: installing typescript $ts_version into $web/typescript"
+  (cd "$web/typescript" && npm install --silent --no-audit --no-fund --save-exact "typescript@$ts_version" >/dev/null)
+  touch "$web/typescript/.version-$ts_version"
 fi
 
 # The fake camera's clip: the first 480 frames (20 s at 24 fps) of franck.mp4 as Y4M, the
