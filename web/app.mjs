@@ -1,27 +1,35 @@
-// The live page: camera (getUserMedia) or a video file → canvas → Kestavo → the tracked
-// face drawn over the video, with controls for the mode and the main settings.
+// The live page: camera (getUserMedia) or a video file → the package's frame loop
+// (kvo.start over the video element) → the tracked face drawn over the video with the
+// package's draw(), with controls for the mode and the main settings.
 //
 // URL parameters: `video=URL` plays that video instead of the camera (`autoplay=1` is
 // implied), `threads=auto|1|0` chooses the module (default auto: threaded when the page is
 // cross-origin isolated). For tests and tools the page publishes `window.kvoPage`:
-// { ready (Promise of {threaded, isolated}), counters, states (one per frame), errors
-// (the library's Error: lines), refinement, kvo (the instance), lastResult, hold }.
+// { ready (Promise of {threaded, isolated}), counters, states and mediaTimes (one per
+// frame), errors (the library's Error: lines), refinement, timing (median and p95 of
+// kvo_update over the last frames), mirrored, invalid (the fields refused), kvo (the
+// instance), lastResult, hold }.
 //
-// The landmark refinement (kvo_setFaceTrackingVars' fifth argument) is asked for by
-// default (the "Landmark refinement" checkbox). A library built without a refiner model
-// refuses it with one Error: line; the page then says so beside the checkbox, unticks and
-// disables it, and keeps that line out of `errors`, since the page asked on its own.
+// Settings: the detector starts with the command-line tracker's video settings (faces from
+// 72 px wide; the library's defaults start at 108 px) and the landmark refinement
+// (kvo_setFaceTrackingVars' fifth argument) is asked for, as that tracker does. A library
+// built without a refiner model refuses it with one Error: line; the page then says so
+// beside the checkbox, unticks and disables it, and keeps that line out of `errors`, since
+// the page asked on its own. Fields are checked before anything is applied: a field the
+// library cannot take gets a message beside it and no setting changes.
 //
 // Thread safety: browser main thread only; one frame is processed at a time.
-import { drawOverlay } from './overlay.mjs';
 
 const MODULE_URL = '/kestavo/kestavo.mjs';
 const $ = (id) => document.getElementById(id);
 const params = new URLSearchParams(location.search);
 const canvas = $('view');
-const ctx = canvas.getContext('2d', { willReadFrequently: true });
 const video = $('video');
 
+// The last frames' kvo_update times the running median and p95 are taken over.
+const TIMING_WINDOW = 120;
+
+let holding = false;
 const page = {
   ready: null,
   kvo: null,
@@ -29,6 +37,8 @@ const page = {
   isolated: self.crossOriginIsolated === true && typeof SharedArrayBuffer !== 'undefined',
   errors: [],
   states: [],
+  // The video time of each frame in `states`, seconds.
+  mediaTimes: [],
   // frames: processed; firstFace: index of the first frame with a shape (a detection
   // found a face); firstTracking: index of the first "state_face_tracking" frame;
   // tracking / trackingStart / detection: frames in those states from the first face on.
@@ -37,11 +47,27 @@ const page = {
   // The refinement as last handed to the library: asked (the fifth argument), on (taken),
   // refusal (the library's line when it refused, else null).
   refinement: { asked: false, on: false, refusal: null },
+  timing: { median: null, p95: null, frames: 0 },
+  mirrored: false,
+  invalid: [],
   // While true no frame is processed and the canvas keeps the last one drawn (a test sets
   // it to compare a screenshot with the result that was drawn).
-  hold: false,
+  get hold() {
+    return holding;
+  },
+  set hold(v) {
+    holding = !!v;
+    if (holding) {
+      if (page.kvo) page.kvo.stop();
+    } else {
+      run();
+    }
+  },
 };
 window.kvoPage = page;
+
+let drawFrame = null;       // the package's draw()
+let videoDetectionVars = null;
 
 function showMessage(text, isError = false) {
   const m = $('message');
@@ -70,15 +96,20 @@ function libraryError(line) {
 
 // ---- the module ------------------------------------------------------------------------
 
+let createKestavo = null;
+
 async function loadModule() {
   const wanted = params.get('threads') || 'auto';
   const threads = wanted === '1' ? true : wanted === '0' ? false : 'auto';
-  let createKestavo;
-  try {
-    ({ createKestavo } = await import(MODULE_URL));
-  } catch (e) {
-    showMessage(`Could not load the Kestavo module (${MODULE_URL}): build and serve it with scripts/serve.sh. (${e.message})`, true);
-    throw e;
+  if (createKestavo === null) {
+    let api;
+    try {
+      api = await import(MODULE_URL);
+    } catch (e) {
+      showMessage(`Could not load the Kestavo module (${MODULE_URL}): build and serve it with scripts/serve.sh. (${e.message})`, true);
+      throw e;
+    }
+    ({ createKestavo, draw: drawFrame, VIDEO_DETECTION_VARS: videoDetectionVars } = api);
   }
   if (!page.isolated && threads !== false) {
     showMessage('This page is not cross-origin isolated, so the browser offers no SharedArrayBuffer: ' +
@@ -95,40 +126,126 @@ async function loadModule() {
 
 // ---- settings --------------------------------------------------------------------------
 
-const num = (id) => Number($(id).value);
+// Each field's rule: a message when the value cannot be taken, else null.
+const FIELDS = {
+  'min-face-size': (v) => (v >= 1 ? null : 'a face size of at least 1 px'),
+  'max-face-size': (v, all) => (v < 1 ? 'a face size of at least 1 px'
+    : all['min-face-size'] !== undefined && v < all['min-face-size'] ? 'at least the min face size' : null),
+  'start-scale': (v) => (v > 0 ? null : 'a scale above 0 (the window is 24 px × scale)'),
+  'scale-increment': (v) => (v > 0 ? null : 'an increment above 0'),
+  'max-scale': (v, all) => (v <= 0 ? 'a scale above 0'
+    : all['start-scale'] !== undefined && all['scale-increment'] !== undefined &&
+      !(all['start-scale'] + all['scale-increment'] < v)
+      ? 'above start scale + increment (otherwise no face size is searched)' : null),
+  'step-factor': (v) => (v > 0 && v <= 1 ? null : 'a share of the window above 0 and at most 1'),
+  'min-detections': (v) => (Number.isInteger(v) && v >= 1 ? null : 'a whole number of at least 1'),
+};
 
-// kvo_setFaceTrackingVars with the Tracking controls, the refinement as its fifth argument.
-function applyTrackingVars() {
+// The fields' values, each checked, with its message shown beside it; null when any is
+// refused (page.invalid names them).
+function readFields() {
+  const values = {}, problems = {};
+  for (const id of Object.keys(FIELDS)) {
+    const text = $(id).value.trim();
+    const v = Number(text);
+    if (text === '' || !Number.isFinite(v)) problems[id] = 'a number is needed';
+    else values[id] = v;
+  }
+  for (const [id, rule] of Object.entries(FIELDS)) {
+    if (problems[id] === undefined) {
+      const why = rule(values[id], values);
+      if (why !== null) problems[id] = why;
+    }
+    const span = $(`${id}-error`);
+    span.textContent = problems[id] ? `needs ${problems[id]}` : '';
+    span.hidden = !problems[id];
+    $(id).setAttribute('aria-invalid', problems[id] ? 'true' : 'false');
+  }
+  page.invalid = Object.keys(problems);
+  showFaceRange(values);
+  return page.invalid.length === 0 ? values : null;
+}
+
+// The face widths the detector reports: windows of 24 px × scale for the scales strictly
+// between the start and the max scale, as far as the frame allows.
+function showFaceRange(values) {
+  const start = values['start-scale'], inc = values['scale-increment'], max = values['max-scale'];
+  const note = $('face-range');
+  if (!(start > 0 && inc > 0 && max > start + inc)) {
+    note.textContent = 'no face size is searched with these values';
+    return;
+  }
+  const frame = page.kvo && page.kvo.frameSize ? Math.min(...page.kvo.frameSize) : Infinity;
+  const smallest = 24 * (start + inc);
+  const steps = Math.ceil((max - start) / inc) - 1;
+  const largest = Math.min(24 * (start + steps * inc), frame);
+  note.textContent = smallest > frame ? `faces from ${smallest.toFixed(0)} px: larger than the frame`
+    : `faces from ${smallest.toFixed(0)} to ${largest.toFixed(0)} px wide`;
+}
+
+function noteApply(text) {
+  const n = $('apply-note');
+  n.textContent = text;
+  n.hidden = text === '';
+}
+
+// kvo_setFaceTrackingVars with the Tracking fields, the refinement as its fifth argument.
+function applyTrackingVars(values) {
   const kvo = page.kvo;
-  if (!kvo || !initialised) return;
   const box = $('refine');
   const asked = box.checked && !box.disabled;
   page.refinement = { asked, on: false, refusal: null };
   refinementPending = asked;
+  let taken;
   try {
-    kvo.call('kvo_setFaceTrackingVars', num('min-face-size'), num('max-face-size'), $('strict').checked ? 1 : 0,
-      num('fine-search'), asked);
+    taken = kvo.call('kvo_setFaceTrackingVars', values['min-face-size'], values['max-face-size'],
+      $('strict').checked ? 1 : 0, Number($('fine-search').value), asked);
   } finally {
     refinementPending = false;
   }
-  page.refinement.on = asked && page.refinement.refusal === null;
+  page.refinement.on = asked && taken === true;
+  const note = $('refine-note');
   if (page.refinement.refusal !== null) {
     box.checked = false;
     box.disabled = true;
-    const note = $('refine-note');
     note.textContent = 'This build of the library has no refiner model, so the landmark refinement is off.';
-    note.hidden = false;
+    // The rest of the call was refused with it: ask again without the refinement.
+    taken = kvo.call('kvo_setFaceTrackingVars', values['min-face-size'], values['max-face-size'],
+      $('strict').checked ? 1 : 0, Number($('fine-search').value), false);
+  } else if (page.refinement.on) {
+    note.textContent = 'The landmark refinement is on: a learned correction after each shape search ' +
+      '(kvo_setFaceTrackingVars\' fifth argument true), as in the command-line tracker.';
+  } else if (!box.disabled) {
+    note.textContent = 'The landmark refinement is off: the library\'s shape search alone.';
   }
+  note.hidden = false;
+  return taken;
+}
+
+function applyTrackingFields() {
+  if (!page.kvo || !initialised) return;
+  const values = readFields();
+  if (values === null) {
+    noteApply(`Nothing applied: fix the field${page.invalid.length > 1 ? 's' : ''} marked.`);
+    return;
+  }
+  noteApply(applyTrackingVars(values) ? '' : 'The library refused the tracking settings (see the messages below).');
 }
 
 function applySettings() {
   const kvo = page.kvo;
   if (!kvo || !initialised) return;
+  const values = readFields();
+  if (values === null) {
+    noteApply(`Nothing applied: fix the field${page.invalid.length > 1 ? 's' : ''} marked.`);
+    return;
+  }
   kvo.call('kvo_set_candideEnabled', $('candide').checked);
   kvo.call('kvo_set_candideActionUnitsEnabled', $('action-units').checked);
-  applyTrackingVars();
-  kvo.call('kvo_setFaceDetectionVars', num('start-scale'), num('scale-increment'), num('max-scale'),
-    num('step-factor'), num('min-detections'), $('full-scan').checked);
+  const tracking = applyTrackingVars(values);
+  const detection = kvo.call('kvo_setFaceDetectionVars', values['start-scale'], values['scale-increment'],
+    values['max-scale'], values['step-factor'], values['min-detections'], $('full-scan').checked);
+  noteApply(tracking && detection ? '' : 'The library refused some settings (see the messages below).');
 }
 
 function wireControls() {
@@ -137,8 +254,10 @@ function wireControls() {
   $('candide').addEventListener('change', () => initialised && page.kvo.call('kvo_set_candideEnabled', $('candide').checked));
   $('action-units').addEventListener('change', () =>
     initialised && page.kvo.call('kvo_set_candideActionUnitsEnabled', $('action-units').checked));
-  $('refine').addEventListener('change', applyTrackingVars);
+  $('refine').addEventListener('change', applyTrackingFields);
   $('apply').addEventListener('click', applySettings);
+  $('mirror').addEventListener('change', () => { page.mirrored = $('mirror').checked; });
+  for (const id of Object.keys(FIELDS)) $(id).addEventListener('input', () => readFields());
   $('camera').addEventListener('click', startCamera);
   $('file').addEventListener('change', () => {
     const f = $('file').files[0];
@@ -147,10 +266,16 @@ function wireControls() {
   canvas.addEventListener('click', (ev) => {
     if (!initialised || $('mode').value !== 'mode_point_tracking') return;
     const r = canvas.getBoundingClientRect();
-    const x = ((ev.clientX - r.left) * canvas.width) / r.width;
+    let x = ((ev.clientX - r.left) * canvas.width) / r.width;
     const y = ((ev.clientY - r.top) * canvas.height) / r.height;
+    if (page.mirrored) x = canvas.width - x;
     page.kvo.call('kvo_addPointsToTrack', [{ x, y }]);
   });
+}
+
+function setMirror(on) {
+  $('mirror').checked = on;
+  page.mirrored = on;
 }
 
 // ---- sources ---------------------------------------------------------------------------
@@ -170,6 +295,7 @@ async function startCamera() {
     const stream = await navigator.mediaDevices.getUserMedia({ video: { width: { ideal: 640 }, height: { ideal: 480 } }, audio: false });
     video.removeAttribute('src');
     video.srcObject = stream;
+    setMirror(true);
     await video.play();
   } catch (e) {
     if (e.name === 'NotAllowedError' || e.name === 'SecurityError') {
@@ -186,6 +312,7 @@ async function startCamera() {
 
 async function startVideo(src) {
   stopStream();
+  setMirror(false);
   video.src = src;
   try {
     await video.play();
@@ -197,52 +324,18 @@ async function startVideo(src) {
 // ---- the frame loop --------------------------------------------------------------------
 
 let initialised = false;
-let frameWidth = 0, frameHeight = 0;
-let candideTriangles = null;
-const frameTimes = [];
+let attaching = false;
+const arrivals = [];
+const updateTimes = [];
 
-// Points as [{x, y}]: the getters give objects, or x, y numbers one after another.
-function asPoints(v) {
-  if (!Array.isArray(v) || v.length === 0) return [];
-  if (typeof v[0] === 'object') return v;
-  const out = new Array(v.length >> 1);
-  for (let i = 0; i < out.length; ++i) out[i] = { x: v[2 * i], y: v[2 * i + 1] };
-  return out;
+function quantile(sorted, q) {
+  return sorted[Math.min(sorted.length - 1, Math.max(0, Math.ceil(q * sorted.length) - 1))];
 }
 
-function readResult(kvo, state) {
-  const r = { state, detectedFace: null, points: null, bounds: null, candide: null, pose: null, hostPoints: null,
-    showPoints: $('show-points').checked };
-  if (state === 'state_face_detection') r.detectedFace = kvo.call('kvo_get_lastDetectedFace');
-  if (state === 'state_face_tracking' || state === 'state_face_tracking_start') {
-    r.points = asPoints(kvo.call('kvo_get_faceShape_points'));
-    r.bounds = kvo.call('kvo_get_faceShape_bounds');
-  }
-  // The pose and the mesh once past the start phase, with the Candide fit on.
-  if (state === 'state_face_tracking' && $('candide').checked) {
-    if (!candideTriangles || candideTriangles.length === 0) candideTriangles = kvo.call('kvo_get_faceShape_candideShapeTriangles') || [];
-    const vertices = asPoints(kvo.call('kvo_get_faceShape_candideShapeVertices'));
-    if (vertices.length > 0) r.candide = { vertices, triangles: candideTriangles };
-    r.pose = {
-      scale: kvo.call('kvo_get_faceShape_scale'),
-      tx: kvo.call('kvo_get_faceShape_translationX'),
-      ty: kvo.call('kvo_get_faceShape_translationY'),
-      rx: kvo.call('kvo_get_faceShape_rotationX'),
-      ry: kvo.call('kvo_get_faceShape_rotationY'),
-      rz: kvo.call('kvo_get_faceShape_rotationZ'),
-    };
-  }
-  if (state === 'state_point_tracking') {
-    const pts = asPoints(kvo.call('kvo_get_pointsToTrack'));
-    const ok = kvo.call('kvo_get_pointStates') || [];
-    r.hostPoints = pts.map((p, i) => ({ x: p.x, y: p.y, ok: !!ok[i] }));
-  }
-  return r;
-}
-
-function count(state) {
+function count(state, mediaTime) {
   const c = page.counters;
   page.states.push(state);
+  page.mediaTimes.push(mediaTime);
   c.frames += 1;
   if (c.firstFace < 0 && (state === 'state_face_tracking_start' || state === 'state_face_tracking')) c.firstFace = c.frames - 1;
   if (c.firstTracking < 0 && state === 'state_face_tracking') c.firstTracking = c.frames - 1;
@@ -253,60 +346,77 @@ function count(state) {
   else c.other += 1;
 }
 
-async function processFrame() {
-  const kvo = page.kvo;
-  const w = video.videoWidth, h = video.videoHeight;
-  if (!kvo || page.hold || w === 0 || h === 0) return;
-  if (initialised && (w !== frameWidth || h !== frameHeight)) {
-    // The library keeps the frame size of its first frame: a new size needs a new tracker.
-    kvo.dispose();
-    initialised = false;
-    candideTriangles = null;
-    await loadModule();
-    return;
-  }
-  if (canvas.width !== w || canvas.height !== h) {
-    canvas.width = w;
-    canvas.height = h;
-  }
-  ctx.drawImage(video, 0, 0, w, h);
-  const frame = ctx.getImageData(0, 0, w, h);
-  if (!initialised) {
-    page.kvo.init(frame);
-    initialised = true;
-    frameWidth = w;
-    frameHeight = h;
-    applySettings();
-    if ($('mode').value !== 'mode_face_tracking') page.kvo.call('kvo_set_mode', $('mode').value);
-  }
-  const t0 = performance.now();
-  const state = kvo.update(frame);
-  const updateMs = performance.now() - t0;
-  if (state === null) return;  // the Error: line went to libraryError
-  count(state);
-  const result = readResult(kvo, state);
+function onResult(result) {
+  count(result.state, result.mediaTime);
   page.lastResult = result;
-  const now = performance.now();
-  frameTimes.push(now);
-  while (frameTimes.length && now - frameTimes[0] > 1000) frameTimes.shift();
-  const fps = frameTimes.length > 1 ? ((frameTimes.length - 1) * 1000) / (now - frameTimes[0]) : 0;
-  drawOverlay(ctx, result, `${fps.toFixed(1)} fps  ${updateMs.toFixed(1)} ms  ${state}`);
+  updateTimes.push(result.updateMs);
+  if (updateTimes.length > TIMING_WINDOW) updateTimes.shift();
+  const sorted = [...updateTimes].sort((a, b) => a - b);
+  page.timing = { median: quantile(sorted, 0.5), p95: quantile(sorted, 0.95), frames: sorted.length };
+  const t = performance.now();
+  arrivals.push(t);
+  while (arrivals.length && t - arrivals[0] > 1000) arrivals.shift();
+  const fps = arrivals.length > 1 ? ((arrivals.length - 1) * 1000) / (t - arrivals[0]) : 0;
+  const timing = `median ${page.timing.median.toFixed(1)} ms, p95 ${page.timing.p95.toFixed(1)} ms`;
+  $('timing').textContent = `kvo_update: ${timing} over the last ${page.timing.frames} frames`;
+  drawFrame(canvas, result, {
+    image: video,
+    mirror: page.mirrored,
+    points: $('show-points').checked,
+    caption: `${fps.toFixed(1)} fps  ${timing}  ${result.state}`,
+  });
 }
 
-function loop() {
-  const next = () => {
-    if ('requestVideoFrameCallback' in video) video.requestVideoFrameCallback(tick);
-    else requestAnimationFrame(tick);
-  };
-  const tick = () => {
-    processFrame().catch((e) => showMessage(`Frame processing stopped: ${e.message}`, true)).finally(next);
-  };
-  next();
+// Starts the package's loop over the video once the tracker has its frame size.
+function run() {
+  const kvo = page.kvo;
+  if (!kvo || !initialised || holding || kvo.running) return;
+  kvo.start(video, onResult);
+}
+
+// A video with a frame: (re)makes the tracker for its size, applies the settings and runs.
+async function attach() {
+  const w = video.videoWidth, h = video.videoHeight;
+  if (attaching || w === 0 || h === 0 || !page.kvo) return;
+  attaching = true;
+  try {
+    if (initialised && (w !== page.kvo.frameSize[0] || h !== page.kvo.frameSize[1])) {
+      // The library keeps the frame size of its first frame: a new size needs a new tracker.
+      page.kvo.dispose();
+      initialised = false;
+      await loadModule();
+    }
+    if (!initialised) {
+      canvas.width = w;
+      canvas.height = h;
+      if (page.kvo.init(video) !== true) return;
+      initialised = true;
+      applySettings();
+      if ($('mode').value !== 'mode_face_tracking') page.kvo.call('kvo_set_mode', $('mode').value);
+    }
+    run();
+  } finally {
+    attaching = false;
+  }
+}
+
+// The detector's fields start at the command-line tracker's video values.
+function videoDefaults() {
+  const [start, inc, max, step, minDet, full] = videoDetectionVars;
+  $('start-scale').value = String(start);
+  $('scale-increment').value = String(inc);
+  $('max-scale').value = String(max);
+  $('step-factor').value = String(step);
+  $('min-detections').value = String(minDet);
+  $('full-scan').checked = full;
 }
 
 wireControls();
 page.ready = loadModule().then((kvo) => {
-  loop();
+  videoDefaults();
+  readFields();
+  video.addEventListener('loadeddata', () => attach().catch((e) => showMessage(`Frame processing stopped: ${e.message}`, true)));
+  video.addEventListener('resize', () => attach().catch((e) => showMessage(`Frame processing stopped: ${e.message}`, true)));
   const src = params.get('video');
   if (src) startVideo(src);
   else startCamera();

@@ -1,7 +1,9 @@
 // The live page in headless Chromium: fed franck from the fake camera it tracks the face
-// and draws it; bad use of the JavaScript API from the page gives one Error: line each and
-// the page goes on; the threaded module when the page is cross-origin isolated, the
-// single-threaded one (and a message saying so) when it is not.
+// and draws it, mirrored and scaled to the page; bad use of the JavaScript API from the
+// page gives one Error: line each and the page goes on; the threaded module when the page
+// is cross-origin isolated, the single-threaded one (and a message saying so) when it is
+// not; the command-line tracker's video settings (cap13_edit2, a 95 px face, tracked);
+// fields it cannot take refused beside them; the frame time as a running median and p95.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { missing, serve, launch, open } from './harness.mjs';
@@ -18,6 +20,13 @@ after(async () => {
   if (browser) await browser.close();
   if (server) server.close();
 });
+
+// A box in frame pixels as it shows on the page: scaled by `scale`, and flipped left to
+// right within a frame `width` wide when the view is mirrored.
+function shown(box, scale, mirrored, width) {
+  const x = mirrored ? width - box.x - box.width : box.x;
+  return { x: x * scale, y: box.y * scale, width: box.width * scale, height: box.height * scale };
+}
 
 // Overlay pixels of a PNG inside and outside boxes (grown by `margin`): the 68 points'
 // pure cyan against the points' bounds, the Candide mesh's magenta (blended over the video)
@@ -78,13 +87,19 @@ test('the page tracks franck from the fake camera in the threaded module and dra
   assert.equal(result.points.length, 68);
   assert.ok(result.candide && result.candide.vertices.length > 100 && result.candide.triangles.length > 300, 'the Candide mesh is read');
   assert.ok(result.candide.vertices.every((v) => Number.isFinite(v.x) && Number.isFinite(v.y)), 'mesh vertices as points');
-  assert.ok(result.pose && Number.isFinite(result.pose.rx) && result.pose.scale > 0, 'the pose is read');
+  assert.ok(result.pose && Number.isFinite(result.pose.rotationX) && result.pose.scale > 0, 'the pose is read');
+  // A camera is shown mirrored, as a selfie view, and the view fills its column.
+  const view = await page.evaluate(() => ({ mirrored: window.kvoPage.mirrored, box: document.getElementById('mirror').checked,
+    cssWidth: document.getElementById('view').getBoundingClientRect().width, width: document.getElementById('view').width }));
+  assert.deepEqual([view.mirrored, view.box, view.width], [true, true, 360], 'the camera view is mirrored');
+  assert.ok(view.cssWidth > 360, `the view is scaled to the page: ${view.cssWidth} px wide for a 360 px frame`);
   const png = await (await page.$('#view')).screenshot({ encoding: 'base64' });
   const xs = result.candide.vertices.map((v) => v.x), ys = result.candide.vertices.map((v) => v.y);
   const meshBox = { x: Math.min(...xs), y: Math.min(...ys), width: Math.max(...xs) - Math.min(...xs), height: Math.max(...ys) - Math.min(...ys) };
-  const px = await countOverlayPixels(page, png, result.bounds, meshBox, 6);
-  assert.equal(px.width, 360);
-  // 68 filled dots of radius 2.5 cover well over 68 × 10 pixels where they do not overlap.
+  const scale = view.cssWidth / 360;
+  const px = await countOverlayPixels(page, png, shown(result.bounds, scale, true, 360), shown(meshBox, scale, true, 360), 6 * scale);
+  assert.ok(Math.abs(px.width - view.cssWidth) <= 1, `screenshot ${px.width} px wide`);
+  // 68 filled dots of radius 2.5 canvas pixels cover well over 68 × 10 pixels where they do not overlap.
   assert.ok(px.cyanInside >= 400, `point pixels within the face: ${px.cyanInside}`);
   assert.ok(px.cyanOutside <= 20, `point-coloured pixels elsewhere: ${px.cyanOutside}`);
   // The mesh's edges (about 300 of them, a face wide) leave many magenta pixels around the face.
@@ -167,14 +182,15 @@ test('the page\'s controls reach the library: settings, mode and host points', {
   // Point tracking: the mode from the selector, a point from a click on the video.
   await page.select('#mode', 'mode_point_tracking');
   assert.equal(await page.evaluate(() => window.kvoPage.kvo.call('kvo_get_mode')), 'mode_point_tracking');
+  // Frame point (150, 150) on the mirrored, scaled view: a click where it shows.
   const box = await (await page.$('#view')).boundingBox();
-  await page.mouse.click(box.x + 180, box.y + 150);
+  await page.mouse.click(box.x + box.width * (360 - 150) / 360, box.y + box.height * 150 / 288);
   await page.waitForFunction(() => {
     const r = window.kvoPage.lastResult;
-    return r.state === 'state_point_tracking' && r.hostPoints && r.hostPoints.length === 1;
+    return r.state === 'state_point_tracking' && r.trackedPoints && r.trackedPoints.length === 1;
   }, { timeout: 10_000 });
-  const p = await page.evaluate(() => window.kvoPage.lastResult.hostPoints[0]);
-  assert.ok(Math.abs(p.x - 180) < 20 && Math.abs(p.y - 150) < 20, `the point stays near where it was put: ${JSON.stringify(p)}`);
+  const p = await page.evaluate(() => window.kvoPage.lastResult.trackedPoints[0]);
+  assert.ok(Math.abs(p.x - 150) < 20 && Math.abs(p.y - 150) < 20, `the point stays near where it was put: ${JSON.stringify(p)}`);
   assert.deepEqual(await page.evaluate(() => window.kvoPage.errors), [], 'no Error: line from any control');
   assert.deepEqual(log.pageErrors, []);
   await page.close();
@@ -193,7 +209,8 @@ test('the landmark refinement checkbox is on by default and reaches the library'
   assert.equal(first.asked, true, 'the page asks for the refinement by default');
   if (first.on) {
     assert.equal(first.refusal, null);
-    assert.deepEqual([first.checked, first.disabled, first.note], [true, false, '']);
+    assert.deepEqual([first.checked, first.disabled], [true, false]);
+    assert.match(first.note, /^The landmark refinement is on/, 'the page says the refinement is on');
     // Unticked, the next call passes false, and tracking goes on.
     await page.click('#refine');
     assert.deepEqual(await page.evaluate(() => window.kvoPage.refinement), { asked: false, on: false, refusal: null });
@@ -240,4 +257,84 @@ test('a refused camera gives a clear message', { skip: why || false, timeout: 20
   } finally {
     await refusing.close();
   }
+});
+
+test('the page starts with the command-line tracker\'s video settings and tracks cap13_edit2 (a 95 px face)', { skip: why || false, timeout: 90_000 }, async () => {
+  const { page, log } = await open(browser, new URL('/?video=/media/cap13_edit2.webm', url).href);
+  const ready = await page.evaluate(() => window.kvoPage.ready);
+  assert.equal(ready.error, undefined, `page failed: ${ready.error}`);
+  const fields = await page.evaluate(() => ['start-scale', 'scale-increment', 'max-scale', 'step-factor', 'min-detections']
+    .map((id) => Number(document.getElementById(id).value)));
+  assert.deepEqual(fields, [2.5, 0.5, 12, 0.05, 12], 'kvo_setFaceDetectionVars as kestavo runs a video');
+  assert.match(await page.$eval('#face-range', (e) => e.textContent), /^faces from 72 to \d+ px wide$/);
+  // The whole clip (30.6 s at 25 fps) once: until the video ends its first pass.
+  await page.waitForFunction(() => {
+    const t = window.kvoPage.mediaTimes;
+    return t.length > 2 && (t[t.length - 1] >= 30.3 || t[t.length - 1] < t[t.length - 2]);
+  }, { timeout: 75_000, polling: 250 });
+  const run = await page.evaluate(() => ({ states: window.kvoPage.states, times: window.kvoPage.mediaTimes,
+    refinement: window.kvoPage.refinement, mirrored: window.kvoPage.mirrored, timing: window.kvoPage.timing,
+    timingText: document.getElementById('timing').textContent, note: document.getElementById('refine-note').textContent }));
+  // One pass: the frames up to the first step back in video time.
+  let end = run.times.length;
+  for (let i = 1; i < run.times.length; ++i) if (run.times[i] < run.times[i - 1]) { end = i; break; }
+  const after = run.states.slice(0, end).filter((_, i) => run.times[i] >= 1.0);
+  const tracked = after.filter((s) => s === 'state_face_tracking').length;
+  const share = tracked / after.length;
+  console.log(`# cap13_edit2 on the page: ${tracked} of ${after.length} frames tracked after the first second ` +
+    `(${(100 * share).toFixed(1)} %), ${end} frames processed; kvo_update median ${run.timing.median.toFixed(2)} ms, ` +
+    `p95 ${run.timing.p95.toFixed(2)} ms; refinement ${run.refinement.on ? 'on' : 'off'}`);
+  assert.ok(after.length >= 200, `frames processed after the first second: ${after.length}`);
+  assert.ok(share >= 0.95, `tracked ${tracked} of ${after.length} frames after the first second (${(100 * share).toFixed(1)} %)`);
+  assert.equal(run.mirrored, false, 'a video file is not mirrored');
+  // The refinement as the command-line tracker runs it: asked for, and the page says what came of it.
+  assert.equal(run.refinement.asked, true);
+  assert.match(run.note, run.refinement.on ? /^The landmark refinement is on/ : /no refiner model/);
+  assert.ok(run.timing.frames > 10 && run.timing.median > 0 && run.timing.median <= run.timing.p95, JSON.stringify(run.timing));
+  assert.match(run.timingText, /^kvo_update: median \d+\.\d ms, p95 \d+\.\d ms over the last \d+ frames$/);
+  assert.deepEqual(await page.evaluate(() => window.kvoPage.errors), []);
+  assert.deepEqual(log.pageErrors, []);
+  await page.close();
+});
+
+test('fields the library cannot take are refused beside them, and nothing is applied', { skip: why || false, timeout: 30_000 }, async () => {
+  const { page, log } = await open(browser, url);
+  await page.evaluate(() => window.kvoPage.ready);
+  await page.waitForFunction(() => window.kvoPage.counters.firstTracking >= 0, { timeout: 20_000, polling: 250 });
+  const set = (id, v) => page.$eval(`#${id}`, (e, v) => { e.value = v; e.dispatchEvent(new Event('input')); }, v);
+  const shownErrors = () => page.evaluate(() => Object.fromEntries([...document.querySelectorAll('.field-error[id$="-error"]')]
+    .filter((e) => !e.hidden).map((e) => [e.id.replace(/-error$/, ''), e.textContent])));
+  // The nonsense of the issue: an empty min face size and start scale -3; then a max scale
+  // below start + increment, a step factor above 1 and a fractional count.
+  await set('min-face-size', '');
+  await set('start-scale', '-3');
+  await page.click('#apply');
+  let shown = await shownErrors();
+  assert.deepEqual(Object.keys(shown).sort(), ['min-face-size', 'start-scale'], JSON.stringify(shown));
+  assert.match(shown['min-face-size'], /a number is needed/);
+  assert.match(shown['start-scale'], /above 0/);
+  assert.match(await page.$eval('#apply-note', (e) => (e.hidden ? '' : e.textContent)), /Nothing applied/);
+  assert.equal(await page.$eval('#start-scale', (e) => e.getAttribute('aria-invalid')), 'true');
+  await set('min-face-size', '50');
+  await set('start-scale', '2.5');
+  await set('max-scale', '2.9');
+  await set('step-factor', '1.5');
+  await set('min-detections', '2.5');
+  shown = await shownErrors();
+  assert.deepEqual(Object.keys(shown).sort(), ['max-scale', 'min-detections', 'step-factor'], JSON.stringify(shown));
+  assert.match(await page.$eval('#face-range', (e) => e.textContent), /no face size is searched/);
+  // Put right, the values are taken again and the face is tracked on.
+  await set('max-scale', '12');
+  await set('step-factor', '0.05');
+  await set('min-detections', '12');
+  await page.click('#apply');
+  assert.deepEqual(await shownErrors(), {});
+  assert.deepEqual(await page.evaluate(() => window.kvoPage.invalid), []);
+  assert.equal(await page.$eval('#apply-note', (e) => e.hidden), true);
+  const frames = await page.evaluate(() => window.kvoPage.counters.frames);
+  await page.waitForFunction((n) => window.kvoPage.counters.frames > n + 5, { timeout: 10_000 }, frames);
+  assert.equal(await page.evaluate(() => window.kvoPage.lastResult.state), 'state_face_tracking');
+  assert.deepEqual(await page.evaluate(() => window.kvoPage.errors), [], 'nothing nonsensical reached the library');
+  assert.deepEqual(log.pageErrors, []);
+  await page.close();
 });
