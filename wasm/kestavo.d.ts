@@ -143,20 +143,16 @@ export type FunctionName =
   | 'kvo_get_state'
   | 'kvo_get_nextState'
   | 'kvo_setPointTrackingVars'
+  | 'kvo_get_pointsToTrack'
+  | 'kvo_get_pointStates'
   | 'kvo_get_checkPointsValidBeforeTracking'
   | 'kvo_set_checkPointsValidBeforeTracking'
   | 'kvo_addPointsToTrack'
   | 'kvo_setFaceDetectionVars'
   | 'kvo_setFaceDetectionROI'
-  | 'kvo_setFaceTrackingVars'
-  | 'kvo_get_candideEnabled'
-  | 'kvo_set_candideEnabled'
-  | 'kvo_get_candideActionUnitsEnabled'
-  | 'kvo_set_candideActionUnitsEnabled'
-  | 'kvo_get_pointsToTrack'
-  | 'kvo_get_pointStates'
   | 'kvo_get_lastDetectedFace'
   | 'kvo_get_lastDetectedFaces'
+  | 'kvo_setFaceTrackingVars'
   | 'kvo_get_faceShape_faceShapeTriangles'
   | 'kvo_get_faceShape_candideShapeTriangles'
   | 'kvo_get_faceShape_faceShapeVectices'
@@ -168,7 +164,11 @@ export type FunctionName =
   | 'kvo_get_faceShape_translationY'
   | 'kvo_get_faceShape_rotationX'
   | 'kvo_get_faceShape_rotationY'
-  | 'kvo_get_faceShape_rotationZ';
+  | 'kvo_get_faceShape_rotationZ'
+  | 'kvo_get_candideEnabled'
+  | 'kvo_set_candideEnabled'
+  | 'kvo_get_candideActionUnitsEnabled'
+  | 'kvo_set_candideActionUnitsEnabled';
 
 /** Setters return true when the library took the call, false after an "Error:" line. */
 export type SetterName =
