@@ -3,9 +3,16 @@
 //
 // What it represents: one page's use of the library, as a native host uses it. The
 // session owns the host runtime, the extension context (the library's 36-function
-// table), the frame bitmap and one persistent result object per getter that fills an
-// argument. JavaScript values are turned into host objects for a call and the result
-// back into plain values, so a page never sees a handle.
+// table) and the frame bitmap. JavaScript values are turned into host objects for a call
+// and the result back into plain values, so a page never sees a handle.
+//
+// Memory: every call runs in a Scope of the runtime, and everything it makes (the
+// arguments, the result, the object a getter fills and the values filled into it) is made
+// inside that Scope and unreachable from older objects, so it is freed at the call's end.
+// (An object made by an earlier call and kept reachable by an older one would stay in
+// the arena for good: the runtime frees at a Scope's end only objects younger than its
+// mark. A fill target kept across calls did that, and each fill left its values behind,
+// so the arena and the cost of every later call grew with the calls made.)
 //
 // Frames: the page copies a frame's RGBA bytes into frameBuffer() (wasm memory, sized
 // for the frame) and passes the marker object {__kvoFrame: 1} where the bitmap goes.
@@ -70,8 +77,7 @@ public:
         holder_ = runtime_.array(1);
         for (const FilledGetter& g : kFilledGetters) {
             const FRENamedFunction* f = ext_.find(g.name);
-            if (f == nullptr) continue;
-            filled_.push_back({f, g.rectangle ? runtime_.rectangle() : runtime_.array()});
+            if (f != nullptr) filled_.push_back({f, g.rectangle});
         }
     }
 
@@ -113,10 +119,11 @@ public:
             const unsigned n = args.isArray() ? args["length"].as<unsigned>() : 0;
             argv_.clear();
             for (unsigned i = 0; i < n; ++i) argv_.push_back(toHost(args[i], 0));
+            // A getter's fill target is made in the call's Scope, like its values.
             FREObject fillTarget = nullptr;
             if (n == 0) {
                 for (const Filled& g : filled_) {
-                    if (g.function == f) fillTarget = g.object;
+                    if (g.function == f) fillTarget = g.rectangle ? runtime_.rectangle() : runtime_.array();
                 }
                 if (fillTarget != nullptr) argv_.push_back(fillTarget);
             }
@@ -133,7 +140,7 @@ public:
 private:
     struct Filled {
         const FRENamedFunction* function;
-        FREObject object;
+        bool rectangle;
     };
 
     // The host value of a JavaScript value; throws HostError for one it cannot convert.
