@@ -56,13 +56,19 @@ function drawAxes(ctx, pose, unit) {
   }
 }
 
+// Lines of text at the top left, sized to the canvas (a canvas shown larger than its
+// pixels scales its text with it).
 function caption(ctx, text) {
-  ctx.font = '14px monospace';
-  ctx.lineWidth = 4;
+  const size = Math.max(10, Math.round(Math.min(ctx.canvas.width, ctx.canvas.height) / 28));
+  ctx.font = `${size}px monospace`;
+  ctx.lineWidth = Math.max(2, size / 4);
   ctx.strokeStyle = 'black';
   ctx.fillStyle = 'white';
-  ctx.strokeText(text, 8, 20);
-  ctx.fillText(text, 8, 20);
+  text.split('\n').forEach((line, i) => {
+    const y = Math.round(size * (1.4 + 1.25 * i));
+    ctx.strokeText(line, Math.round(size / 2), y);
+    ctx.fillText(line, Math.round(size / 2), y);
+  });
 }
 
 function contextOf(target) {
@@ -76,7 +82,7 @@ const on = (v) => v !== false;
 // Draws `result` (from kvo.track) on `target`, a canvas or its 2-D context.
 // options: image (a video, canvas, ImageBitmap or image drawn first, filling the frame),
 //   mirror (false), points, bounds, mesh, axes, detection, trackedPoints (all true),
-//   caption (text, top left), pointRadius (2.5 frame pixels), onError (console.warn).
+//   caption (text, top left; one line per \n), pointRadius (2.5 frame pixels), onError (console.warn).
 // Returns true when drawn.
 export function draw(target, result, options = {}) {
   const onError = typeof options.onError === 'function' ? options.onError : (line) => console.warn(line);

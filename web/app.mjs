@@ -363,7 +363,7 @@ function onResult(result) {
     image: video,
     mirror: page.mirrored,
     points: $('show-points').checked,
-    caption: `${fps.toFixed(1)} fps  ${timing}  ${result.state}`,
+    caption: `${fps.toFixed(1)} fps  ${timing}\n${result.state}`,
   });
 }
 
