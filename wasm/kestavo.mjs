@@ -60,6 +60,11 @@ function now() {
   return typeof performance !== 'undefined' ? performance.now() : Date.now();
 }
 
+// What createKestavo() rejects with: an Error whose text is the one "Error: ..." line (its
+// name is empty, so that a printed stack does not read "Error: Error: ...").
+class KestavoLoadError extends Error {}
+Object.defineProperty(KestavoLoadError.prototype, 'name', { value: '' });
+
 function messageOf(e) {
   const text = e && e.message ? e.message : String(e);
   // A module's own error can quote a line of minified code: keep the first line, briefly.
@@ -75,17 +80,17 @@ function messageOf(e) {
 //   wasmBinary: the .wasm bytes (in Node they are read from the package folder)
 export async function createKestavo(options = {}) {
   if (options === null || typeof options !== 'object') {
-    throw new Error('Error: createKestavo takes an options object ({threads, onError, onPrint, baseUrl, wasmBinary}) or nothing.');
+    throw new KestavoLoadError('Error: createKestavo takes an options object ({threads, onError, onPrint, baseUrl, wasmBinary}) or nothing.');
   }
   const onError = typeof options.onError === 'function' ? options.onError : (line) => console.warn(line);
   const onPrint = typeof options.onPrint === 'function' ? options.onPrint : (line) => console.log(line);
   const want = options.threads === undefined ? 'auto' : options.threads;
   if (want !== 'auto' && want !== true && want !== false) {
-    throw new Error(`Error: threads must be 'auto', true or false, not ${JSON.stringify(want)}.`);
+    throw new KestavoLoadError(`Error: threads must be 'auto', true or false, not ${JSON.stringify(want)}.`);
   }
   const threaded = want === 'auto' ? threadsAvailable() : want;
   if (threaded && !threadsAvailable()) {
-    throw new Error(`Error: threads: true asks for the threaded Kestavo module, which cannot run here: ${whyNoThreads()}`);
+    throw new KestavoLoadError(`Error: threads: true asks for the threaded Kestavo module, which cannot run here: ${whyNoThreads()}`);
   }
   const base = options.baseUrl ? new URL(options.baseUrl, import.meta.url) : new URL('./', import.meta.url);
   const name = threaded ? 'kestavo-threads' : 'kestavo-single';
@@ -95,7 +100,7 @@ export async function createKestavo(options = {}) {
   try {
     factory = (await import(script)).default;
   } catch (e) {
-    throw new Error(`Error: the Kestavo module ${script} could not be loaded: ${messageOf(e)}`);
+    throw new KestavoLoadError(`Error: the Kestavo module ${script} could not be loaded: ${messageOf(e)}`);
   }
   // Error lines are counted so that a call can tell whether the library refused it.
   const errors = { count: 0, report: onError };
@@ -119,14 +124,14 @@ export async function createKestavo(options = {}) {
     try {
       moduleOptions.wasmBinary = await readFile(file);
     } catch (e) {
-      throw new Error(`Error: the Kestavo module's ${file} could not be read: ${messageOf(e)}`);
+      throw new KestavoLoadError(`Error: the Kestavo module's ${file} could not be read: ${messageOf(e)}`);
     }
   }
   let module;
   try {
     module = await factory(moduleOptions);
   } catch (e) {
-    throw new Error(`Error: the Kestavo module ${name} could not be started: ${messageOf(e)}`);
+    throw new KestavoLoadError(`Error: the Kestavo module ${name} could not be started: ${messageOf(e)}`);
   }
   const loadMs = now() - started;
   return new Kestavo(module, threaded, loadMs, errors);

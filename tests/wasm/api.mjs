@@ -47,8 +47,9 @@ try {
     let rejected = null;
     try { await createKestavo({ ...opts, onError: (l) => errors.push(l), onPrint: () => {} }); } catch (e) { rejected = e; }
     const text = rejected ? String(rejected.message) : '';
+    // Printed (String(e), or an uncaught stack's first line) it is the same one line.
     checks.check(rejected instanceof Error && pattern.test(text) && !text.includes('\n') && text.length < 400 &&
-                 !(rejected instanceof ReferenceError),
+                 !(rejected instanceof ReferenceError) && String(rejected) === text && rejected.stack.startsWith(`${text}\n`),
                  `${label} in Node rejects with one clear line (${text})`);
   }
 
