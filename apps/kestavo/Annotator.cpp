@@ -1,5 +1,6 @@
 #include "Annotator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -44,6 +45,39 @@ Annotator::Annotator(const std::vector<int>& faceTriangles, const std::vector<in
     : faceTriangles_(faceTriangles), candideTriangles_(candideTriangles) {}
 
 void Annotator::draw(cv::Mat& image, long frame, const FrameResult& r) const {
+    drawResult(image, r);
+    char caption[160];
+    std::snprintf(caption, sizeof caption, "#%ld  %s  %.1f ms", frame, r.state.c_str(), r.updateMs);
+    drawCaption(image, caption);
+}
+
+void Annotator::drawFaces(cv::Mat& image, const std::vector<FrameResult>& faces, const std::vector<std::string>& labels,
+                          const std::string& caption) const {
+    // Text scaled with the picture, so that it can be read on a sheet tile.
+    const double textScale = std::max(0.45, std::max(image.cols, image.rows) / 1200.0);
+    const int thickness = std::max(1, static_cast<int>(std::lround(textScale * 1.5)));
+    for (size_t i = 0; i < faces.size(); ++i) {
+        const FrameResult& r = faces[i];
+        drawResult(image, r);
+        const Box& b = r.faceFitted ? r.bounds : r.detectedFace;
+        if (i < labels.size() && b.width > 0.0 && drawable(b.x, b.y)) {
+            const cv::Point at(static_cast<int>(b.x), static_cast<int>(std::max(12.0, b.y - 4.0)));
+            cv::putText(image, labels[i], at, cv::FONT_HERSHEY_SIMPLEX, textScale, cv::Scalar(0, 0, 0), thickness + 2,
+                        cv::LINE_AA);
+            cv::putText(image, labels[i], at, cv::FONT_HERSHEY_SIMPLEX, textScale, cv::Scalar(0, 255, 255), thickness,
+                        cv::LINE_AA);
+        }
+    }
+    drawCaption(image, caption);
+}
+
+void Annotator::drawCaption(cv::Mat& image, const std::string& caption) const {
+    cv::putText(image, caption, cv::Point(6, 16), cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar(0, 0, 0), 3, cv::LINE_AA);
+    cv::putText(image, caption, cv::Point(6, 16), cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar(255, 255, 255), 1,
+                cv::LINE_AA);
+}
+
+void Annotator::drawResult(cv::Mat& image, const FrameResult& r) const {
     const bool detectionRan = r.state == "state_face_detection" || r.lastState == "state_face_detection";
     if (detectionRan) {
         for (const Box& d : r.detections) {
@@ -92,11 +126,6 @@ void Annotator::draw(cv::Mat& image, long frame, const FrameResult& r) const {
         const cv::Scalar colour = r.pointStates[i] ? cv::Scalar(0, 230, 0) : cv::Scalar(0, 0, 255);
         cv::circle(image, fixedPoint(x, y), 3 << kShift, colour, -1, cv::LINE_AA, kShift);
     }
-    char caption[160];
-    std::snprintf(caption, sizeof caption, "#%ld  %s  %.1f ms", frame, r.state.c_str(), r.updateMs);
-    cv::putText(image, caption, cv::Point(6, 16), cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar(0, 0, 0), 3, cv::LINE_AA);
-    cv::putText(image, caption, cv::Point(6, 16), cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar(255, 255, 255), 1,
-                cv::LINE_AA);
 }
 
 }  // namespace app

@@ -25,8 +25,15 @@ public:
 
     // Draws `r` onto `image` (CV_8UC3, the frame). `frame` is the frame index.
     void draw(cv::Mat& image, long frame, const FrameResult& r) const;
+    // Every face of a still picture onto `image` (the picture): each as draw() draws a
+    // frame, with labels[i] (its index and score, say) above its box, and one caption.
+    void drawFaces(cv::Mat& image, const std::vector<FrameResult>& faces, const std::vector<std::string>& labels,
+                   const std::string& caption) const;
 
 private:
+    void drawResult(cv::Mat& image, const FrameResult& r) const;
+    void drawCaption(cv::Mat& image, const std::string& caption) const;
+
     std::vector<int> faceTriangles_, candideTriangles_;
 };
 

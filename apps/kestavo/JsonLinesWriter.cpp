@@ -32,19 +32,26 @@ void JsonLinesWriter::write(long frame, double timeSeconds, const FrameResult& r
     std::fprintf(f, "\"update_ms\":%.3f,\"getters_ms\":%.3f}\n", r.updateMs, r.gettersMs);
 }
 
-void JsonLinesWriter::writePicture(long picture, const std::string& path, int width, int height,
-                                   const char* outcome, int frames, double updateMs, const FrameResult& r,
-                                   const FrameResult& detection) {
+void JsonLinesWriter::writePicture(long picture, const std::string& path, int width, int height, int faceIndex,
+                                   double score, const char* outcome, int frames, double updateMs,
+                                   const FrameResult& r, const FrameResult& detection) {
     FILE* f = file_;
-    std::fprintf(f, "{\"picture\":%ld,\"image\":\"%s\",\"width\":%d,\"height\":%d,\"outcome\":\"%s\",\"frames\":%d,",
-                 picture, jsonEscaped(path).c_str(), width, height, outcome, frames);
+    std::fprintf(f, "{\"picture\":%ld,\"image\":\"%s\",\"width\":%d,\"height\":%d,", picture,
+                 jsonEscaped(path).c_str(), width, height);
+    if (faceIndex >= 0) {
+        std::fprintf(f, "\"face_index\":%d,\"score\":%.3f,", faceIndex, score);
+    } else {
+        std::fputs("\"face_index\":null,\"score\":null,", f);
+    }
+    std::fprintf(f, "\"outcome\":\"%s\",\"frames\":%d,", outcome, frames);
     writeFields(r, &detection);
     std::fprintf(f, "\"update_ms\":%.3f}\n", updateMs);
 }
 
 void JsonLinesWriter::writeSkippedPicture(long picture, const std::string& path, const std::string& why) {
     std::fprintf(file_,
-                 "{\"picture\":%ld,\"image\":\"%s\",\"width\":null,\"height\":null,\"outcome\":\"unreadable\","
+                 "{\"picture\":%ld,\"image\":\"%s\",\"width\":null,\"height\":null,\"face_index\":null,\"score\":null,"
+                 "\"outcome\":\"unreadable\","
                  "\"reason\":\"%s\",\"frames\":0,\"state\":null,\"last_state\":null,\"next_state\":null,"
                  "\"tracked\":false,\"landmarks\":null,\"bounds\":null,\"pose\":null,\"face\":null,"
                  "\"raw_detections\":null,\"update_ms\":0}\n",

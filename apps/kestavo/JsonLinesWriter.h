@@ -38,10 +38,14 @@ public:
     // One still picture tracked as a scene of its own: its index among the pictures, its
     // file and size (pixels), what became of it ("tracked", "rejected", "not_found",
     // "detected"), the kvo_update calls given and their total milliseconds, and the last
-    // frame's fields in picture pixels, with "face" and "raw_detections" from the
-    // picture's detection pass `detection`.
-    void writePicture(long picture, const std::string& path, int width, int height, const char* outcome,
-                      int frames, double updateMs, const FrameResult& r, const FrameResult& detection);
+    // frame's fields in picture pixels, with "face" (the face's start box) and
+    // "raw_detections" (every window of the picture's finding scans) from `detection`.
+    // One record per face of a picture: "face_index" its place among the picture's faces
+    // (`faceIndex`, 0 the strongest) and "score" its detection score; a picture without a
+    // face gets one record with faceIndex -1, both written as null.
+    void writePicture(long picture, const std::string& path, int width, int height, int faceIndex, double score,
+                      const char* outcome, int frames, double updateMs, const FrameResult& r,
+                      const FrameResult& detection);
     // A still picture of the run that could not be read or decoded: its index among the
     // pictures, its file, outcome "unreadable" and the reason (`why`, e.g. "cannot be
     // decoded"); no size, no state, no shape, no detection pass ("frames" 0).

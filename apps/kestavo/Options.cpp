@@ -128,6 +128,16 @@ Options parseOptions(int argc, const char* const* argv) {
         {"--max-frames", [&](const std::string& n, const std::string& v) { o.maxFrames = toLong(n, v, 1, LONG_MAX); }},
         {"--repeat", [&](const std::string& n, const std::string& v) { o.repeat = toInt(n, v, 1, 1000); o.repeatGiven = true; }},
         {"--picture-side", [&](const std::string& n, const std::string& v) { o.pictureSide = toInt(n, v, 64, 2048); }},
+        {"--smallest-face", [&](const std::string& n, const std::string& v) {
+             o.smallestFace = toDouble(n, v);
+             if (!(o.smallestFace == 0.0 || (o.smallestFace >= 20.0 && o.smallestFace <= 10000.0))) {
+                 badValue(n, v, "expected 0 (no tile scans) or a width from 20 to 10000 pixels");
+             }
+         }},
+        {"--min-score", [&](const std::string& n, const std::string& v) {
+             o.minScore = toDouble(n, v);
+             if (!(o.minScore >= 0.0 && o.minScore <= 1e6)) badValue(n, v, "expected a score from 0 up");
+         }},
         {"--border", [&](const std::string& n, const std::string& v) {
              o.border = toDouble(n, v);
              if (!(o.border >= 0.0 && o.border <= 1.0)) badValue(n, v, "expected a share from 0 to 1");
@@ -183,6 +193,7 @@ Options parseOptions(int argc, const char* const* argv) {
         {"-h", [&] { o.help = true; }},
         {"--full-scan", [&] { o.fullScan = true; o.fullScanGiven = true; o.detectionVarsGiven = true; }},
         {"--sequence", [&] { o.sequence = true; }},
+        {"--one-face", [&] { o.oneFace = true; }},
         {"--no-refine", [&] { o.refine = false; }},
         {"--candide-vertices", [&] { o.candideVertices = true; }},
         {"--no-progress", [&] { o.progress = false; }},
@@ -252,6 +263,10 @@ std::string helpText(const std::string& programName, const std::string& defaultI
       << "                          a scene of its own, framed, scanned in full and mapped back)\n"
       << "  --picture-side PX       stills: the picture's longer side in the tracker's frame (480)\n"
       << "  --border F              stills: the border around it, a share of that side (0.25)\n"
+      << "  --smallest-face PX      stills: find faces from PX picture pixels wide, scanning tiles\n"
+      << "                          of the picture at finer scales (40; 0: the whole-picture scan only)\n"
+      << "  --min-score S           stills: leave out faces whose detection score is below S (7)\n"
+      << "  --one-face              stills: track the strongest face of each picture only\n"
       << "  --roi X,Y,W,H           image region handed to kvo_init (default: the whole frame)\n"
       << "  --no-progress           no progress bar (it shows only when stderr is a terminal)\n"
       << "  --quiet                 no summary\n"

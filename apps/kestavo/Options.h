@@ -36,6 +36,9 @@ struct Options {
     bool sequence = false;
     int pictureSide = 0;         // 0: the still settings' own (pixels, the picture's longer side)
     double border = -1.0;        // < 0: the still settings' own (share of the picture side)
+    double smallestFace = -1.0;  // < 0: the still settings' own (picture pixels; 0: no tiles)
+    double minScore = -1.0;      // < 0: the still settings' own; stills: faces scoring below are left out
+    bool oneFace = false;        // stills: the strongest face of a picture only
 
     bool roiGiven = false;       // image region handed to kvo_init (pixels)
     double roi[4] = {0, 0, 0, 0};

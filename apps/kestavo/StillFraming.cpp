@@ -33,6 +33,34 @@ StillFraming::StillFraming(const StillCanvas& canvas, const cv::Mat& picture, cv
     scanRegion_ = cv::Rect2d(left, top, right - left, bottom - top);
 }
 
+StillFraming::StillFraming(int side, const cv::Mat& picture, double scale, double offsetX, double offsetY,
+                           cv::Mat& canvasImage)
+    : scale_(scale), offsetX_(offsetX), offsetY_(offsetY) {
+    canvasImage.create(side, side, CV_8UC3);
+    // The picture pixels the canvas shows, widened to whole pixels.
+    const int px0 = std::max(0, static_cast<int>(std::floor(-offsetX / scale)));
+    const int py0 = std::max(0, static_cast<int>(std::floor(-offsetY / scale)));
+    const int px1 = std::min(picture.cols, static_cast<int>(std::ceil((side - offsetX) / scale)));
+    const int py1 = std::min(picture.rows, static_cast<int>(std::ceil((side - offsetY) / scale)));
+    if (px1 <= px0 || py1 <= py0) {
+        canvasImage.setTo(cv::Scalar::all(0));
+        return;
+    }
+    const cv::Mat shown = picture(cv::Rect(px0, py0, px1 - px0, py1 - py0));
+    canvasImage.setTo(cv::mean(shown));
+    // Drawn at its place: the shown pixels scaled, then cut to the canvas.
+    const int x0 = static_cast<int>(std::lround(px0 * scale + offsetX));
+    const int y0 = static_cast<int>(std::lround(py0 * scale + offsetY));
+    const int w = std::max(1, static_cast<int>(std::lround((px1 - px0) * scale)));
+    const int h = std::max(1, static_cast<int>(std::lround((py1 - py0) * scale)));
+    const cv::Rect target = cv::Rect(x0, y0, w, h) & cv::Rect(0, 0, side, side);
+    if (target.empty()) return;
+    cv::Mat scaled;
+    cv::resize(shown, scaled, cv::Size(w, h), 0, 0, scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    scaled(cv::Rect(target.x - x0, target.y - y0, target.width, target.height)).copyTo(canvasImage(target));
+    scanRegion_ = cv::Rect2d(target.x, target.y, target.width, target.height);
+}
+
 Box StillFraming::toPicture(const Box& c) const {
     if (!(c.width > 0.0 && c.height > 0.0)) return c;
     return Box{toPictureX(c.x), toPictureY(c.y), c.width / scale_, c.height / scale_};

@@ -36,6 +36,20 @@ public:
     // Ensures: `canvasImage` (canvas.side() square, CV_8UC3) holds the framed picture.
     StillFraming(const StillCanvas& canvas, const cv::Mat& picture, cv::Mat& canvasImage);
 
+    // A window onto the picture at any scale: canvas = picture * scale + (offsetX, offsetY).
+    // Requires: side >= 16, scale > 0, picture non-empty CV_8UC3.
+    // Ensures: `canvasImage` (side square, CV_8UC3) holds the part of the picture the
+    // window shows, the rest the mean colour of that part; scanRegion() is that part, in
+    // canvas pixels (empty when the window shows none of the picture).
+    StillFraming(int side, const cv::Mat& picture, double scale, double offsetX, double offsetY, cv::Mat& canvasImage);
+
+    // The window that shows the picture at `scale` with picture point (x, y) at the
+    // canvas centre.
+    static StillFraming centredOn(int side, const cv::Mat& picture, double scale, double x, double y,
+                                  cv::Mat& canvasImage) {
+        return StillFraming(side, picture, scale, 0.5 * side - x * scale, 0.5 * side - y * scale, canvasImage);
+    }
+
     double scale() const { return scale_; }
     double offsetX() const { return offsetX_; }
     double offsetY() const { return offsetY_; }

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "DetectionWindows.h"
 #include "WindowGroups.h"
 
 namespace kvo {
@@ -14,10 +15,24 @@ std::string StillSettings::describe() const {
       << " % of that side each way); per picture: kvo_reset, kvo_setFaceDetectionROI(picture + border), "
       << "in \"mode_face_detection\" one kvo_update with kvo_setFaceDetectionVars(" << startScale << ", "
       << scaleIncrement << ", " << maxScale << ", " << stepFactor << ", " << minDetections << ", "
-      << (fullScan ? "true" : "false") << "), the face = the strongest group of kvo_get_lastDetectedFaces (at least "
-      << minDetections << " windows) scaled by " << faceScale << " about its centre, then in \"mode_face_tracking\" "
-      << "kvo_updateByEyes(eyes at (0.28, 0.34) and (0.72, 0.34) of that face, " << startSearches << ") and "
-      << framesPerPicture << " kvo_update calls";
+      << (fullScan ? "true" : "false") << ")";
+    if (minFace > 0.0) {
+        s << ", then, for faces from " << minFace << " px, one kvo_update per " << canvas.side() << " px tile of the "
+          << "picture at finer scales with kvo_setFaceDetectionVars(" << tileWindows.startScale << ", "
+          << tileWindows.scaleIncrement << ", " << tileWindows.maxScale << ", " << tileWindows.stepFactor << ", ...)";
+    }
+    s << "; the faces = the distinct groups of kvo_get_lastDetectedFaces (at least " << minDetections
+      << " windows each), strongest first";
+    if (onlyStrongest) s << " (the strongest alone)";
+    else s << " (at most " << maxFaces << ")";
+    if (minScore > 0.0) s << ", scoring at least " << minScore;
+    s << ", each scaled by " << faceScale << " about its centre; per face: kvo_reset, ";
+    if (faceSide > 0.0) {
+        s << "the picture around it scaled so that the face is " << faceSide << " px wide (enlarged at most "
+          << maxFaceEnlargement << " times), ";
+    }
+    s << "in \"mode_face_tracking\" kvo_updateByEyes(eyes at (0.28, 0.34) and (0.72, 0.34) of that face, "
+      << startSearches << ") and " << framesPerPicture << " kvo_update calls";
     return s.str();
 }
 
@@ -35,45 +50,45 @@ void setStillDetection(HostTracker& tracker, const StillSettings& s) {
     tracker.setDetectionVars(s.startScale, s.scaleIncrement, s.maxScale, s.stepFactor, s.minDetections, s.fullScan);
 }
 
-StillResult trackStill(HostTracker& tracker, const StillSettings& settings, bool detectionOnly,
-                       const cv::Mat& picture, cv::Mat& canvas) {
-    const StillFraming framing(settings.canvas, picture, canvas);
-    const cv::Rect2d region = framing.scanRegion();
-    tracker.reset();
-    tracker.setMode("mode_face_detection");
-    tracker.setDetectionRegion(region.x, region.y, region.width, region.height);
+namespace {
 
-    StillResult out;
-    tracker.update(canvas);
-    out.frames = 1;
-    out.updateMs = tracker.result().updateMs;
-    const WindowGroup group = strongestGroup(tracker.result().detections);
-    out.detection = tracker.result();
-    if (settings.hostGrouping) {
-        out.detection.detectedFace = group.windows >= settings.minDetections ? group.face : Box();
-        out.windows = group.windows;
+// The windows of one scan with the framing's positions mapped back onto the picture.
+void collect(const StillFraming& framing, const FrameResult& scan, std::vector<Box>& windows) {
+    for (const Box& d : scan.detections) windows.push_back(framing.toPicture(d));
+}
+
+// The candidates of one scan's windows (canvas pixels), mapped onto the picture. A scan
+// with window steps `stepFactor` of the window tries (stepFactor / kScoreStep)^2 fewer
+// positions than one on the score's grid; its windows count that much more, so that
+// scores of scans with different steps compare.
+const double kScoreStep = 0.04;
+
+void addCandidates(const StillFraming& framing, const std::vector<Box>& canvasWindows, int minWindows,
+                   double stepFactor, std::vector<FaceCandidate>& out) {
+    const double weight = (stepFactor / kScoreStep) * (stepFactor / kScoreStep);
+    for (const WindowGroup& g : distinctGroups(canvasWindows, minWindows)) {
+        FaceCandidate c;
+        c.face = framing.toPicture(g.face);
+        c.score = g.score * weight;
+        c.windows = g.windows;
+        out.push_back(c);
     }
-    Box face = out.detection.detectedFace;
-    if (face.width > 0.0) {
-        const double cx = face.x + 0.5 * face.width, cy = face.y + 0.5 * face.height;
-        const double w = face.width * settings.faceScale, h = face.height * settings.faceScale;
-        face = Box{cx - 0.5 * w, cy - 0.5 * h, w, h};
-        out.detection.detectedFace = face;
-    }
-    framing.toPicture(out.detection);
-    out.last = out.detection;
-    if (!(face.width > 0.0)) {
-        out.outcome = StillOutcome::NotFound;
-        return out;
-    }
-    if (detectionOnly) {
-        out.outcome = StillOutcome::Detected;
-        return out;
-    }
-    // The eye positions from which the library places the shape in exactly `face`.
+}
+
+// `face` scaled by `factor` about its centre.
+Box scaledAbout(const Box& face, double factor) {
+    const double cx = face.x + 0.5 * face.width, cy = face.y + 0.5 * face.height;
+    const double w = face.width * factor, h = face.height * factor;
+    return Box{cx - 0.5 * w, cy - 0.5 * h, w, h};
+}
+
+// Tracks one face from its start box `start` (canvas pixels of `framing`'s canvas).
+void trackFace(HostTracker& tracker, const StillSettings& settings, const StillFraming& framing, const cv::Mat& canvas,
+               const Box& start, StillResult& out) {
     tracker.setMode("mode_face_tracking");
-    const double eyeY = face.y + 0.34 * face.width;
-    tracker.updateByEyes(canvas, face.x + 0.28 * face.width, eyeY, face.x + 0.72 * face.width, eyeY,
+    // The eye positions from which the library places the shape in exactly `start`.
+    const double eyeY = start.y + 0.34 * start.width;
+    tracker.updateByEyes(canvas, start.x + 0.28 * start.width, eyeY, start.x + 0.72 * start.width, eyeY,
                          settings.startSearches);
     ++out.frames;
     out.updateMs += tracker.result().updateMs;
@@ -85,6 +100,126 @@ StillResult trackStill(HostTracker& tracker, const StillSettings& settings, bool
     out.last = tracker.result();
     framing.toPicture(out.last);
     out.outcome = isTracked(out.last) ? StillOutcome::Tracked : StillOutcome::Rejected;
+}
+
+}  // namespace
+
+PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, bool detectionOnly,
+                           const cv::Mat& picture, cv::Mat& canvas) {
+    PictureResult out;
+    const int side = settings.canvas.side();
+    tracker.reset();
+    tracker.setMode("mode_face_detection");
+    setStillDetection(tracker, settings);
+
+    // The whole picture on its border, every window size.
+    const StillFraming whole(settings.canvas, picture, canvas);
+    const cv::Rect2d region = whole.scanRegion();
+    tracker.setDetectionRegion(region.x, region.y, region.width, region.height);
+    tracker.update(canvas);
+    ++out.scans;
+    out.findMs += tracker.result().updateMs;
+    FrameResult detection = tracker.result();
+    std::vector<FaceCandidate> candidates;
+    std::vector<Box> windows;
+    if (settings.hostGrouping) {
+        addCandidates(whole, detection.detections, settings.minDetections, settings.stepFactor, candidates);
+    } else if (detection.detectedFace.width > 0.0) {
+        // The library's own merged face, as the one candidate.
+        FaceCandidate c;
+        c.face = whole.toPicture(detection.detectedFace);
+        c.windows = static_cast<int>(detection.detections.size());
+        c.score = c.windows;
+        candidates.push_back(c);
+    }
+    collect(whole, detection, windows);
+    // Wholly to the tracker's frame so far: keep the state and the getters of the pass
+    // that saw the whole picture, in picture pixels.
+    whole.toPicture(detection);
+
+    // Tiles at finer scales for the faces the whole scan is too coarse for.
+    const WindowRange wholeRange =
+        reportedWindows(settings.startScale, settings.scaleIncrement, settings.maxScale, region.width, region.height);
+    const ScanPlan plan = settings.hostGrouping && wholeRange.sizes > 0
+                              ? planTiles(picture.cols, picture.rows, side, settings.minFace, whole.scale(),
+                                          wholeRange.smallest, settings.tileWindows)
+                              : ScanPlan();
+    if (!plan.tiles.empty()) {
+        const TileWindows& t = settings.tileWindows;
+        tracker.setDetectionVars(t.startScale, t.scaleIncrement, t.maxScale, t.stepFactor, settings.minDetections,
+                                 settings.fullScan);
+        for (const ScanTile& tile : plan.tiles) {
+            const StillFraming framing(side, picture, tile.scale, tile.offsetX, tile.offsetY, canvas);
+            const cv::Rect2d r = framing.scanRegion();
+            if (r.width < 2.0 || r.height < 2.0) continue;
+            tracker.setDetectionRegion(r.x, r.y, r.width, r.height);
+            tracker.update(canvas);
+            ++out.scans;
+            out.findMs += tracker.result().updateMs;
+            addCandidates(framing, tracker.result().detections, settings.minDetections, t.stepFactor, candidates);
+            collect(framing, tracker.result(), windows);
+        }
+        setStillDetection(tracker, settings);
+    }
+    keepDistinct(candidates);
+    out.candidates = static_cast<int>(candidates.size());
+    detection.detections = windows;
+    detection.detectedFace = Box();
+
+    std::vector<FaceCandidate> kept;
+    for (const FaceCandidate& c : candidates) {
+        if (c.score < settings.minScore) {
+            ++out.belowScore;
+        } else if (static_cast<int>(kept.size()) < (settings.onlyStrongest ? 1 : settings.maxFaces)) {
+            kept.push_back(c);
+        }
+    }
+    if (kept.empty()) {
+        StillResult none;
+        none.outcome = StillOutcome::NotFound;
+        none.detection = detection;
+        none.last = detection;
+        none.frames = out.scans;
+        none.updateMs = out.findMs;
+        if (out.belowScore == 0) out.faces.push_back(none);
+        if (!detectionOnly) tracker.setMode("mode_face_tracking");
+        return out;
+    }
+    for (size_t i = 0; i < kept.size(); ++i) {
+        StillResult r;
+        r.face = static_cast<int>(i);
+        r.score = kept[i].score;
+        r.windows = kept[i].windows;
+        r.detection = detection;
+        const Box start = scaledAbout(kept[i].face, settings.faceScale);
+        r.detection.detectedFace = start;
+        r.last = r.detection;
+        if (detectionOnly) {
+            r.outcome = StillOutcome::Detected;
+            out.faces.push_back(r);
+            continue;
+        }
+        tracker.reset();
+        if (settings.faceSide > 0.0) {
+            // The face at the size the shape model fits best, from the original pixels.
+            const double scale = std::min(settings.faceSide / start.width, settings.maxFaceEnlargement);
+            const StillFraming framing = StillFraming::centredOn(side, picture, scale, start.x + 0.5 * start.width,
+                                                                 start.y + 0.5 * start.height, canvas);
+            const cv::Rect2d fr = framing.scanRegion();
+            tracker.setDetectionRegion(fr.x, fr.y, fr.width, fr.height);
+            const Box canvasStart{start.x * scale + framing.offsetX(), start.y * scale + framing.offsetY(),
+                                  start.width * scale, start.height * scale};
+            trackFace(tracker, settings, framing, canvas, canvasStart, r);
+        } else {
+            const StillFraming framing(settings.canvas, picture, canvas);
+            tracker.setDetectionRegion(region.x, region.y, region.width, region.height);
+            const Box canvasStart{start.x * framing.scale() + framing.offsetX(), start.y * framing.scale() + framing.offsetY(),
+                                  start.width * framing.scale(), start.height * framing.scale()};
+            trackFace(tracker, settings, framing, canvas, canvasStart, r);
+        }
+        out.trackMs += r.updateMs;
+        out.faces.push_back(r);
+    }
     return out;
 }
 

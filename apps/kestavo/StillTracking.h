@@ -1,17 +1,23 @@
 #pragma once
 // Still pictures as separate scenes: the host settings kestavo uses for photos, and
-// the tracking of one picture with them.
+// the finding and tracking of every face of one picture with them.
 //
 // What it represents: a photo is not a video frame. Nothing confirms a shape over time,
-// the face may fill the picture or be small in a large one, and there is no next frame
-// to find it in. So each picture is framed into the tracker's fixed square canvas
-// (StillFraming), the tracker is reset and the detector scans the picture and its
-// border in full, from small windows to windows larger than the picture. The host
-// picks the face from all the windows the scan accepted (WindowGroups: the strongest
-// group, not the first one the library's merge completes), starts the shape there
-// with kvo_updateByEyes (two eye positions that place the shape in exactly that
-// rectangle), and hands the picture again until the library has confirmed the shape
-// or rejected it. Every coordinate reported is mapped back onto the picture.
+// a picture may hold one face or fifteen, a face may fill it or be 40 pixels wide in a
+// 24-megapixel picture, and there is no next frame to find it in. So a picture goes
+// through the tracker's fixed square canvas twice over:
+// 1. Finding: the tracker is reset and the detector scans the whole picture, framed
+//    into the canvas on a border (StillFraming), from small windows to windows larger
+//    than the picture; then, when faces smaller than that scan reaches are asked for,
+//    canvas-sized tiles of the picture at finer scales for small windows (ScanPlan.h).
+//    The distinct groups of every accepted window are the face candidates, strongest
+//    first (FaceCandidates.h).
+// 2. Tracking, for each candidate: kvo_reset, then a window onto the original picture
+//    with the candidate at the centre, scaled so that the face is `faceSide` canvas
+//    pixels wide (a small face is never shrunk below that, only enlarged up to
+//    maxFaceEnlargement); kvo_updateByEyes from two eye positions that place the shape
+//    in the candidate's box, and kvo_update calls until the library has confirmed the
+//    shape or rejected it. Every coordinate reported is mapped back onto the picture.
 //
 // The settings are ordinary host calls (kvo_set_mode, kvo_reset,
 // kvo_setFaceDetectionVars, kvo_setFaceDetectionROI, kvo_update, kvo_get_lastDetectedFaces,
@@ -22,7 +28,11 @@
 
 #include <opencv2/core.hpp>
 
+#include <vector>
+
+#include "FaceCandidates.h"
 #include "HostTracker.h"
+#include "ScanPlan.h"
 #include "StillFraming.h"
 
 namespace kvo {
@@ -45,6 +55,21 @@ struct StillSettings {
     double faceScale = 0.9;
     int framesPerPicture = 5;
 
+    // Finding every face: faces from minFace picture pixels wide are searched (the tile
+    // scans, when the whole scan does not reach them), at most maxFaces candidates of a
+    // picture are tracked, strongest first, and candidates scoring below minScore are
+    // left out. onlyStrongest: the strongest candidate alone, as one face per picture.
+    double minFace = 40.0;
+    TileWindows tileWindows;
+    int maxFaces = 30;
+    double minScore = 7.0;
+    bool onlyStrongest = false;
+    // Tracking a face: its start box is faceSide canvas pixels wide, the picture enlarged
+    // at most by maxFaceEnlargement to get there. faceSide 0: the face is tracked on the
+    // whole-picture framing of the finding scan instead.
+    double faceSide = 240.0;
+    double maxFaceEnlargement = 3.0;
+
     // The settings as one paragraph for the summary and the README.
     std::string describe() const;
 };
@@ -58,25 +83,40 @@ enum class StillOutcome {
 };
 const char* stillOutcomeName(StillOutcome o);
 
+// What became of one face of a picture.
 struct StillResult {
     StillOutcome outcome = StillOutcome::NotFound;
+    int face = 0;            // its place among the picture's candidates, strongest first
+    double score = 0.0;      // the candidate's window-group score (FaceCandidates.h)
     FrameResult last;        // the last frame's results, in picture pixels
-    FrameResult detection;   // the detection pass, in picture pixels, with `detectedFace`
-                             // the face the host chose (zero: none)
+    FrameResult detection;   // the finding scans, in picture pixels: `detections` every raw
+                             // window, `detectedFace` this face's start box (zero: none)
     int windows = 0;         // raw windows in the chosen group
     int frames = 0;          // kvo_update and kvo_updateByEyes calls made
     double updateMs = 0.0;   // their total, host clock
 };
 
+// Every face of one picture. `faces` holds one result per candidate tracked, strongest
+// first; a picture without a face has one result with outcome NotFound (or, with every
+// candidate below minScore, none tracked: `belowScore` counts them).
+struct PictureResult {
+    std::vector<StillResult> faces;
+    int candidates = 0;      // distinct candidates found
+    int belowScore = 0;      // of them, left out for scoring below minScore
+    int scans = 0;           // detector scans (the whole picture, then tiles)
+    double findMs = 0.0, trackMs = 0.0;  // their kvo_update calls, host clock
+};
+
 // Requires: `tracker` initialised with a canvas.side() square frame and the whole frame
 // as its image region, and the still detection settings set (setStillDetection).
 // `picture` CV_8UC3, non-empty.
-// Ensures: the tracker was reset first, so the picture is a new scene; one detection
-// pass; unless `detectionOnly` or no face was found, kvo_updateByEyes and up to
+// Ensures: the finding scans ran on a reset tracker; unless `detectionOnly`, every
+// candidate kept was tracked on a reset tracker with kvo_updateByEyes and up to
 // settings.framesPerPicture kvo_update calls (fewer when the shape is rejected). The
-// tracker is left in face tracking mode, or face detection mode when `detectionOnly`.
-StillResult trackStill(HostTracker& tracker, const StillSettings& settings, bool detectionOnly,
-                       const cv::Mat& picture, cv::Mat& canvasScratch);
+// still detection settings are set again at the end, and the tracker is left in face
+// tracking mode, or face detection mode when `detectionOnly`.
+PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, bool detectionOnly,
+                           const cv::Mat& picture, cv::Mat& canvasScratch);
 
 // Hands the still detection settings to the tracker.
 void setStillDetection(HostTracker& tracker, const StillSettings& settings);

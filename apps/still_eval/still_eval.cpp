@@ -45,6 +45,7 @@
 #include "CommandLine.h"
 #include "Faces300W.h"
 #include "FrameSource.h"
+#include "GroupPhotos.h"
 #include "HostTracker.h"
 #include "LandmarkCorrespondence.h"
 #include "OurLayoutError.h"
@@ -122,6 +123,7 @@ struct Run {
     bool training = false;  // a fifth of the training faces instead of the validation faces
     bool refine = true;     // ask for the landmark refinement, as kestavo does by default
     std::FILE* perPicture = nullptr;
+    std::FILE* perFace = nullptr;
 };
 
 std::unique_ptr<HostTracker> makeTracker(const Run& run) {
@@ -147,7 +149,7 @@ int faces300w(const Run& run, const std::string& dir) {
     std::unique_ptr<HostTracker> tracker = makeTracker(run);
     cv::Mat canvas;
     std::vector<double> core, ms;
-    int n = 0, tracked = 0, rejected = 0, dlibFound = 0;
+    int n = 0, tracked = 0, rejected = 0, dlibFound = 0, extraFaces = 0, offFaceChosen = 0;
     int trainingSeen = 0;
     for (const trainer::Face300W& f : faces) {
         if (run.training ? (f.validation || trainingSeen++ % 5 != 0) : !f.validation) continue;
@@ -157,17 +159,36 @@ int faces300w(const Run& run, const std::string& dir) {
             continue;
         }
         ++n;
-        const StillResult r = trackStill(*tracker, run.settings, false, crop, canvas);
-        ms.push_back(r.updateMs);
+        const PictureResult pr = trackPicture(*tracker, run.settings, false, crop, canvas);
+        ms.push_back(pr.findMs + pr.trackMs);
+        // The face of the crop is the tracked shape nearest the hand-placed one; the other
+        // faces found are counted.
         double e = NAN;
-        if (r.outcome == StillOutcome::Tracked) {
-            ++tracked;
-            e = landmarks::landmarkError(r.last.landmarks.data(), landmarks::Layout::Ours, f.dlib.data(),
-                                         landmarks::PointSet::Core)
-                    .mean;
-            core.push_back(e);
+        const StillResult* best = nullptr;
+        bool anyRejected = false;
+        for (const StillResult& face : pr.faces) {
+            anyRejected = anyRejected || face.outcome == StillOutcome::Rejected;
+            if (face.outcome != StillOutcome::Tracked) continue;
+            const double fe = landmarks::landmarkError(face.last.landmarks.data(), landmarks::Layout::Ours,
+                                                       f.dlib.data(), landmarks::PointSet::Core)
+                                  .mean;
+            if (run.perFace) {
+                std::fprintf(run.perFace, "%s\t%d\t%.3f\t%d\t%.1f\t%.4f\n", f.name.c_str(), face.face, face.score,
+                             face.windows, face.detection.detectedFace.width, fe);
+            }
+            if (best == nullptr || fe < e) {
+                best = &face;
+                e = fe;
+            }
         }
-        rejected += r.outcome == StillOutcome::Rejected;
+        const StillResult& r = best != nullptr ? *best : pr.faces.empty() ? StillResult() : pr.faces.front();
+        if (best != nullptr) {
+            ++tracked;
+            core.push_back(e);
+            if (e > 0.10 && pr.faces.size() > 1) ++offFaceChosen;
+            extraFaces += static_cast<int>(pr.faces.size()) - 1;
+        }
+        rejected += best == nullptr && anyRejected;
         bool dlibHit = false;
         if (run.withDlib) {
             const dlib::rectangle d = dlibFace(detector, crop);
@@ -195,9 +216,12 @@ int faces300w(const Run& run, const std::string& dir) {
                 trainer::VALIDATION_EVERY);
     std::printf("  tracked: %d of %d (%.1f %%); shape rejected: %d; not found: %d\n", tracked, n,
                 n ? 100.0 * tracked / n : 0.0, rejected, n - tracked - rejected);
-    std::printf("  core error of the tracked (17 points / hand-placed outer-eye distance): mean %.4f, median %.4f, "
-                "above 0.10 %.1f %%\n",
+    std::printf("  core error of the tracked (17 points / hand-placed outer-eye distance; the shape nearest the "
+                "hand-placed one): mean %.4f, median %.4f, above 0.10 %.1f %%\n",
                 s.mean, s.median, 100.0 * s.above10);
+    std::printf("  other faces found in the crops: %d; crops whose nearest shape is still above 0.10 with several "
+                "faces found: %d\n",
+                extraFaces, offFaceChosen);
     std::printf("  time per picture: median %.1f ms (all its kvo_update calls, host clock)\n", trainer::summariseErrors(ms).median);
     if (run.withDlib) {
         std::printf("  dlib's detector, same crops: a face on the hand-placed shape in %d of %d (%.1f %%)\n", dlibFound,
@@ -217,7 +241,8 @@ int stills(const Run& run, const std::string& spec) {
         const cv::Mat picture = cv::imread(path, cv::IMREAD_COLOR);
         if (picture.empty()) continue;
         ++n;
-        const StillResult r = trackStill(*tracker, run.settings, false, picture, canvas);
+        const PictureResult pr = trackPicture(*tracker, run.settings, false, picture, canvas);
+        const StillResult& r = pr.faces.empty() ? StillResult() : pr.faces.front();
         const bool ok = r.outcome == StillOutcome::Tracked;
         tracked += ok;
         const dlib::rectangle d = run.withDlib ? dlibFace(detector, picture) : dlib::rectangle();
@@ -259,14 +284,16 @@ int stills(const Run& run, const std::string& spec) {
 
 int main(int argc, char** argv) {
     Run run;
-    std::string faces, photos, perPicturePath;
+    std::string faces, photos, groups, perPicturePath, perFacePath;
     StillSettings& s = run.settings;
     cli::CommandLine cl;
     bool fullScan = s.fullScan;
     cl.text("--faces300w", faces)
         .text("--stills", photos)
+        .text("--group-photos", groups)
         .text("--library", run.library)
         .text("--per-picture", perPicturePath)
+        .text("--per-face", perFacePath)
         .flag("--no-dlib", [&] { run.withDlib = false; })
         .flag("--library-merge", [&] { s.hostGrouping = false; })
         .flag("--no-refine", [&] { run.refine = false; })
@@ -280,6 +307,16 @@ int main(int argc, char** argv) {
         .option("--full-scan", [&](const std::string& o, const std::string& v) { fullScan = cli::toSwitch(o, v); })
         .integer("--start-searches", s.startSearches, 5, 100)
         .number("--face-scale", s.faceScale, 0.25, 4.0)
+        .number("--smallest-face", s.minFace, 0.0, 10000.0)
+        .number("--tile-start-scale", s.tileWindows.startScale, 1.0, 100.0)
+        .number("--tile-scale-increment", s.tileWindows.scaleIncrement, 0.01, 10.0)
+        .number("--tile-max-scale", s.tileWindows.maxScale, 1.0, 100.0)
+        .number("--tile-step-factor", s.tileWindows.stepFactor, 0.001, 1.0)
+        .number("--face-side", s.faceSide, 0.0, 2048.0)
+        .number("--face-enlargement", s.maxFaceEnlargement, 0.25, 16.0)
+        .integer("--max-faces", s.maxFaces, 1, 1000)
+        .number("--min-score", s.minScore, 0.0, 1e6)
+        .flag("--one-face", [&] { s.onlyStrongest = true; })
         .option("--split", [&](const std::string& o, const std::string& v) {
             if (v != "validation" && v != "training") throw cli::UsageError("bad value '" + v + "' for " + o + ": validation or training");
             run.training = v == "training";
@@ -287,7 +324,9 @@ int main(int argc, char** argv) {
         .integer("--frames", s.framesPerPicture, 1, 1000);
     try {
         cl.parse(argc, argv);
-        if (faces.empty() == photos.empty()) throw cli::UsageError("give one of --faces300w DIR or --stills DIR|GLOB");
+        if (int(!faces.empty()) + int(!photos.empty()) + int(!groups.empty()) != 1) {
+            throw cli::UsageError("give one of --faces300w DIR, --stills DIR|GLOB or --group-photos DIR");
+        }
     } catch (const cli::UsageError& e) {
         return cli::reportUsageError(e);
     }
@@ -299,9 +338,27 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    if (!perFacePath.empty()) {
+        run.perFace = std::fopen(perFacePath.c_str(), "w");
+        if (run.perFace == nullptr) {
+            std::fprintf(stderr, "Error: cannot write '%s'\n", perFacePath.c_str());
+            return 2;
+        }
+    }
     int rc = 0;
     try {
-        rc = faces.empty() ? stills(run, photos) : faces300w(run, faces);
+        if (!groups.empty()) {
+            GroupPhotoRun g;
+            g.settings = run.settings;
+            g.library = run.library;
+            g.refine = run.refine;
+            g.withDlib = run.withDlib;
+            g.perPicture = run.perPicture;
+            g.perFace = run.perFace;
+            rc = groupPhotos(g, groups);
+        } else {
+            rc = faces.empty() ? stills(run, photos) : faces300w(run, faces);
+        }
     } catch (const AppError& e) {
         std::fprintf(stderr, "Error: %s\n", e.what());
         rc = 2;
@@ -310,5 +367,6 @@ int main(int argc, char** argv) {
         rc = 2;
     }
     if (run.perPicture) std::fclose(run.perPicture);
+    if (run.perFace) std::fclose(run.perFace);
     return rc;
 }

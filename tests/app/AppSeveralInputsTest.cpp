@@ -77,7 +77,7 @@ TEST_F(AppSeveralInputsTest, SeveralFilesAreOneRunInTheOrderGiven) {
     EXPECT_STREQ((*records[1])["outcome"].GetString(), "not_found");
     EXPECT_STREQ((*records[2])["outcome"].GetString(), "tracked");
     EXPECT_NE(result.out.find("(3 pictures, each a scene of its own)"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("tracked 2 of 3 pictures; not found: a.png\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("tracked 2 faces in 2 of 3 pictures; not found: a.png\n"), std::string::npos) << result.out;
 
     // Each picture is a scene of its own: the face given alone gets the very shape it got
     // after the other pictures of the run.
@@ -103,7 +103,7 @@ TEST_F(AppSeveralInputsTest, AFolderAndAFileInTheOrderGiven) {
     EXPECT_EQ(imagesOf(records), (std::vector<std::string>{file, s1, s2}));
     const auto reversed = run({inputs / "shots", file});
     EXPECT_EQ(imagesOf(reversed), (std::vector<std::string>{s1, s2, file}));
-    EXPECT_NE(result.out.find("tracked 2 of 3 pictures; not found: 2.png\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("tracked 2 faces in 2 of 3 pictures; not found: 2.png\n"), std::string::npos) << result.out;
 }
 
 TEST_F(AppSeveralInputsTest, AGlobAmongOtherInputs) {
@@ -115,7 +115,7 @@ TEST_F(AppSeveralInputsTest, AGlobAmongOtherInputs) {
     const auto records = run({inputs / "more/m*.png", file});
     EXPECT_EQ(imagesOf(records), (std::vector<std::string>{m1, m2, file}));
     EXPECT_NE(result.out.find("(3 pictures, each a scene of its own)"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("tracked 2 of 3 pictures; not found: m2.png\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("tracked 2 faces in 2 of 3 pictures; not found: m2.png\n"), std::string::npos) << result.out;
 }
 
 TEST_F(AppSeveralInputsTest, AVideoOrACameraGoesAlone) {
@@ -181,7 +181,7 @@ TEST_F(AppSeveralInputsTest, UnreadablePicturesAreCountedAndNamed) {
 
     // The summary's counts add up over all four, and each skipped file is named with why.
     EXPECT_NE(result.out.find("pictures:    4 in"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("tracked 1 of 4 pictures; 2 skipped: " + bad + " (cannot be decoded), " + gone +
+    EXPECT_NE(result.out.find("tracked 1 face in 1 of 4 pictures; 2 skipped: " + bad + " (cannot be decoded), " + gone +
                               " (cannot be read: No such file or directory); not found: d.png\n"),
               std::string::npos)
         << result.out;
@@ -192,7 +192,7 @@ TEST_F(AppSeveralInputsTest, UnreadablePicturesAreCountedAndNamed) {
     const std::string later = picture("more/b.png", true);
     result = kvotest::runApp({inputs / "more", "--mode", "detection", "--jsonl", "q.jsonl"}, dir.path());
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("detected a face in 1 of 2 pictures; 1 skipped: " + first + " (cannot be decoded)\n"),
+    EXPECT_NE(result.out.find("detected 1 face in 1 of 2 pictures; 1 skipped: " + first + " (cannot be decoded)\n"),
               std::string::npos)
         << result.out;
     const auto detection = readRecords(dir / "q.jsonl");
