@@ -4,7 +4,8 @@
 // page and in a module worker. Also each kind of source handed over directly (ImageData,
 // {width, height, data}, a canvas, an ImageBitmap: the same pixels give the same points),
 // start()/stop() over a playing video and over the fake camera's stream, draw(), and
-// threads: true refused in a page that is not cross-origin isolated.
+// threads: true refused in a page that is not cross-origin isolated; and the README's
+// page and worker examples themselves, as written there.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -46,6 +47,13 @@ before(async () => {
   npm(app, 'install', path.join(dir, packed[0].filename));
   fs.writeFileSync(path.join(app, 'index.html'), FIRST_USE);
   fs.writeFileSync(path.join(app, 'worker.mjs'), WORKER);
+  // The README's examples, its page playing the sample clip.
+  const readme = fs.readFileSync(path.join(app, 'node_modules/kestavo/README.md'), 'utf8');
+  const blocks = [...readme.matchAll(/```(html|js)\n([\s\S]*?)```/g)].map((m) => ({ kind: m[1], text: m[2] }));
+  const html = blocks.find((b) => b.kind === 'html');
+  const worker = blocks.find((b) => b.text.startsWith('// tracker.mjs'));
+  if (html) fs.writeFileSync(path.join(app, 'readme-page.html'), html.text.replace('src="clip.webm"', 'src="/media/franck.webm"'));
+  if (worker) fs.writeFileSync(path.join(app, 'tracker.mjs'), worker.text);
   const frames = path.join(dir, 'frames.rgba');
   execFileSync('ffmpeg', ['-loglevel', 'error', '-y', '-i', path.join(CACHE, 'media/franck.mp4'), '-frames:v', String(FRAMES),
     '-s', `${W}x${H}`, '-f', 'rawvideo', '-pix_fmt', 'rgba', frames]);
@@ -260,6 +268,39 @@ test('threads: true in a page that is not cross-origin isolated rejects with one
   assert.match(out.message, /^Error: threads: true .*cannot run here: this page is not cross-origin isolated/);
   assert.ok(!out.message.includes('\n'));
   assert.equal(out.threaded, false, "'auto' there loads the single-threaded module");
+  assert.deepEqual(log.pageErrors, []);
+  await page.close();
+});
+
+test('the README\'s page and worker examples, as written there, track and draw', { skip: why || false, timeout: 60_000 }, async () => {
+  const { page, log } = await open(browser, new URL('/readme-page.html', url).href);
+  // The page's own loop draws the landmarks' cyan on its canvas.
+  await page.waitForFunction(() => {
+    const view = document.getElementById('view');
+    if (!view || view.width !== 360) return false;
+    const d = view.getContext('2d').getImageData(0, 0, view.width, view.height).data;
+    let cyan = 0;
+    for (let i = 0; i < d.length; i += 4) if (d[i] < 70 && d[i + 1] > 190 && d[i + 2] > 190) ++cyan;
+    return cyan >= 300;
+  }, { timeout: 30_000, polling: 250 });
+  await fetchFrames(page);
+  const results = await page.evaluate(async () => {
+    const worker = new Worker('./tracker.mjs', { type: 'module' });
+    const out = [];
+    const done = new Promise((resolve, reject) => {
+      worker.onmessage = ({ data }) => { out.push(data); if (out.length === window.frames_.length) resolve(); };
+      worker.onerror = (e) => reject(new Error(`worker: ${e.message}`));
+    });
+    for (const f of window.frames_) {
+      const bitmap = await createImageBitmap(f);
+      worker.postMessage(bitmap, [bitmap]);
+    }
+    await done;
+    worker.terminate();
+    return out;
+  });
+  const tracked = results.filter(face).length;
+  assert.ok(tracked >= FRAMES - 5, `the README's worker: a face with 68 points in ${tracked} of ${FRAMES} frames`);
   assert.deepEqual(log.pageErrors, []);
   await page.close();
 });
