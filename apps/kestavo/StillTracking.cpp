@@ -181,7 +181,7 @@ PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, 
         none.last = detection;
         none.frames = out.scans;
         none.updateMs = out.findMs;
-        if (out.belowScore == 0) out.faces.push_back(none);
+        out.faces.push_back(none);
         if (!detectionOnly) tracker.setMode("mode_face_tracking");
         return out;
     }

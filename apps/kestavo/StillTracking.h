@@ -97,8 +97,8 @@ struct StillResult {
 };
 
 // Every face of one picture. `faces` holds one result per candidate tracked, strongest
-// first; a picture without a face has one result with outcome NotFound (or, with every
-// candidate below minScore, none tracked: `belowScore` counts them).
+// first; a picture without a face kept (none found, or every one below minScore, which
+// `belowScore` counts) has one result with outcome NotFound.
 struct PictureResult {
     std::vector<StillResult> faces;
     int candidates = 0;      // distinct candidates found
