@@ -68,7 +68,8 @@ fi
 # whose OpenCV decoding of franck.mp4 gives the same pixels as the RGBA file: a lossless
 # copy of that file tracks to the same landmarks). The command-line tracker narrows the
 # detector for video by default; the start scale and step factor given here are the
-# library's own defaults, which the page and the browser report use.
+# library's own defaults, which the browser report uses (the live page, like the
+# command-line tracker, starts with the video settings).
 native_args=()
 app="$here/build/release/apps/kestavo/kestavo"
 if [[ "$trackers" == *kestavo* ]] && [ -x "$app" ]; then
