@@ -16,7 +16,9 @@
 // built without a refiner model refuses it with one Error: line; the page then says so
 // beside the checkbox, unticks and disables it, and keeps that line out of `errors`, since
 // the page asked on its own. Fields are checked before anything is applied: a field the
-// library cannot take gets a message beside it and no setting changes.
+// library cannot take gets a message beside it and no setting changes. When no face has
+// been found for HINT_FRAMES frames in face tracking or detection, a hint under the video
+// names the face widths searched and how to change them.
 //
 // Thread safety: browser main thread only; one frame is processed at a time.
 
@@ -28,6 +30,9 @@ const video = $('video');
 
 // The last frames' kvo_update times the running median and p95 are taken over.
 const TIMING_WINDOW = 120;
+// Frames without a face before the page says which face widths the detector searches
+// (about 4 s of a 25 fps video; the command-line tracker says so after 100 frames too).
+const HINT_FRAMES = 100;
 
 let holding = false;
 const page = {
@@ -184,6 +189,7 @@ function showFaceRange(values) {
 }
 
 function noteApply(text) {
+  framesWithoutFace = 0;
   const n = $('apply-note');
   n.textContent = text;
   n.hidden = text === '';
@@ -245,12 +251,16 @@ function applySettings() {
   const tracking = applyTrackingVars(values);
   const detection = kvo.call('kvo_setFaceDetectionVars', values['start-scale'], values['scale-increment'],
     values['max-scale'], values['step-factor'], values['min-detections'], $('full-scan').checked);
+  if (detection) appliedRange = $('face-range').textContent;
   noteApply(tracking && detection ? '' : 'The library refused some settings (see the messages below).');
 }
 
 function wireControls() {
   $('mode').addEventListener('change', () => page.kvo && initialised && page.kvo.call('kvo_set_mode', $('mode').value));
-  $('reset').addEventListener('click', () => page.kvo && initialised && page.kvo.call('kvo_reset'));
+  $('reset').addEventListener('click', () => {
+    framesWithoutFace = 0;
+    if (page.kvo && initialised) page.kvo.call('kvo_reset');
+  });
   $('candide').addEventListener('change', () => initialised && page.kvo.call('kvo_set_candideEnabled', $('candide').checked));
   $('action-units').addEventListener('change', () =>
     initialised && page.kvo.call('kvo_set_candideActionUnitsEnabled', $('action-units').checked));
@@ -346,8 +356,29 @@ function count(state, mediaTime) {
   else c.other += 1;
 }
 
+// Frames since a face was last followed (or the settings or the tracker were reset), and
+// the face widths the detector was last given.
+let framesWithoutFace = 0;
+let appliedRange = '';
+
+function updateHint(result) {
+  const hint = $('hint');
+  const faceMode = result.state === 'state_face_detection' || result.tracked;
+  framesWithoutFace = result.tracked || !faceMode ? 0 : framesWithoutFace + 1;
+  if (framesWithoutFace < HINT_FRAMES) {
+    if (!hint.hidden) hint.hidden = true;
+    return;
+  }
+  if (!hint.hidden) return;
+  hint.textContent = `No face found in the last ${framesWithoutFace} frames. The detector searches ` +
+    `${appliedRange}; for a smaller face lower the start scale ` +
+    '(a window is 24 px × scale), for a larger one raise the max scale, then apply.';
+  hint.hidden = false;
+}
+
 function onResult(result) {
   count(result.state, result.mediaTime);
+  updateHint(result);
   page.lastResult = result;
   updateTimes.push(result.updateMs);
   if (updateTimes.length > TIMING_WINDOW) updateTimes.shift();
