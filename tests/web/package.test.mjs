@@ -96,6 +96,7 @@ test('in a page: import, await createKestavo(), kvo.track(frame) from the instal
   assert.equal(out.isolated, true, 'the test server sends COOP/COEP');
   assert.equal(out.threaded, true, "'auto' in an isolated page loads the threaded module");
   const tracked = out.results.filter(face).length;
+  console.log(`# page from the tarball: ${out.threaded ? 'threaded' : 'single-threaded'} module, a face with 68 points in ${tracked} of ${FRAMES} frames`);
   assert.ok(tracked >= FRAMES - 5, `a face with 68 points in ${tracked} of ${FRAMES} frames`);
   assert.ok(out.results.every((r) => r.score === null && r.width === W && r.height === H));
   assert.deepEqual(log.pageErrors, []);
@@ -127,6 +128,7 @@ test('in a module worker: the same three lines on ImageBitmaps the page posts', 
   assert.equal(out.answers.length, FRAMES);
   assert.ok(out.answers.every((a) => a.threaded === true), 'the isolated page\'s worker runs the threaded module');
   const tracked = out.answers.filter((a) => face(a.result)).length;
+  console.log(`# module worker from the tarball: ${out.answers[0].threaded ? 'threaded' : 'single-threaded'} module, a face with 68 points in ${tracked} of ${FRAMES} frames`);
   assert.ok(tracked >= FRAMES - 5, `the worker found a face with 68 points in ${tracked} of ${FRAMES} frames`);
   // An ImageBitmap of an ImageData keeps its pixels: the worker's shapes are the page's.
   let worst = 0;
