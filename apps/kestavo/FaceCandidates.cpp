@@ -7,9 +7,6 @@ namespace app {
 
 namespace {
 
-// A candidate inside one this much wider is a part of that face.
-const double kPartOfFace = 1.5;
-
 bool centreInside(const Box& inner, const Box& outer) {
     const double cx = inner.x + 0.5 * inner.width, cy = inner.y + 0.5 * inner.height;
     return cx >= outer.x && cx <= outer.x + outer.width && cy >= outer.y && cy <= outer.y + outer.height;
@@ -46,15 +43,9 @@ void keepDistinct(std::vector<FaceCandidate>& c) {
     std::vector<FaceCandidate> kept;
     for (const FaceCandidate& f : c) {
         bool same = false;
-        for (FaceCandidate& k : kept) {
+        for (const FaceCandidate& k : kept) {
             if (overlap(f.face, k.face) > kSameFaceOverlap || centreInside(f.face, k.face) || centreInside(k.face, f.face)) {
                 same = true;
-                // A part of a face (an eye, the mouth) can gather more windows than the
-                // face; the face is the larger box around it, with the stronger score.
-                if (f.face.width > kPartOfFace * k.face.width && centreInside(k.face, f.face)) {
-                    k.face = f.face;
-                    k.windows = f.windows;
-                }
                 break;
             }
         }

@@ -8,8 +8,9 @@
 // group of what is left is the next face, while a group still has the fewest windows a
 // face needs. Across scans, a candidate that overlaps a stronger one (intersection over
 // union above kSameFaceOverlap, or one's centre inside the other's box) is the same face,
-// or part of it, and is dropped; when the stronger is a part of it (much smaller, its
-// centre inside), the face keeps the larger box with the stronger score.
+// or part of it, and is dropped. (Keeping the larger box when the stronger lies inside it
+// was measured and lost faces: a weak window group around a face, wider than it, then
+// replaced the face's own box.)
 //
 // Score: the group's weighted count of windows (WindowGroup::score), which counts
 // windows of every size alike, so the scores of scans at different scales compare; the
