@@ -61,6 +61,19 @@ double faceError(const PictureResult& r, const std::vector<double>& points) {
     return best;
 }
 
+// Whether a candidate of `r` (tracked or not) starts on the face `points`: its start box's
+// centre inside the face's point extent.
+bool candidateOn(const PictureResult& r, const std::vector<double>& points) {
+    const Extent e = extentOf(points.data());
+    for (const StillResult& f : r.faces) {
+        const Box& b = f.detection.detectedFace;
+        if (!(b.width > 0.0)) continue;
+        const double cx = b.x + 0.5 * b.width, cy = b.y + 0.5 * b.height;
+        if (cx >= e.x0 && cx <= e.x1 && cy >= e.y0 && cy <= e.y1) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int pastedGroups(const PastedGroupRun& run, const std::string& dir) {
@@ -92,7 +105,7 @@ int pastedGroups(const PastedGroupRun& run, const std::string& dir) {
     std::mt19937 rng(2026);
     cv::Mat picture(kHeight, kWidth, CV_8UC3), canvas;
     std::vector<double> inGroup, alone;
-    int pasted = 0, found = 0, foundAlone = 0, extra = 0;
+    int pasted = 0, found = 0, foundAlone = 0, extra = 0, startedNotTracked = 0;
     std::vector<double> groupMs;
     for (size_t start = 0; start + kPerPicture <= chosen.size(); start += kPerPicture) {
         for (int y = 0; y < kHeight; ++y) picture.row(y).setTo(cv::Scalar(80 + y / 30, 100 + (start % 7) * 5, 140 - y / 30));
@@ -147,6 +160,7 @@ int pastedGroups(const PastedGroupRun& run, const std::string& dir) {
             ++pasted;
             found += !std::isnan(e);
             onFaces += !std::isnan(e);
+            startedNotTracked += std::isnan(e) && candidateOn(r, truth[k]);
             if (run.perFace) {
                 std::fprintf(run.perFace, "%s\t%.0f\t%.4f\t%.4f\n", chosen[start + k].name.c_str(), widths[k], e,
                              alone[alone.size() - kPerPicture + k]);
@@ -171,6 +185,9 @@ int pastedGroups(const PastedGroupRun& run, const std::string& dir) {
     std::printf("  faces found: %d of %d in the group pictures, %d of %d alone; other tracked shapes in the group "
                 "pictures: %d\n",
                 found, pasted, foundAlone, pasted, extra);
+    std::printf("  of the %d missed in the group pictures: %d had a candidate that was not tracked (rejected, or its "
+                "shape left the face), %d no candidate\n",
+                pasted - found, startedNotTracked, pasted - found - startedNotTracked);
     std::printf("  core error over the %d faces found both ways: in the group pictures mean %.4f, median %.4f, above "
                 "0.10 %.1f %%; alone mean %.4f, median %.4f, above 0.10 %.1f %%\n",
                 g.count, g.mean, g.median, 100.0 * g.above10, a.mean, a.median, 100.0 * a.above10);
