@@ -7,6 +7,11 @@ namespace app {
 
 namespace {
 
+// A candidate inside one this much wider is a part of that face, when the wider one
+// scores at least this share of the part's score.
+const double kPartOfFace = 1.5;
+const double kFaceScoreShare = 0.5;
+
 bool centreInside(const Box& inner, const Box& outer) {
     const double cx = inner.x + 0.5 * inner.width, cy = inner.y + 0.5 * inner.height;
     return cx >= outer.x && cx <= outer.x + outer.width && cy >= outer.y && cy <= outer.y + outer.height;
@@ -43,9 +48,16 @@ void keepDistinct(std::vector<FaceCandidate>& c) {
     std::vector<FaceCandidate> kept;
     for (const FaceCandidate& f : c) {
         bool same = false;
-        for (const FaceCandidate& k : kept) {
+        for (FaceCandidate& k : kept) {
             if (overlap(f.face, k.face) > kSameFaceOverlap || centreInside(f.face, k.face) || centreInside(k.face, f.face)) {
                 same = true;
+                // A part of a face (the mouth and nose, an eye) can gather more windows
+                // than the face; a wider group around it that is nearly as strong is the face.
+                if (f.face.width > kPartOfFace * k.face.width && centreInside(k.face, f.face) &&
+                    f.score >= kFaceScoreShare * k.score) {
+                    k.face = f.face;
+                    k.windows = f.windows;
+                }
                 break;
             }
         }

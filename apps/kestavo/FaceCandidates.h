@@ -8,9 +8,11 @@
 // group of what is left is the next face, while a group still has the fewest windows a
 // face needs. Across scans, a candidate that overlaps a stronger one (intersection over
 // union above kSameFaceOverlap, or one's centre inside the other's box) is the same face,
-// or part of it, and is dropped. (Keeping the larger box when the stronger lies inside it
-// was measured and lost faces: a weak window group around a face, wider than it, then
-// replaced the face's own box.)
+// or part of it, and is dropped. A part of a face (the mouth and nose, say) can gather more
+// windows than the face: when the weaker is more than 1.5 times wider, holds the
+// stronger's centre and scores at least half as much, it is the face, and the candidate
+// takes its box. (Taking the wider box whatever its score lost faces: a weak group around
+// a face, wider than it, then replaced the face's own box.)
 //
 // Score: the group's weighted count of windows (WindowGroup::score), which counts
 // windows of every size alike, so the scores of scans at different scales compare; the

@@ -16,6 +16,7 @@
 
 #include "Faces300W.h"
 #include "LandmarkCorrespondence.h"
+#include "ShapeExtent.h"
 
 namespace kvo {
 namespace app {
@@ -62,18 +63,6 @@ std::vector<Photo> listPhotos(const std::string& dir) {
     return out;
 }
 
-// Point extent of a shape (pixels).
-cv::Rect2d extent(const double* xy) {
-    double x0 = 1e300, x1 = -1e300, y0 = 1e300, y1 = -1e300;
-    for (int i = 0; i < 68; ++i) {
-        x0 = std::min(x0, xy[2 * i]);
-        x1 = std::max(x1, xy[2 * i]);
-        y0 = std::min(y0, xy[2 * i + 1]);
-        y1 = std::max(y1, xy[2 * i + 1]);
-    }
-    return cv::Rect2d(x0, y0, x1 - x0, y1 - y0);
-}
-
 struct Matching {
     std::vector<double> shapeError;  // per shape: its matched face's error, NaN when unmatched
     int found = 0;      // annotated faces with a shape within kFound
@@ -110,10 +99,9 @@ Matching match(const std::vector<std::vector<double>>& shapes, landmarks::Layout
     }
     for (size_t s = 0; s < shapes.size(); ++s) {
         if (shapeUsed[s]) continue;
-        const cv::Rect2d e = extent(shapes[s].data());
-        const cv::Point2d c(e.x + 0.5 * e.width, e.y + 0.5 * e.height);
+        const ShapeExtent e = extentOf(shapes[s].data());
         bool onFace = false;
-        for (const trainer::ShapeVec& f : photo.faces) onFace = onFace || extent(f.data()).contains(c);
+        for (const trainer::ShapeVec& f : photo.faces) onFace = onFace || extentOf(f.data()).contains(e.centreX(), e.centreY());
         ++(onFace ? m.offFace : m.noFace);
     }
     return m;

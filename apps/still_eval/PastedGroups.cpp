@@ -11,6 +11,7 @@
 #include "Faces300W.h"
 #include "LandmarkCorrespondence.h"
 #include "OurLayoutError.h"
+#include "ShapeExtent.h"
 
 namespace kvo {
 namespace app {
@@ -20,21 +21,6 @@ namespace {
 const int kPerPicture = 10;
 const int kWidth = 4000, kHeight = 3000, kColumns = 4, kRows = 3;
 const double kSmallest = 40.0, kLargest = 400.0;
-
-struct Extent {
-    double x0, y0, x1, y1;
-};
-
-Extent extentOf(const double* xy) {
-    Extent e{1e300, 1e300, -1e300, -1e300};
-    for (int i = 0; i < 68; ++i) {
-        e.x0 = std::min(e.x0, xy[2 * i]);
-        e.x1 = std::max(e.x1, xy[2 * i]);
-        e.y0 = std::min(e.y0, xy[2 * i + 1]);
-        e.y1 = std::max(e.y1, xy[2 * i + 1]);
-    }
-    return e;
-}
 
 // A face as pasted: its pixels and its hand-placed points in them.
 struct Pasted {
@@ -46,13 +32,12 @@ struct Pasted {
 
 // The shape of `r` nearest the face `points` among those centred on it; NaN when none.
 double faceError(const PictureResult& r, const std::vector<double>& points) {
-    const Extent e = extentOf(points.data());
+    const ShapeExtent e = extentOf(points.data());
     double best = NAN;
     for (const StillResult& f : r.faces) {
         if (f.outcome != StillOutcome::Tracked || f.last.landmarks.size() != 136) continue;
-        const Extent s = extentOf(f.last.landmarks.data());
-        const double cx = 0.5 * (s.x0 + s.x1), cy = 0.5 * (s.y0 + s.y1);
-        if (cx < e.x0 || cx > e.x1 || cy < e.y0 || cy > e.y1) continue;
+        const ShapeExtent s = extentOf(f.last.landmarks.data());
+        if (!e.contains(s.centreX(), s.centreY())) continue;
         const double err = landmarks::landmarkError(f.last.landmarks.data(), landmarks::Layout::Ours, points.data(),
                                                     landmarks::PointSet::Core)
                                .mean;
@@ -64,12 +49,12 @@ double faceError(const PictureResult& r, const std::vector<double>& points) {
 // Whether a candidate of `r` (tracked or not) starts on the face `points`: its start box's
 // centre inside the face's point extent.
 bool candidateOn(const PictureResult& r, const std::vector<double>& points) {
-    const Extent e = extentOf(points.data());
+    const ShapeExtent e = extentOf(points.data());
     for (const StillResult& f : r.faces) {
         const Box& b = f.detection.detectedFace;
         if (!(b.width > 0.0)) continue;
         const double cx = b.x + 0.5 * b.width, cy = b.y + 0.5 * b.height;
-        if (cx >= e.x0 && cx <= e.x1 && cy >= e.y0 && cy <= e.y1) return true;
+        if (e.contains(cx, cy)) return true;
     }
     return false;
 }
@@ -116,7 +101,7 @@ int pastedGroups(const PastedGroupRun& run, const std::string& dir) {
         std::shuffle(cells.begin(), cells.end(), rng);
         for (int k = 0; k < kPerPicture; ++k) {
             const Pasted& f = chosen[start + k];
-            const Extent e = extentOf(f.points.data());
+            const ShapeExtent e = extentOf(f.points.data());
             const double width = kSmallest * std::pow(kLargest / kSmallest, k / double(kPerPicture - 1));
             const double s = width / (e.x1 - e.x0);
             // At most the cell's size: the crop is cut around the face when it is larger.

@@ -56,6 +56,7 @@
 #include "FrameSource.h"
 #include "GroupPhotos.h"
 #include "PastedGroups.h"
+#include "ShapeExtent.h"
 #include "HostTracker.h"
 #include "LandmarkCorrespondence.h"
 #include "OurLayoutError.h"
@@ -77,20 +78,6 @@ dlib::rectangle dlibFace(dlib::frontal_face_detector& detector, const cv::Mat& b
         if (r.area() > best.area()) best = r;
     }
     return best;
-}
-
-// The centre and width of a tracked shape (pixels).
-void shapeExtent(const std::vector<double>& xy, double& cx, double& cy, double& width) {
-    double x0 = 1e300, x1 = -1e300, y0 = 1e300, y1 = -1e300;
-    for (size_t i = 0; i + 1 < xy.size(); i += 2) {
-        x0 = std::min(x0, xy[i]);
-        x1 = std::max(x1, xy[i]);
-        y0 = std::min(y0, xy[i + 1]);
-        y1 = std::max(y1, xy[i + 1]);
-    }
-    cx = 0.5 * (x0 + x1);
-    cy = 0.5 * (y0 + y1);
-    width = x1 - x0;
 }
 
 // The face rectangle that a start from the eye centres places the shape in (the
@@ -202,9 +189,8 @@ int faces300w(const Run& run, const std::string& dir) {
         bool dlibHit = false;
         if (run.withDlib) {
             const dlib::rectangle d = dlibFace(detector, crop);
-            double cx = 0, cy = 0, w = 0;
-            shapeExtent(std::vector<double>(f.dlib.begin(), f.dlib.end()), cx, cy, w);
-            dlibHit = !d.is_empty() && d.contains(dlib::point(long(cx), long(cy)));
+            const ShapeExtent e = extentOf(f.dlib.data());
+            dlibHit = !d.is_empty() && d.contains(dlib::point(long(e.centreX()), long(e.centreY())));
             dlibFound += dlibHit;
         }
         if (run.perPicture) {
@@ -258,10 +244,10 @@ int stills(const Run& run, const std::string& spec) {
         const dlib::rectangle d = run.withDlib ? dlibFace(detector, picture) : dlib::rectangle();
         bool onFace = false;
         if (ok && !d.is_empty()) {
-            double cx, cy, w;
-            shapeExtent(r.last.landmarks, cx, cy, w);
+            const ShapeExtent e = extentOf(r.last.landmarks.data());
             const double dw = double(d.width());
-            onFace = d.contains(dlib::point(long(cx), long(cy))) && w > 0.5 * dw && w < 2.0 * dw;
+            onFace = d.contains(dlib::point(long(e.centreX()), long(e.centreY()))) && e.width() > 0.5 * dw &&
+                     e.width() < 2.0 * dw;
         }
         if (!d.is_empty()) {
             ++dlibFaces;

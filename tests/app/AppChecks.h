@@ -1,6 +1,6 @@
 #pragma once
 // Test support for the kestavo program's tests: the checks several suites make of a run's
-// outputs (its JSON Lines file, its one error line).
+// outputs (its JSON Lines file, a record's landmarks, its one error line).
 //
 // Thread safety: plain functions; gtest assertions, so call them from the test's thread.
 #include <gtest/gtest.h>
@@ -23,6 +23,17 @@ inline std::vector<std::unique_ptr<rapidjson::Document>> readRecords(const std::
         EXPECT_FALSE(out.back()->HasParseError()) << line.substr(0, 200);
     }
     return out;
+}
+
+// A record's "landmarks" as x0, y0, x1, y1, ... (pixels); empty when it has none.
+inline std::vector<double> landmarksOf(const rapidjson::Value& record) {
+    std::vector<double> xy;
+    if (!record.HasMember("landmarks") || !record["landmarks"].IsArray()) return xy;
+    for (const auto& p : record["landmarks"].GetArray()) {
+        xy.push_back(p[0].GetDouble());
+        xy.push_back(p[1].GetDouble());
+    }
+    return xy;
 }
 
 // A refused run: exit status 2 and exactly one "Error: " line on standard error that

@@ -21,18 +21,9 @@
 
 namespace {
 
+using kvotest::landmarksOf;
 using kvotest::readRecords;
 using kvotest::ScratchDir;
-
-std::vector<double> landmarksOf(const rapidjson::Value& record) {
-    std::vector<double> xy;
-    if (!record["landmarks"].IsArray()) return xy;
-    for (const auto& p : record["landmarks"].GetArray()) {
-        xy.push_back(p[0].GetDouble());
-        xy.push_back(p[1].GetDouble());
-    }
-    return xy;
-}
 
 struct Placed {
     double scale, dx, dy;  // picture = source * scale + (dx, dy)

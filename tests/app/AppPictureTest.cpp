@@ -20,18 +20,9 @@
 namespace {
 
 using kvotest::AppResult;
+using kvotest::landmarksOf;
 using kvotest::readRecords;
 using kvotest::ScratchDir;
-
-std::vector<double> landmarksOf(const rapidjson::Value& record) {
-    std::vector<double> xy;
-    if (!record["landmarks"].IsArray()) return xy;
-    for (const auto& p : record["landmarks"].GetArray()) {
-        xy.push_back(p[0].GetDouble());
-        xy.push_back(p[1].GetDouble());
-    }
-    return xy;
-}
 
 // Mean distance between two shapes after moving `b` by (dx, dy) and scaling it by `s`,
 // in units of a's outer-eye-corner distance (landmarks 27 and 32).

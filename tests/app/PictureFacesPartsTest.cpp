@@ -80,7 +80,9 @@ TEST(ScanPlanTest, EveryFaceWidthFallsInSomePassAndTilesCoverThePicture) {
                     if (u.scale != p.scale || std::fabs(u.region.y - t.region.y) > 1e-6 || u.region.x <= t.region.x) continue;
                     if (next == nullptr || u.region.x < next->region.x) next = &u;
                 }
-                if (next != nullptr) EXPECT_GT((t.region.x + t.region.width - next->region.x) * p.scale, 150.0);
+                if (next != nullptr) {
+                    EXPECT_GT((t.region.x + t.region.width - next->region.x) * p.scale, 150.0);
+                }
             }
             EXPECT_EQ(cv::countNonZero(covered), covered.rows * covered.cols) << pw << " x " << ph << " at " << p.scale;
         }
@@ -143,6 +145,24 @@ TEST(FaceCandidatesTest, TheSameFaceFromTwoScansIsKeptOnceAtItsStrongest) {
     EXPECT_DOUBLE_EQ(c[0].score, 9);
     EXPECT_DOUBLE_EQ(c[0].face.x, 104);
     EXPECT_DOUBLE_EQ(c[1].score, 2);
+
+    // A part of a face stronger than the face: the face, wider around it and at least half
+    // as strong, gives its box; a wide group with less than half the score does not.
+    std::vector<FaceCandidate> p(3);
+    p[0].face = Box{230, 360, 110, 110}, p[0].score = 12;  // mouth and nose
+    p[1].face = Box{0, 100, 540, 540}, p[1].score = 10;    // the whole face around them
+    p[2].face = Box{600, 100, 80, 80}, p[2].score = 8;     // another face
+    kvo::app::keepDistinct(p);
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_DOUBLE_EQ(p[0].score, 12);
+    EXPECT_DOUBLE_EQ(p[0].face.width, 540);
+    p.assign(2, FaceCandidate());
+    p[0].face = Box{230, 360, 110, 110}, p[0].score = 12;
+    p[1].face = Box{0, 100, 540, 540}, p[1].score = 5;
+    kvo::app::keepDistinct(p);
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_DOUBLE_EQ(p[0].face.width, 110);
+
     EXPECT_DOUBLE_EQ(kvo::app::overlap(Box{0, 0, 10, 10}, Box{5, 0, 10, 10}), 50.0 / 150.0);
     EXPECT_DOUBLE_EQ(kvo::app::overlap(Box{0, 0, 10, 10}, Box{20, 0, 10, 10}), 0.0);
 }
