@@ -134,6 +134,7 @@ Options parseOptions(int argc, const char* const* argv) {
                  badValue(n, v, "expected 0 (no tile scans) or a width from 20 to 10000 pixels");
              }
          }},
+        {"--restarts", [&](const std::string& n, const std::string& v) { o.restarts = toInt(n, v, 0, 5); }},
         {"--min-score", [&](const std::string& n, const std::string& v) {
              o.minScore = toDouble(n, v);
              if (!(o.minScore >= 0.0 && o.minScore <= 1e6)) badValue(n, v, "expected a score from 0 up");
@@ -267,6 +268,7 @@ std::string helpText(const std::string& programName, const std::string& defaultI
       << "                          of the picture at finer scales (40; 0: the whole-picture scan only)\n"
       << "  --min-score S           stills: leave out faces whose detection score is below S (7)\n"
       << "  --one-face              stills: track the strongest face of each picture only\n"
+      << "  --restarts N            stills: start each face again from its fitted pupils N times (2)\n"
       << "  --roi X,Y,W,H           image region handed to kvo_init (default: the whole frame)\n"
       << "  --no-progress           no progress bar (it shows only when stderr is a terminal)\n"
       << "  --quiet                 no summary\n"

@@ -39,6 +39,7 @@ struct Options {
     double smallestFace = -1.0;  // < 0: the still settings' own (picture pixels; 0: no tiles)
     double minScore = -1.0;      // < 0: the still settings' own; stills: faces scoring below are left out
     bool oneFace = false;        // stills: the strongest face of a picture only
+    int restarts = -1;           // < 0: the still settings' own; stills: starts from the fitted pupils
 
     bool roiGiven = false;       // image region handed to kvo_init (pixels)
     double roi[4] = {0, 0, 0, 0};

@@ -63,6 +63,7 @@ StillSettings stillSettingsFor(const Options& o) {
     if (o.smallestFace >= 0.0) s.minFace = o.smallestFace;
     if (o.minScore >= 0.0) s.minScore = o.minScore;
     s.onlyStrongest = o.oneFace;
+    if (o.restarts >= 0) s.restarts = o.restarts;
     if (o.repeatGiven) s.framesPerPicture = o.repeat;
     if (o.startScaleGiven || o.minFace > 0.0) s.startScale = o.startScale;
     if (o.maxScaleGiven || o.maxFace > 0.0) s.maxScale = o.maxScale;

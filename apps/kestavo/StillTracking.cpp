@@ -33,6 +33,10 @@ std::string StillSettings::describe() const {
     }
     s << "in \"mode_face_tracking\" kvo_updateByEyes(eyes at (0.28, 0.34) and (0.72, 0.34) of that face, "
       << startSearches << ") and " << framesPerPicture << " kvo_update calls";
+    if (restarts > 0) {
+        s << ", then " << restarts << (restarts == 1 ? " time" : " times") << " again: kvo_reset, kvo_updateByEyes(the "
+          << "confirmed shape's pupils, landmarks 31 and 36, " << startSearches << ") and the kvo_update calls";
+    }
     return s.str();
 }
 
@@ -82,20 +86,39 @@ Box scaledAbout(const Box& face, double factor) {
     return Box{cx - 0.5 * w, cy - 0.5 * h, w, h};
 }
 
-// Tracks one face from its start box `start` (canvas pixels of `framing`'s canvas).
-void trackFace(HostTracker& tracker, const StillSettings& settings, const StillFraming& framing, const cv::Mat& canvas,
-               const Box& start, StillResult& out) {
+// Pupils of our layout: the eyes kvo_updateByEyes places a shape by.
+const int kLeftPupil = 31, kRightPupil = 36;
+
+// kvo_updateByEyes from the two eyes (canvas pixels), then kvo_update calls until the
+// library has confirmed the shape or rejected it.
+void startAndSettle(HostTracker& tracker, const StillSettings& settings, const cv::Mat& canvas, double ax, double ay,
+                    double bx, double by, StillResult& out) {
     tracker.setMode("mode_face_tracking");
-    // The eye positions from which the library places the shape in exactly `start`.
-    const double eyeY = start.y + 0.34 * start.width;
-    tracker.updateByEyes(canvas, start.x + 0.28 * start.width, eyeY, start.x + 0.72 * start.width, eyeY,
-                         settings.startSearches);
+    tracker.updateByEyes(canvas, ax, ay, bx, by, settings.startSearches);
     ++out.frames;
     out.updateMs += tracker.result().updateMs;
     for (int k = 0; k < settings.framesPerPicture && isTrackingState(tracker.result().state); ++k) {
         tracker.update(canvas);
         ++out.frames;
         out.updateMs += tracker.result().updateMs;
+    }
+}
+
+// Tracks one face from its start box `start` (canvas pixels of `framing`'s canvas).
+void trackFace(HostTracker& tracker, const StillSettings& settings, const StillFraming& framing, const cv::Mat& canvas,
+               const Box& start, StillResult& out) {
+    // The eye positions from which the library places the shape in exactly `start`.
+    const double eyeY = start.y + 0.34 * start.width;
+    startAndSettle(tracker, settings, canvas, start.x + 0.28 * start.width, eyeY, start.x + 0.72 * start.width, eyeY,
+                   out);
+    for (int k = 0; k < settings.restarts && isTracked(tracker.result()); ++k) {
+        // Again from the pupils the fit found: a start the size of the face rather than of
+        // the window group, which is often larger or smaller than the face.
+        const std::vector<double> xy = tracker.result().landmarks;
+        if (xy.size() <= 2 * kRightPupil + 1) break;
+        tracker.reset();
+        startAndSettle(tracker, settings, canvas, xy[2 * kLeftPupil], xy[2 * kLeftPupil + 1], xy[2 * kRightPupil],
+                       xy[2 * kRightPupil + 1], out);
     }
     out.last = tracker.result();
     framing.toPicture(out.last);

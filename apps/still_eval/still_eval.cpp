@@ -313,6 +313,7 @@ int main(int argc, char** argv) {
         .number("--face-side", s.faceSide, 0.0, 2048.0)
         .number("--face-enlargement", s.maxFaceEnlargement, 0.25, 16.0)
         .integer("--max-faces", s.maxFaces, 1, 1000)
+        .integer("--restarts", s.restarts, 0, 5)
         .number("--min-score", s.minScore, 0.0, 1e6)
         .flag("--one-face", [&] { s.onlyStrongest = true; })
         .option("--split", [&](const std::string& o, const std::string& v) {

@@ -137,6 +137,14 @@ TEST_F(AppGroupPictureTest, TheSmallFaceNeedsTheTileScansAndOneFaceKeepsTheStron
     records = run({pictures / "group.png", "--one-face"});
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ((*records[0])["face_index"].GetInt(), 0);
+    const int framesWithRestarts = (*records[0])["frames"].GetInt();
+    // Without the restarts from the fitted pupils: fewer calls, the same face.
+    records = run({pictures / "group.png", "--one-face", "--restarts", "0"});
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_LT((*records[0])["frames"].GetInt(), framesWithRestarts);
+    bool onAFace = false;
+    for (const Placed& p : placed) onAFace = onAFace || offPlaced(landmarksOf(*records[0]), p) < 0.15;
+    EXPECT_TRUE(onAFace);
 }
 
 TEST_F(AppGroupPictureTest, APictureLeftWithoutFacesStillHasItsRecord) {
