@@ -35,7 +35,7 @@ std::string StillSettings::describe() const {
       << startSearches << ") and " << framesPerPicture << " kvo_update calls";
     if (restarts > 0) {
         s << ", then " << restarts << (restarts == 1 ? " time" : " times") << " again: kvo_reset, kvo_updateByEyes(the "
-          << "confirmed shape's pupils, landmarks 31 and 36, " << startSearches << ") and the kvo_update calls";
+          << "confirmed shape's pupils, landmarks 31 and 36, " << restartSearches << ") and the kvo_update calls";
     }
     return s.str();
 }
@@ -92,9 +92,9 @@ const int kLeftPupil = 31, kRightPupil = 36;
 // kvo_updateByEyes from the two eyes (canvas pixels), then kvo_update calls until the
 // library has confirmed the shape or rejected it.
 void startAndSettle(HostTracker& tracker, const StillSettings& settings, const cv::Mat& canvas, double ax, double ay,
-                    double bx, double by, StillResult& out) {
+                    double bx, double by, int searches, StillResult& out) {
     tracker.setMode("mode_face_tracking");
-    tracker.updateByEyes(canvas, ax, ay, bx, by, settings.startSearches);
+    tracker.updateByEyes(canvas, ax, ay, bx, by, searches);
     ++out.frames;
     out.updateMs += tracker.result().updateMs;
     for (int k = 0; k < settings.framesPerPicture && isTrackingState(tracker.result().state); ++k) {
@@ -110,7 +110,7 @@ void trackFace(HostTracker& tracker, const StillSettings& settings, const StillF
     // The eye positions from which the library places the shape in exactly `start`.
     const double eyeY = start.y + 0.34 * start.width;
     startAndSettle(tracker, settings, canvas, start.x + 0.28 * start.width, eyeY, start.x + 0.72 * start.width, eyeY,
-                   out);
+                   settings.startSearches, out);
     for (int k = 0; k < settings.restarts && isTracked(tracker.result()); ++k) {
         // Again from the pupils the fit found: a start the size of the face rather than of
         // the window group, which is often larger or smaller than the face.
@@ -118,7 +118,7 @@ void trackFace(HostTracker& tracker, const StillSettings& settings, const StillF
         if (xy.size() <= 2 * kRightPupil + 1) break;
         tracker.reset();
         startAndSettle(tracker, settings, canvas, xy[2 * kLeftPupil], xy[2 * kLeftPupil + 1], xy[2 * kRightPupil],
-                       xy[2 * kRightPupil + 1], out);
+                       xy[2 * kRightPupil + 1], settings.restartSearches, out);
     }
     out.last = tracker.result();
     framing.toPicture(out.last);
