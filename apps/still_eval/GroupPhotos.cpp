@@ -127,20 +127,14 @@ std::vector<std::vector<double>> dlibShapes(dlib::frontal_face_detector& detecto
 
 }  // namespace
 
-int groupPhotos(const GroupPhotoRun& run, const std::string& dir) {
+int groupPhotos(const StillEvalRun& run, const std::string& dir) {
     const std::vector<Photo> photos = listPhotos(dir);
     if (photos.empty()) {
         std::fprintf(stderr, "Error: no photo with annotated faces (<photo>.jpg and <photo>_1.pts) in '%s'\n", dir.c_str());
         return 1;
     }
-    HostTracker tracker(run.library);
-    const int side = run.settings.canvas.side();
-    const cv::Mat blank(side, side, CV_8UC3, cv::Scalar::all(0));
-    const double roi[4] = {0, 0, double(side), double(side)};
-    Options options;
-    options.refine = run.refine;
-    tracker.init(blank, roi, options);
-    setStillDetection(tracker, run.settings);
+    std::unique_ptr<HostTracker> started = makeTracker(run);
+    HostTracker& tracker = *started;
 
     dlib::frontal_face_detector detector;
     dlib::shape_predictor predictor;

@@ -18,22 +18,15 @@
 #include <cstdio>
 #include <string>
 
-#include "StillTracking.h"
+#include "StillEvalRun.h"
 
 namespace kvo {
 namespace app {
 
-struct GroupPhotoRun {
-    StillSettings settings;
-    std::string library;
-    bool refine = true;
-    bool withDlib = true;
-    std::FILE* perPicture = nullptr;  // one line per photo when given
-    std::FILE* perFace = nullptr;     // one line per tracked shape when given
-};
-
 // Returns the exit status (0; 1 when the folder holds no photo with annotations).
-int groupPhotos(const GroupPhotoRun& run, const std::string& dir);
+// Uses run's settings, library, refine, withDlib, perPicture (one line per photo) and
+// perFace (one line per tracked shape).
+int groupPhotos(const StillEvalRun& run, const std::string& dir);
 
 }  // namespace app
 }  // namespace kvo

@@ -61,20 +61,15 @@ bool candidateOn(const PictureResult& r, const std::vector<double>& points) {
 
 }  // namespace
 
-int pastedGroups(const PastedGroupRun& run, const std::string& dir) {
+int pastedGroups(const StillEvalRun& run, const std::string& dir, const std::string& keepPicture) {
     std::vector<trainer::Face300W> faces;
     std::string error;
     if (!trainer::listFaces300W(dir, faces, error)) {
         std::fprintf(stderr, "Error: %s\n", error.c_str());
         return 1;
     }
-    HostTracker tracker(run.library);
-    const int side = run.settings.canvas.side();
-    const double roi[4] = {0, 0, double(side), double(side)};
-    Options options;
-    options.refine = run.refine;
-    tracker.init(cv::Mat(side, side, CV_8UC3, cv::Scalar::all(0)), roi, options);
-    setStillDetection(tracker, run.settings);
+    std::unique_ptr<HostTracker> started = makeTracker(run);
+    HostTracker& tracker = *started;
 
     std::vector<Pasted> chosen;
     int trainingSeen = 0;
@@ -135,7 +130,7 @@ int pastedGroups(const PastedGroupRun& run, const std::string& dir) {
             alone.push_back(e1);
             foundAlone += !std::isnan(e1);
         }
-        if (!run.keepPictures.empty() && start == 0) cv::imwrite(run.keepPictures, picture);
+        if (!keepPicture.empty() && start == 0) cv::imwrite(keepPicture, picture);
         const PictureResult r = trackPicture(tracker, run.settings, false, picture, canvas);
         groupMs.push_back(r.findMs + r.trackMs);
         int onFaces = 0;

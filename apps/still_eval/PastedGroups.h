@@ -18,22 +18,15 @@
 #include <cstdio>
 #include <string>
 
-#include "StillTracking.h"
+#include "StillEvalRun.h"
 
 namespace kvo {
 namespace app {
 
-struct PastedGroupRun {
-    StillSettings settings;
-    std::string library;
-    bool refine = true;
-    bool training = false;            // a fifth of the training faces instead
-    std::FILE* perFace = nullptr;     // one line per pasted face when given
-    std::string keepPictures;         // when given, the first group picture is written there
-};
-
 // Returns the exit status (0; 1 when the folder cannot be read).
-int pastedGroups(const PastedGroupRun& run, const std::string& faces300wDir);
+// Uses run's settings, library, refine, training and perFace (one line per pasted face);
+// `keepPicture`, when not empty, names where the first group picture is written.
+int pastedGroups(const StillEvalRun& run, const std::string& faces300wDir, const std::string& keepPicture);
 
 }  // namespace app
 }  // namespace kvo

@@ -57,6 +57,7 @@
 #include "GroupPhotos.h"
 #include "PastedGroups.h"
 #include "ShapeExtent.h"
+#include "StillEvalRun.h"
 #include "HostTracker.h"
 #include "LandmarkCorrespondence.h"
 #include "OurLayoutError.h"
@@ -113,27 +114,7 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-struct Run {
-    StillSettings settings;
-    std::string library = KVO_LIBRARY_PATH;
-    bool withDlib = true;
-    bool training = false;  // a fifth of the training faces instead of the validation faces
-    bool refine = true;     // ask for the landmark refinement, as kestavo does by default
-    std::FILE* perPicture = nullptr;
-    std::FILE* perFace = nullptr;
-};
-
-std::unique_ptr<HostTracker> makeTracker(const Run& run) {
-    std::unique_ptr<HostTracker> t(new HostTracker(run.library));
-    const int side = run.settings.canvas.side();
-    const cv::Mat blank(side, side, CV_8UC3, cv::Scalar::all(0));
-    const double roi[4] = {0, 0, double(side), double(side)};
-    Options options;
-    options.refine = run.refine;
-    t->init(blank, roi, options);
-    setStillDetection(*t, run.settings);
-    return t;
-}
+using Run = StillEvalRun;
 
 int faces300w(const Run& run, const std::string& dir) {
     std::vector<trainer::Face300W> faces;
@@ -280,6 +261,7 @@ int stills(const Run& run, const std::string& spec) {
 
 int main(int argc, char** argv) {
     Run run;
+    run.library = KVO_LIBRARY_PATH;
     std::string faces, photos, groups, pasted, keepPicture, perPicturePath, perFacePath;
     StillSettings& s = run.settings;
     cli::CommandLine cl;
@@ -348,23 +330,9 @@ int main(int argc, char** argv) {
     int rc = 0;
     try {
         if (!pasted.empty()) {
-            PastedGroupRun p;
-            p.settings = run.settings;
-            p.library = run.library;
-            p.refine = run.refine;
-            p.training = run.training;
-            p.perFace = run.perFace;
-            p.keepPictures = keepPicture;
-            rc = pastedGroups(p, pasted);
+            rc = pastedGroups(run, pasted, keepPicture);
         } else if (!groups.empty()) {
-            GroupPhotoRun g;
-            g.settings = run.settings;
-            g.library = run.library;
-            g.refine = run.refine;
-            g.withDlib = run.withDlib;
-            g.perPicture = run.perPicture;
-            g.perFace = run.perFace;
-            rc = groupPhotos(g, groups);
+            rc = groupPhotos(run, groups);
         } else {
             rc = faces.empty() ? stills(run, photos) : faces300w(run, faces);
         }
