@@ -111,16 +111,19 @@ void trackFace(HostTracker& tracker, const StillSettings& settings, const StillF
     const double eyeY = start.y + 0.34 * start.width;
     startAndSettle(tracker, settings, canvas, start.x + 0.28 * start.width, eyeY, start.x + 0.72 * start.width, eyeY,
                    settings.startSearches, out);
-    for (int k = 0; k < settings.restarts && isTracked(tracker.result()); ++k) {
+    out.last = tracker.result();
+    for (int k = 0; k < settings.restarts && isTracked(out.last); ++k) {
         // Again from the pupils the fit found: a start the size of the face rather than of
         // the window group, which is often larger or smaller than the face.
-        const std::vector<double> xy = tracker.result().landmarks;
+        const std::vector<double>& xy = out.last.landmarks;
         if (xy.size() <= 2 * kRightPupil + 1) break;
         tracker.reset();
         startAndSettle(tracker, settings, canvas, xy[2 * kLeftPupil], xy[2 * kLeftPupil + 1], xy[2 * kRightPupil],
                        xy[2 * kRightPupil + 1], settings.restartSearches, out);
+        // A restart the library rejects leaves the face with the shape it had confirmed.
+        if (!isTracked(tracker.result())) break;
+        out.last = tracker.result();
     }
-    out.last = tracker.result();
     framing.toPicture(out.last);
     out.outcome = isTracked(out.last) ? StillOutcome::Tracked : StillOutcome::Rejected;
 }
@@ -156,8 +159,8 @@ PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, 
         candidates.push_back(c);
     }
     collect(whole, detection, windows);
-    // Wholly to the tracker's frame so far: keep the state and the getters of the pass
-    // that saw the whole picture, in picture pixels.
+    // The whole scan's state and getters, in picture pixels, are what the records of the
+    // picture report beside each face (and alone when it has none).
     whole.toPicture(detection);
 
     // Tiles at finer scales for the faces the whole scan is too coarse for.
