@@ -59,6 +59,10 @@ public:
     double toPictureX(double canvasX) const { return (canvasX - offsetX_) / scale_; }
     double toPictureY(double canvasY) const { return (canvasY - offsetY_) / scale_; }
     Box toPicture(const Box& canvasBox) const;
+    // A box in picture pixels on the canvas.
+    Box toCanvas(const Box& p) const {
+        return Box{p.x * scale_ + offsetX_, p.y * scale_ + offsetY_, p.width * scale_, p.height * scale_};
+    }
     // Maps every position and size of `r` from canvas to picture pixels: landmarks,
     // bounds, the pose's translation and scale, Candide vertices, the detected face,
     // the raw detections and the points. Zero-sized boxes (nothing detected) stay zero.

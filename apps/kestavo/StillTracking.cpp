@@ -57,8 +57,8 @@ void setStillDetection(HostTracker& tracker, const StillSettings& s) {
 namespace {
 
 // The windows of one scan with the framing's positions mapped back onto the picture.
-void collect(const StillFraming& framing, const FrameResult& scan, std::vector<Box>& windows) {
-    for (const Box& d : scan.detections) windows.push_back(framing.toPicture(d));
+void collect(const StillFraming& framing, const std::vector<Box>& canvasWindows, std::vector<Box>& windows) {
+    for (const Box& d : canvasWindows) windows.push_back(framing.toPicture(d));
 }
 
 // The candidates of one scan's windows (canvas pixels), mapped onto the picture. A scan
@@ -147,7 +147,6 @@ PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, 
     out.findMs += tracker.result().updateMs;
     FrameResult detection = tracker.result();
     std::vector<FaceCandidate> candidates;
-    std::vector<Box> windows;
     if (settings.hostGrouping) {
         addCandidates(whole, detection.detections, settings.minDetections, settings.stepFactor, candidates);
     } else if (detection.detectedFace.width > 0.0) {
@@ -158,10 +157,10 @@ PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, 
         c.score = c.windows;
         candidates.push_back(c);
     }
-    collect(whole, detection, windows);
     // The whole scan's state and getters, in picture pixels, are what the records of the
     // picture report beside each face (and alone when it has none).
     whole.toPicture(detection);
+    std::vector<Box> windows = detection.detections;
 
     // Tiles at finer scales for the faces the whole scan is too coarse for.
     const WindowRange wholeRange =
@@ -183,7 +182,7 @@ PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, 
             ++out.scans;
             out.findMs += tracker.result().updateMs;
             addCandidates(framing, tracker.result().detections, settings.minDetections, t.stepFactor, candidates);
-            collect(framing, tracker.result(), windows);
+            collect(framing, tracker.result().detections, windows);
         }
         setStillDetection(tracker, settings);
     }
@@ -226,23 +225,16 @@ PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, 
             continue;
         }
         tracker.reset();
-        if (settings.faceSide > 0.0) {
-            // The face at the size the shape model fits best, from the original pixels.
-            const double scale = std::min(settings.faceSide / start.width, settings.maxFaceEnlargement);
-            const StillFraming framing = StillFraming::centredOn(side, picture, scale, start.x + 0.5 * start.width,
-                                                                 start.y + 0.5 * start.height, canvas);
-            const cv::Rect2d fr = framing.scanRegion();
-            tracker.setDetectionRegion(fr.x, fr.y, fr.width, fr.height);
-            const Box canvasStart{start.x * scale + framing.offsetX(), start.y * scale + framing.offsetY(),
-                                  start.width * scale, start.height * scale};
-            trackFace(tracker, settings, framing, canvas, canvasStart, r);
-        } else {
-            const StillFraming framing(settings.canvas, picture, canvas);
-            tracker.setDetectionRegion(region.x, region.y, region.width, region.height);
-            const Box canvasStart{start.x * framing.scale() + framing.offsetX(), start.y * framing.scale() + framing.offsetY(),
-                                  start.width * framing.scale(), start.height * framing.scale()};
-            trackFace(tracker, settings, framing, canvas, canvasStart, r);
-        }
+        // With faceSide, the face at the size the shape model fits best, from the original
+        // pixels; without, the whole picture framed as for the whole scan.
+        const double scale = std::min(settings.faceSide / start.width, settings.maxFaceEnlargement);
+        const StillFraming framing = settings.faceSide > 0.0
+                                         ? StillFraming::centredOn(side, picture, scale, start.x + 0.5 * start.width,
+                                                                   start.y + 0.5 * start.height, canvas)
+                                         : StillFraming(settings.canvas, picture, canvas);
+        const cv::Rect2d fr = framing.scanRegion();
+        tracker.setDetectionRegion(fr.x, fr.y, fr.width, fr.height);
+        trackFace(tracker, settings, framing, canvas, framing.toCanvas(start), r);
         out.trackMs += r.updateMs;
         out.faces.push_back(r);
     }
