@@ -68,7 +68,13 @@ struct Matching {
     int found = 0;      // annotated faces with a shape within kFound
     int offFace = 0;    // shapes on an annotated face's extent but matched to none
     int noFace = 0;     // shapes on no annotated face
-    std::vector<double> errors;  // the found faces' errors
+
+    // Adds another photo's counts.
+    void add(const Matching& o) {
+        found += o.found;
+        offFace += o.offFace;
+        noFace += o.noFace;
+    }
 };
 
 // Pairs shapes (136 values each, in `layout`) with the annotated faces, nearest first.
@@ -95,7 +101,6 @@ Matching match(const std::vector<std::vector<double>>& shapes, landmarks::Layout
         shapeUsed[p.shape] = faceUsed[p.face] = 1;
         m.shapeError[p.shape] = p.e;
         ++m.found;
-        m.errors.push_back(p.e);
     }
     for (size_t s = 0; s < shapes.size(); ++s) {
         if (shapeUsed[s]) continue;
@@ -179,14 +184,8 @@ int groupPhotos(const StillEvalRun& run, const std::string& dir) {
                              f.score, f.windows, f.detection.detectedFace.width, m.shapeError[k]);
             }
         }
-        ours.found += m.found;
-        ours.offFace += m.offFace;
-        ours.noFace += m.noFace;
-        ours.errors.insert(ours.errors.end(), m.errors.begin(), m.errors.end());
-        theirs.found += d.found;
-        theirs.offFace += d.offFace;
-        theirs.noFace += d.noFace;
-        theirs.errors.insert(theirs.errors.end(), d.errors.begin(), d.errors.end());
+        ours.add(m);
+        theirs.add(d);
         if (run.perPicture) {
             const size_t slash = photo.jpg.find_last_of('/');
             std::fprintf(run.perPicture, "%s\t%dx%d\t%zu\t%d\t%zu\t%d\t%d\t%d\t%d\t%.1f\t%.1f\t%d\n",
