@@ -4,13 +4,14 @@
 //   refiner_trainer --faces300w DIR --out FILE [--muct CSV] [--levels N] [--trees N]
 //                   [--depth N] [--pool N] [--splits N] [--nu X] [--lambda X] [--padding X] [--basis K]
 //                   [--framings N] [--jitter N] [--threads N] [--seed N] [--samples-cache FILE]
-//                   [--labels TSV --media DIR [--label-framings N]]
+//                   [--labels TSV --media DIR [--label-framings N]] [--face-share F]
 //
 // The starting shapes are the shape search's own results on the training faces (framed at
 // random widths and small angles, every second framing mirrored, tracked from perturbed eye
 // positions), plus jittered copies; the targets are the hand-placed points in our layout.
 // --labels adds faces labelled by dlib's predictor (webcam frames and photos of the sample
 // media, franck held out; scripts/make_labels.sh), --label-framings framings each.
+// --face-share F trains on an evenly spread share F of the training faces (learning curves).
 // The validation faces (every 10th by sorted name) never enter training: after each level
 // the run prints their error with the refinement so far, eye-started as the evaluation
 // does, on the 17 core points against the hand-placed points and on all 68 against the
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CascadeTrainer.h"
@@ -39,6 +41,7 @@ struct Options {
     std::string faces300w, out, muct = KVO_MUCT_SHAPES, samplesCache;
     CascadeSettings cascade;
     StartSettings starts;
+    double faceShare = 1.0;  // share of the training faces kept, for learning curves
 };
 
 bool parse(int argc, char** argv, Options& o) {
@@ -63,6 +66,7 @@ bool parse(int argc, char** argv, Options& o) {
         .text("--media", o.starts.media)
         .integer("--label-framings", o.starts.labelFramings, 1, 32)
         .integer("--threads", o.cascade.threads, 1, 64)
+        .number("--face-share", o.faceShare, 0.01, 1.0)
         .integer("--seed", seed, 0, 4294967295LL);
     try {
         line.parse(argc, argv);
@@ -83,6 +87,23 @@ double seconds(std::chrono::steady_clock::time_point since) {
 void printSummary(const char* what, const std::vector<double>& values) {
     const trainer::ErrorSummary s = trainer::summariseErrors(values);
     std::printf("  %-28s %.4f / %.4f / %5.1f %%  (%d faces)\n", what, s.mean, s.median, 100.0 * s.above10, s.count);
+}
+
+// Keeps the samples of an evenly spread `share` of the faces: framings come face by face,
+// `framings` to a face (a start the tracker lost shifts the grouping by one framing).
+void keepFaceShare(SampleSet& samples, int framings, double share) {
+    SampleSet kept;
+    kept.images = samples.images;
+    for (int i = 0; i < samples.size(); ++i) {
+        const long g = samples.image[i] / framings;
+        if (static_cast<long>((g + 1) * share) == static_cast<long>(g * share)) continue;
+        kept.image.push_back(samples.image[i]);
+        kept.start.insert(kept.start.end(), samples.start.begin() + static_cast<long>(i) * VALUES,
+                          samples.start.begin() + static_cast<long>(i + 1) * VALUES);
+        kept.target.insert(kept.target.end(), samples.target.begin() + static_cast<long>(i) * VALUES,
+                           samples.target.begin() + static_cast<long>(i + 1) * VALUES);
+    }
+    samples = std::move(kept);
 }
 
 // The validation faces' errors with `levels` levels of `model` (0: the search alone).
@@ -138,6 +159,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "Error: cannot write the samples cache %s\n", o.samplesCache.c_str());
         }
     }
+    if (o.faceShare < 1.0) keepFaceShare(samples, ss.framingsPerFace, o.faceShare);
     std::printf("training: %d samples from %zu framings (%d faces skipped, %d starts lost) in %.0f s\n",
                 samples.size(), samples.images.size(), skipped, lost, seconds(started));
     if (samples.size() == 0) {
