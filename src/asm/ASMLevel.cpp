@@ -13,11 +13,4 @@ ASMLevel::ASMLevel(int lev, ImageData* img, ImageDataInt* grad)
       BMax(0.0),
       BMaxFinal(0.0) {}
 
-bool ASMLevel::has2dProfiles() const {
-    for (uint32_t spec : profSpecs) {
-        if ((spec & PROFILE_2D_BIT) != 0) return true;
-    }
-    return false;
-}
-
 }  // namespace kvo

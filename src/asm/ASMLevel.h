@@ -36,9 +36,6 @@ public:
     // True when landmark i (< profSpecs.size()) has a 2-D profile.
     bool is2d(size_t i) const { return (profSpecs[i] & PROFILE_2D_BIT) != 0; }
 
-    // True when any landmark of the level has a 2-D profile.
-    bool has2dProfiles() const;
-
     int32_t level;
     ImageData* image;         // the level's current search image (borrowed)
     ImageDataInt* gradient;   // the level's gradient image (borrowed)

@@ -154,7 +154,7 @@ void ASMSearch::initSearchState(const Rectangle& imageRoi) {
     gradientRead.assign(active ? model.levels.size() : 0, false);
     for (size_t l = 0; l < gradientRead.size(); ++l) {
         for (int i = 0; i < n; ++i) {
-            if (model.levels[l]->profSpecs[i] & Profiles::PROF_2d) gradientRead[l] = true;
+            if (model.levels[l]->is2d(i)) gradientRead[l] = true;
         }
     }
 
@@ -164,7 +164,7 @@ void ASMSearch::initSearchState(const Rectangle& imageRoi) {
         const size_t searchSpan = 2 * static_cast<size_t>(std::max(0, config.nPixSearch));
         for (const ASMLevelPtr& level : model.levels) {
             for (int i = 0; i < n; ++i) {
-                if ((level->profSpecs[i] & Profiles::PROF_2d) == 0) {
+                if (!level->is2d(i)) {
                     longest = std::max(longest, level->profMeans[i].size() + searchSpan);
                 }
             }
@@ -274,7 +274,7 @@ int64_t ASMSearch::matchingWork(const ASMLevel& level) const {
     int64_t work = 0;
     for (int i = 0; i < n; ++i) {
         const int64_t length = static_cast<int64_t>(level.profMeans[i].size());
-        work += length * ((level.profSpecs[i] & Profiles::PROF_2d) ? side2d * side2d : offsets1d);
+        work += length * (level.is2d(i) ? side2d * side2d : offsets1d);
     }
     return work;
 }

@@ -25,9 +25,6 @@ namespace kvo {
 
 class Profiles {
 public:
-    // Bit 31 of a landmark's profile flags: the landmark has a 2-D profile.
-    static const uint32_t PROF_2d = 0x80000000u;
-
     // Default length of the derivative profile (doubles).
     static const int PROF_BUFFER_LENGTH = 50;
 

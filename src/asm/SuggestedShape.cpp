@@ -173,7 +173,7 @@ void* ASMSearch::GetSuggestedShape_thread(void* args) {
         double nx = x;
         double ny = y;
         if (level.covars[i]) {
-            if ((level.profSpecs[i] & Profiles::PROF_2d) != 0) {
+            if (level.is2d(i)) {
                 matchProfile2d(a, i, x, y, nx, ny);
             } else {
                 matchProfile1d(a, i, x, y, nx, ny);

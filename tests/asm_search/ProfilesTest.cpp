@@ -171,7 +171,7 @@ protected:
     }
 
     void make2d(int landmark, const std::vector<double>& mean) {
-        level->profSpecs[landmark] = Profiles::PROF_2d;
+        level->profSpecs[landmark] = ASMLevel::PROFILE_2D_BIT;
         level->profMeans[landmark] = mean;
         level->profWork[landmark].assign(mean.size(), 0.0);
         level->covars[landmark] = identity(static_cast<int>(mean.size()));
