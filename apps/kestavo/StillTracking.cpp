@@ -19,7 +19,8 @@ std::string StillSettings::describe() const {
     if (minFace > 0.0) {
         s << ", then, for faces from " << minFace << " px, one kvo_update per " << canvas.side() << " px tile of the "
           << "picture at finer scales with kvo_setFaceDetectionVars(" << tileWindows.startScale << ", "
-          << tileWindows.scaleIncrement << ", " << tileWindows.maxScale << ", " << tileWindows.stepFactor << ", ...)";
+          << tileWindows.scaleIncrement << ", " << tileWindows.maxScale << ", " << tileWindows.stepFactor
+          << ", ...), the finest scale with step " << tileWindows.finestStepFactor;
     }
     s << "; the faces = the distinct groups of kvo_get_lastDetectedFaces (at least " << minDetections
       << " windows each), strongest first";
@@ -171,9 +172,14 @@ PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, 
                               : ScanPlan();
     if (!plan.tiles.empty()) {
         const TileWindows& t = settings.tileWindows;
-        tracker.setDetectionVars(t.startScale, t.scaleIncrement, t.maxScale, t.stepFactor, settings.minDetections,
-                                 settings.fullScan);
+        double step = 0.0;
         for (const ScanTile& tile : plan.tiles) {
+            const double tileStep = tile.scale == plan.tiles.front().scale ? t.finestStepFactor : t.stepFactor;
+            if (tileStep != step) {
+                step = tileStep;
+                tracker.setDetectionVars(t.startScale, t.scaleIncrement, t.maxScale, step, settings.minDetections,
+                                         settings.fullScan);
+            }
             const StillFraming framing(side, picture, tile.scale, tile.offsetX, tile.offsetY, canvas);
             const cv::Rect2d r = framing.scanRegion();
             if (r.width < 2.0 || r.height < 2.0) continue;
@@ -181,7 +187,7 @@ PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, 
             tracker.update(canvas);
             ++out.scans;
             out.findMs += tracker.result().updateMs;
-            addCandidates(framing, tracker.result().detections, settings.minDetections, t.stepFactor, candidates);
+            addCandidates(framing, tracker.result().detections, settings.minDetections, step, candidates);
             collect(framing, tracker.result().detections, windows);
         }
         setStillDetection(tracker, settings);

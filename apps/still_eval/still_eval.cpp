@@ -292,6 +292,7 @@ int main(int argc, char** argv) {
         .number("--tile-scale-increment", s.tileWindows.scaleIncrement, 0.01, 10.0)
         .number("--tile-max-scale", s.tileWindows.maxScale, 1.0, 100.0)
         .number("--tile-step-factor", s.tileWindows.stepFactor, 0.001, 1.0)
+        .number("--finest-step-factor", s.tileWindows.finestStepFactor, 0.001, 1.0)
         .number("--face-side", s.faceSide, 0.0, 2048.0)
         .number("--face-enlargement", s.maxFaceEnlargement, 0.25, 16.0)
         .integer("--max-faces", s.maxFaces, 1, 1000)
