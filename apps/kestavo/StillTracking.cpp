@@ -1,5 +1,7 @@
 #include "StillTracking.h"
 
+#include <algorithm>
+#include <cmath>
 #include <sstream>
 
 #include "DetectionWindows.h"
@@ -37,6 +39,9 @@ std::string StillSettings::describe() const {
     if (restarts > 0) {
         s << ", then " << restarts << (restarts == 1 ? " time" : " times") << " again: kvo_reset, kvo_updateByEyes(the "
           << "confirmed shape's pupils, landmarks 31 and 36, " << restartSearches << ") and the kvo_update calls";
+        if (restartSettled > 0.0) {
+            s << " (no more once the pupils move less than " << restartSettled << " of their distance)";
+        }
     }
     return s.str();
 }
@@ -123,7 +128,14 @@ void trackFace(HostTracker& tracker, const StillSettings& settings, const StillF
                        xy[2 * kRightPupil + 1], settings.restartSearches, out);
         // A restart the library rejects leaves the face with the shape it had confirmed.
         if (!isTracked(tracker.result())) break;
+        const double ax = xy[2 * kLeftPupil], ay = xy[2 * kLeftPupil + 1];
+        const double bx = xy[2 * kRightPupil], by = xy[2 * kRightPupil + 1];
         out.last = tracker.result();
+        const std::vector<double>& now = out.last.landmarks;
+        if (now.size() <= 2 * kRightPupil + 1) break;
+        const double moved = std::max(std::hypot(now[2 * kLeftPupil] - ax, now[2 * kLeftPupil + 1] - ay),
+                                      std::hypot(now[2 * kRightPupil] - bx, now[2 * kRightPupil + 1] - by));
+        if (moved < settings.restartSettled * std::hypot(bx - ax, by - ay)) break;
     }
     framing.toPicture(out.last);
     out.outcome = isTracked(out.last) ? StillOutcome::Tracked : StillOutcome::Rejected;

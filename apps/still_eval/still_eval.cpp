@@ -298,6 +298,7 @@ int main(int argc, char** argv) {
         .integer("--max-faces", s.maxFaces, 1, 1000)
         .integer("--restarts", s.restarts, 0, 5)
         .integer("--restart-searches", s.restartSearches, 5, 100)
+        .number("--restart-settled", s.restartSettled, 0.0, 1.0)
         .number("--min-score", s.minScore, 0.0, 1e6)
         .flag("--one-face", [&] { s.onlyStrongest = true; })
         .option("--split", [&](const std::string& o, const std::string& v) {
