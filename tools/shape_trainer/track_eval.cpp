@@ -80,6 +80,8 @@
 #include "TrainingSet.h"
 #include "image/InputData.h"
 #include "asm/ASMSearch.h"
+#include "asm/ShapePlausibility.h"
+#include "math/Angles.h"
 #include "math/Rectangle.h"
 #include "tracker/KVOModeState.h"
 #include "tracker/Kestavo.h"
@@ -412,49 +414,34 @@ void printSummary(const char* what, const std::vector<double>& core, const std::
 
 // Why the tracker dropped a shape: the plausibility checks the search applies, each
 // evaluated on its own (the search stops at the first that fails).
-struct DropChecks {
-    bool size = false, region = false;               // face size limits, centre in the frame
-    bool mouth = false, leftEye = false, rightEye = false;  // strict layout: boxes
-    bool ratio = false, eyeSpan = false;              // strict layout: width/height, pupil span
+struct DropChecks : ShapeChecks {
     bool pose = false;                                 // Candide pose limits (after the start phase)
     double rx = 0, ry = 0, rz = 0;                     // pose, degrees
-    bool strict() const { return mouth || leftEye || rightEye || ratio || eyeSpan; }
+    bool strict() const { return layoutFailed(); }
     // Adds one to `by[name]` for each check this shape fails.
     void countFailures(std::map<std::string, int>& by) const {
         if (size) ++by["size"];
         if (region) ++by["centre outside frame"];
         if (mouth) ++by["strict: mouth centre box"];
-        if (leftEye) ++by["strict: left pupil box"];
-        if (rightEye) ++by["strict: right pupil box"];
+        if (leftPupil) ++by["strict: left pupil box"];
+        if (rightPupil) ++by["strict: right pupil box"];
         if (ratio) ++by["strict: width/height ratio"];
-        if (eyeSpan) ++by["strict: pupil span / width"];
+        if (pupilSpan) ++by["strict: pupil span / width"];
         if (pose) ++by["pose limits"];
     }
 };
 
 // The size, frame and strict layout checks on a shape (68 points, x0, y0, ...; pixels).
 DropChecks layoutChecks(const std::vector<double>& xy, const ASMSearch& search) {
-    DropChecks c;
-    double minX = 1e30, maxX = -1e30, minY = 1e30, maxY = -1e30;
-    for (size_t i = 0; i + 1 < xy.size(); i += 2) {
-        minX = std::min(minX, xy[i]);
-        maxX = std::max(maxX, xy[i]);
-        minY = std::min(minY, xy[i + 1]);
-        maxY = std::max(maxY, xy[i + 1]);
+    ShapeMat shape;
+    shape.dim(static_cast<int>(xy.size() / 2), 2);
+    for (int i = 0; i < shape.rows; ++i) {
+        shape.data[i][0] = xy[2 * i];
+        shape.data[i][1] = xy[2 * i + 1];
     }
-    const double w = maxX - minX, h = maxY - minY;
-    c.size = w < search.minFaceSize || h < search.minFaceSize || w > search.maxFaceSize || h > search.maxFaceSize;
-    c.region = !search.validRegion.contains(minX + 0.5 * w, minY + 0.5 * h);
-    const double* p66 = &xy[2 * 66];
-    const double* p31 = &xy[2 * 31];
-    const double* p36 = &xy[2 * 36];
-    c.mouth = !Rectangle(minX + 0.125 * w, minY + 0.45 * h, 0.75 * w, 0.35 * h).contains(p66[0], p66[1]);
-    c.leftEye = !Rectangle(minX, minY, 0.55 * w, 0.5 * h).contains(p31[0], p31[1]);
-    c.rightEye = !Rectangle(minX + 0.45 * w, minY, 0.55 * w, 0.5 * h).contains(p36[0], p36[1]);
-    const double ratio = w / h;
-    c.ratio = ratio < 0.72 || ratio > 1.35;
-    const double span = std::hypot(p31[0] - p36[0], p31[1] - p36[1]) / w;
-    c.eyeSpan = span < 0.39 || span > 0.55;
+    DropChecks c;
+    static_cast<ShapeChecks&>(c) =
+        checkShape(shape, ShapeLimits{search.minFaceSize, search.maxFaceSize, search.validRegion, true});
     return c;
 }
 
@@ -463,9 +450,9 @@ DropChecks dropChecks(Tracker& t) {
     DropChecks c = layoutChecks(t.shape(), search);
     c.pose = !search.candide.isPoseValid(search.validRegion);
     const std::vector<double>& p = search.candide.model.transformParams;
-    c.rx = p[3] * 57.29577951308232;
-    c.ry = p[4] * 57.29577951308232;
-    c.rz = p[5] * 57.29577951308232;
+    c.rx = p[3] * DEGREES_PER_RADIAN;
+    c.ry = p[4] * DEGREES_PER_RADIAN;
+    c.rz = p[5] * DEGREES_PER_RADIAN;
     return c;
 }
 
@@ -650,7 +637,7 @@ int faces300wMode(const Faces300WOptions& o) {
                     drops.add(c, e);
                     if (dropLog)
                         std::fprintf(dropLog, "%s\t%.4f\t%d%d%d%d%d%d%d%d\t%.1f\t%.1f\t%.1f\n", f.name.c_str(), e, c.size,
-                                     c.region, c.mouth, c.leftEye, c.rightEye, c.ratio, c.eyeSpan, c.pose, c.rx, c.ry,
+                                     c.region, c.mouth, c.leftPupil, c.rightPupil, c.ratio, c.pupilSpan, c.pose, c.rx, c.ry,
                                      c.rz);
                 }
             }
