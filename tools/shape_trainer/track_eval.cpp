@@ -78,7 +78,9 @@
 #include "LandmarkCorrespondence.h"
 #include "PoseTally.h"
 #include "TrainingSet.h"
-#include "image/InputData.h"
+#include "eval/DlibLayout.h"
+#include "eval/Files.h"
+#include "eval/GreyFrame.h"
 #include "asm/ASMSearch.h"
 #include "asm/ShapePlausibility.h"
 #include "math/Angles.h"
@@ -92,30 +94,7 @@ using namespace kvo::trainer;
 
 namespace {
 
-class GreyFrame : public InputData {
-public:
-    GreyFrame(int w, int h) : InputData(w, h), pixels(static_cast<size_t>(w) * h) {}
-    unsigned char* getData() override { return pixels.data(); }
-    void set(const cv::Mat& grey) {
-        for (int r = 0; r < grey.rows; ++r)
-            std::memcpy(&pixels[static_cast<size_t>(r) * grey.cols], grey.ptr<uint8_t>(r), grey.cols);
-    }
-    std::vector<unsigned char> pixels;
-};
-
 // A tracker on a frame size, with the model given or the embedded one.
-// The eye centres of a shape in dlib's layout: the mean of points 36-41 (lx, ly) and of
-// points 42-47 (rx, ry), pixels.
-void dlibEyeCentres(const double* s, double& lx, double& ly, double& rx, double& ry) {
-    lx = ly = rx = ry = 0;
-    for (int k = 0; k < 6; ++k) {
-        lx += s[2 * (36 + k)] / 6;
-        ly += s[2 * (36 + k) + 1] / 6;
-        rx += s[2 * (42 + k)] / 6;
-        ry += s[2 * (42 + k) + 1] / 6;
-    }
-}
-
 // The finest pyramid level searched once tracking, as --fine-search sets it for every
 // tracker of the run (-1: the library's default).
 int gFinestLevel = -1;
@@ -132,13 +111,13 @@ struct Tracker {
         kestavo.asmSearch.refineEnabled = gRefine && kestavo.asmSearch.refiner.loaded();
     }
     const std::string& feed(const cv::Mat& grey) {
-        input.set(grey);
+        input.setRows(grey.data, grey.step[0]);
         return kestavo.update();
     }
     // Starts a track from two eye positions (input pixels), as a host would with
     // kvo_updateByEyes, and runs `searches` searches on this frame.
     const std::string& startByEyes(const cv::Mat& grey, double x0, double y0, double x1, double y1, int searches) {
-        input.set(grey);
+        input.setRows(grey.data, grey.step[0]);
         return kestavo.updateByEyes(std::make_shared<Point>(x0, y0), std::make_shared<Point>(x1, y1), searches);
     }
     std::vector<double> shape() const {
@@ -149,16 +128,9 @@ struct Tracker {
         }
         return s;
     }
-    GreyFrame input;
+    eval::GreyFrame input;
     Kestavo kestavo;
 };
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void draw(const std::string& path, const cv::Mat& bgr, const std::vector<double>& shape,
           const std::vector<double>& ref) {
@@ -207,7 +179,7 @@ int videoMode(const VideoOptions& o) {
     dlib::shape_predictor predictor;
     if (!haveCache) {
         detector = dlib::get_frontal_face_detector();
-        dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+        dlib::deserialize(kvo::eval::DLIB_SHAPE_PREDICTOR) >> predictor;
     }
     GreyVideo frames(video);
     if (!frames.isOpen()) {
@@ -266,12 +238,11 @@ int videoMode(const VideoOptions& o) {
         const double frameErr = core.mean;
         totalShared += shared.mean;
         // Eye-line tilts, each drawn from the image-left eye to the image-right one.
-        double lx, ly, rx, ry;
-        dlibEyeCentres(ref.data(), lx, ly, rx, ry);
+        const EyeCentres eyes = eval::dlibEyeCentres(ref.data());
         const bool ownLeftFirst = s[2 * 31] <= s[2 * 36];
         const int a = ownLeftFirst ? 31 : 36, b = ownLeftFirst ? 36 : 31;
         if (isTracking && tracker->kestavo.asmSearch.candideEnabled)
-            pose.addTilt(PoseTally::tiltDeg(lx, ly, rx, ry),
+            pose.addTilt(PoseTally::tiltDeg(eyes.leftX, eyes.leftY, eyes.rightX, eyes.rightY),
                          PoseTally::tiltDeg(s[2 * a], s[2 * a + 1], s[2 * b], s[2 * b + 1]));
         windows[f / 100].first += frameErr;
         windows[f / 100].second += 1;
@@ -372,7 +343,7 @@ int labelsMode(const std::string& labelsPath, const std::string& media, const st
         if (state != KVOState::FACE_TRACKING && state != KVOState::FACE_TRACKING_START) continue;
         ++tracked;
         const std::vector<double> s = t->shape();
-        const double eye = std::hypot(p[2 * 32] - p[2 * 27], p[2 * 32 + 1] - p[2 * 27 + 1]);
+        const double eye = landmarks::outerEyeDistance(p.data(), landmarks::Layout::Ours);
         double e = 0;
         for (int i = 0; i < 68; ++i) e += std::hypot(s[2 * i] - p[2 * i], s[2 * i + 1] - p[2 * i + 1]);
         sum += e / 68 / eye;
@@ -383,33 +354,17 @@ int labelsMode(const std::string& labelsPath, const std::string& media, const st
     return 0;
 }
 
-// Mean, median and share above 0.10 of a list of errors.
-struct Summary {
-    double mean = NAN, median = NAN, above = NAN;
-    int n = 0;
-};
-Summary summarise(std::vector<double> e) {
-    Summary r;
-    r.n = static_cast<int>(e.size());
-    if (e.empty()) return r;
-    std::sort(e.begin(), e.end());
-    double sum = 0;
-    int above = 0;
-    for (double v : e) {
-        sum += v;
-        above += v > 0.10;
-    }
-    r.mean = sum / e.size();
-    r.median = e.size() % 2 ? e[e.size() / 2] : 0.5 * (e[e.size() / 2 - 1] + e[e.size() / 2]);
-    r.above = static_cast<double>(above) / e.size();
-    return r;
-}
-
+// Mean, median and share above 0.10 of the core and shared errors; "nan" for none.
 void printSummary(const char* what, const std::vector<double>& core, const std::vector<double>& shared) {
-    const Summary c = summarise(core), a = summarise(shared);
+    auto summary = [](const std::vector<double>& e) {
+        ErrorSummary s = summariseErrors(e);
+        if (s.count == 0) s.mean = s.median = s.above10 = NAN;
+        return s;
+    };
+    const ErrorSummary c = summary(core), a = summary(shared);
     std::printf("  %-26s n %4d  core-17: mean %.4f median %.4f >0.10 %5.1f %%  shared-25: mean %.4f median %.4f "
                 ">0.10 %5.1f %%\n",
-                what, c.n, c.mean, c.median, 100.0 * c.above, a.mean, a.median, 100.0 * a.above);
+                what, c.count, c.mean, c.median, 100.0 * c.above10, a.mean, a.median, 100.0 * a.above10);
 }
 
 // Why the tracker dropped a shape: the plausibility checks the search applies, each
@@ -547,7 +502,7 @@ int faces300wMode(const Faces300WOptions& o) {
     dlib::shape_predictor predictor;
     if (withDlib) {
         detector = dlib::get_frontal_face_detector();
-        dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+        dlib::deserialize(kvo::eval::DLIB_SHAPE_PREDICTOR) >> predictor;
     }
     std::FILE* perFace = perFacePath.empty() ? nullptr : std::fopen(perFacePath.c_str(), "w");
     if (perFace)
@@ -576,8 +531,7 @@ int faces300wMode(const Faces300WOptions& o) {
         const cv::Mat bgr = side > 0 ? frameFace(crop, framed, side, faceWidth) : crop;
         const cv::Mat grey = toLibraryGrey(bgr);
         const double* ref = framed.data();
-        double lx, ly, rx, ry;
-        dlibEyeCentres(ref, lx, ly, rx, ry);
+        const EyeCentres eyes = eval::dlibEyeCentres(ref);
         auto err = [&](const std::vector<double>& s, landmarks::Layout layout, landmarks::PointSet set) {
             return landmarks::landmarkError(s.data(), layout, ref, set).mean;
         };
@@ -597,7 +551,7 @@ int faces300wMode(const Faces300WOptions& o) {
         double ec = NAN, es = NAN;
         {
             Tracker t(grey.cols, grey.rows, model);
-            eyeState = t.startByEyes(grey, lx, ly, rx, ry, 10);
+            eyeState = t.startByEyes(grey, eyes.leftX, eyes.leftY, eyes.rightX, eyes.rightY, 10);
             for (int k = 0; k < 5; ++k) eyeState = t.feed(grey);
             if (eyeState == KVOState::FACE_TRACKING || eyeState == KVOState::FACE_TRACKING_START) {
                 ++eyeTracked;
@@ -770,7 +724,7 @@ int main(int argc, char** argv) {
         else if (a == "--per-point") perPointPath = v;
         else if (a == "--library") library = v;
         else if (a == "--refiner") {
-            gRefinerModel = readFile(v);
+            gRefinerModel = eval::readFile(v);
             RefinerModel parsed;
             std::string why;
             if (gRefinerModel.empty()) {
@@ -795,7 +749,7 @@ int main(int argc, char** argv) {
             while (std::getline(ss, item, ',')) o.stillFrames.push_back(std::atoi(item.c_str()));
         }
     }
-    o.model = modelPath.empty() ? std::string() : readFile(modelPath);
+    o.model = modelPath.empty() ? std::string() : eval::readFile(modelPath);
     if (!modelPath.empty() && o.model.empty()) {
         std::fprintf(stderr, "Error: cannot read the model %s\n", modelPath.c_str());
         return 1;
