@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "eval/DlibLayout.h"
 #include "eval/Files.h"
 #include "eval/GreyFrame.h"
+#include "eval/PointValues.h"
 #include "eval/VideoFrames.h"
 #include "support/MediaFrames.h"
 
@@ -113,6 +115,13 @@ TEST(DlibLayout, EyeCentresAreTheMeansOfEachEyesSixPoints) {
     EXPECT_DOUBLE_EQ(e.leftY, 50.0);
     EXPECT_DOUBLE_EQ(e.rightX, 165.0);
     EXPECT_DOUBLE_EQ(e.rightY, 58.5);
+}
+
+TEST(PointValues, FlatXYKeepsThePointsOrder) {
+    const std::vector<kvo::PointPtr> points = {std::make_shared<kvo::Point>(1.5, -2.0),
+                                               std::make_shared<kvo::Point>(640.25, 479.75)};
+    EXPECT_EQ(kvo::eval::flatXY(points), (std::vector<double>{1.5, -2.0, 640.25, 479.75}));
+    EXPECT_TRUE(kvo::eval::flatXY({}).empty());
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "host/HostRuntime.h"
 #include "eval/Files.h"
 #include "eval/GreyFrame.h"
+#include "eval/PointValues.h"
 #include "tracker/Kestavo.h"
 
 namespace kvo {
@@ -97,14 +98,7 @@ public:
         input_->setRows(grey.data, grey.step[0]);
         return kestavo_.update();
     }
-    std::vector<double> shape() override {
-        std::vector<double> s;
-        for (const PointPtr& p : kestavo_.faceShape.points) {
-            s.push_back(p->x);
-            s.push_back(p->y);
-        }
-        return s;
-    }
+    std::vector<double> shape() override { return eval::flatXY(kestavo_.faceShape.points); }
 
 private:
     std::string model_;

@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 
 #include "eval/GreyFrame.h"
+#include "eval/PointValues.h"
 #include "math/Point.h"
 #include "tracker/Kestavo.h"
 
@@ -44,14 +45,7 @@ struct Tracker {
         input.setRows(grey.data, grey.step[0]);
         return kestavo.updateByEyes(std::make_shared<kvo::Point>(x0, y0), std::make_shared<kvo::Point>(x1, y1), searches);
     }
-    std::vector<double> shape() const {
-        std::vector<double> s;
-        for (const kvo::PointPtr& p : kestavo.faceShape.points) {
-            s.push_back(p->x);
-            s.push_back(p->y);
-        }
-        return s;
-    }
+    std::vector<double> shape() const { return kvo::eval::flatXY(kestavo.faceShape.points); }
     kvo::eval::GreyFrame input;
     kvo::Kestavo kestavo;
 };
