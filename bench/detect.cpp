@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "detection/ViolaJones.h"
+#include "eval/GreyFrame.h"
 #include "image/ImageDataManager.h"
-#include "image/InputData.h"
 #include "models/EmbeddedModels.h"
 
 #ifdef KVO_HAVE_OPENCV
@@ -38,13 +38,6 @@ const int FRAMES = 30;
 const int FRAME_STRIDE = 160;  // spread over the 4,800 frames of the video
 const char* CASCADE_FILE = "/usr/share/opencv4/haarcascades/haarcascade_frontalface_default.xml";
 
-class FrameInput : public kvo::InputData {
-public:
-    FrameInput() : kvo::InputData(WIDTH, HEIGHT), grey(WIDTH * HEIGHT) {}
-    unsigned char* getData() override { return grey.data(); }
-    std::vector<uint8_t> grey;
-};
-
 std::vector<std::vector<uint8_t>>& frames() {
     static std::vector<std::vector<uint8_t>> all;
     return all;
@@ -58,7 +51,7 @@ struct Ours {
         detector.init(&cascade[0]);
     }
     void show(int index) {
-        input.grey = frames()[index];
+        input.pixels = frames()[index];
         manager.update(0);
     }
     // detect, then merge when there are enough windows: true when a face is found.
@@ -67,7 +60,7 @@ struct Ours {
         if (faces.size() < static_cast<size_t>(detector.minDetections)) return false;
         return !detector.merge(faces).empty();
     }
-    FrameInput input;
+    kvo::eval::GreyFrame input{WIDTH, HEIGHT};
     kvo::ImageDataManager manager;
     kvo::ViolaJones detector;
     std::vector<std::shared_ptr<kvo::Rectangle>> faces;

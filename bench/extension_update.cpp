@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "detection/ViolaJones.h"
+#include "eval/GreyFrame.h"
+#include "eval/VideoFrames.h"
 #include "host/HostRuntime.h"
 #include "image/GreyConversion.h"
 #include "image/ImageDataManager.h"
@@ -27,24 +29,13 @@ constexpr int kHeight = 480;
 const std::vector<uint32_t>& hostFrame() {
     static const std::vector<uint32_t> frame = [] {
         std::vector<uint32_t> px(static_cast<size_t>(kWidth) * kHeight, 0xff808080u);
-        const std::string cmd = std::string("ffmpeg -v error -nostdin -i '") + KVO_MEDIA_DIR +
-                                "/franck.mp4' -vf 'select=gte(n\\,100),scale=640:480' -vsync 0 "
-                                "-frames:v 1 -f rawvideo -pix_fmt bgra - 2>/dev/null";
-        FILE* pipe = popen(cmd.c_str(), "r");
-        const bool ok = pipe != nullptr && std::fread(px.data(), 4, px.size(), pipe) == px.size();
-        if (pipe != nullptr) pclose(pipe);
+        const bool ok = kvo::eval::VideoFrames(std::string(KVO_MEDIA_DIR) + "/franck.mp4", kWidth, kHeight, 100, 1)
+                            .next(px.data());
         std::printf("frame: %s\n", ok ? "franck.mp4 frame 100 scaled to 640 x 480" : "flat grey (sample video missing)");
         return px;
     }();
     return frame;
 }
-
-class GreyInput : public kvo::InputData {
-public:
-    GreyInput() : kvo::InputData(kWidth, kHeight), grey(static_cast<size_t>(kWidth) * kHeight) {}
-    unsigned char* getData() override { return grey.data(); }
-    std::vector<uint8_t> grey;
-};
 
 void BM_kvo_update_faceDetection(benchmark::State& state) {
     kvohost::Runtime rt;
@@ -61,22 +52,22 @@ void BM_kvo_update_faceDetection(benchmark::State& state) {
 }
 
 void BM_step_greyConversion(benchmark::State& state) {
-    GreyInput in;
+    kvo::eval::GreyFrame in{kWidth, kHeight};
     for (auto _ : state) {
-        kvo::convertToGrey(hostFrame().data(), in.grey.data(), in.grey.size());
+        kvo::convertToGrey(hostFrame().data(), in.pixels.data(), in.pixels.size());
         benchmark::ClobberMemory();
     }
 }
 
 struct DetectionRig {
     DetectionRig() : detector(manager) {
-        kvo::convertToGrey(hostFrame().data(), in.grey.data(), in.grey.size());
+        kvo::convertToGrey(hostFrame().data(), in.pixels.data(), in.pixels.size());
         manager.init(&in, nullptr);
         cascade = kvo::decodeCascadeModel();
         detector.init(&cascade[0]);
         manager.update(0);
     }
-    GreyInput in;
+    kvo::eval::GreyFrame in{kWidth, kHeight};
     kvo::ImageDataManager manager;
     kvo::ViolaJones detector;
     std::string cascade;

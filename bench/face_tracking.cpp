@@ -10,8 +10,9 @@
 
 #include "../tests/support/TinyShapeModel.h"
 #include "asm/ASMSearch.h"
+#include "eval/Files.h"
+#include "eval/GreyFrame.h"
 #include "image/ImageDataManager.h"
-#include "image/InputData.h"
 
 #ifdef KVO_HAVE_DLIB
 #include <dlib/image_processing.h>
@@ -20,9 +21,9 @@
 
 namespace {
 
-class FrameInput : public kvo::InputData {
+class FrameInput : public kvo::eval::GreyFrame {
 public:
-    FrameInput() : InputData(640, 480), pixels(640 * 480) {
+    FrameInput() : GreyFrame(640, 480) {
         // A bright ellipse with darker eyes and mouth on a dark background.
         for (int y = 0; y < 480; ++y) {
             for (int x = 0; x < 640; ++x) {
@@ -36,8 +37,6 @@ public:
             }
         }
     }
-    unsigned char* getData() override { return pixels.data(); }
-    std::vector<uint8_t> pixels;
 };
 
 struct Tracker {
@@ -76,7 +75,7 @@ BENCHMARK(BM_SearchTracking)->Unit(benchmark::kMicrosecond);
 
 #ifdef KVO_HAVE_DLIB
 void BM_DlibShapePredictor(benchmark::State& state) {
-    const char* path = "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
+    const char* path = kvo::eval::DLIB_SHAPE_PREDICTOR;
     if (!std::ifstream(path)) {
         state.SkipWithError("dlib's 68-landmark model is not installed");
         return;

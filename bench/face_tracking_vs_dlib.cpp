@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "eval/Files.h"
+#include "eval/VideoFrames.h"
 #include "host/HostRuntime.h"
 #include "image/GreyConversion.h"
 
@@ -38,16 +40,7 @@ constexpr int kFrames = 60;
 const std::vector<std::vector<uint32_t>>& frames() {
     static const std::vector<std::vector<uint32_t>> all = [] {
         std::vector<std::vector<uint32_t>> out;
-        const std::string cmd = std::string("ffmpeg -v error -nostdin -i '") + KVO_MEDIA_DIR +
-                                "/franck.mp4' -vf 'select=gte(n\\,1000),scale=640:480' -vsync 0 -frames:v " +
-                                std::to_string(kFrames) + " -f rawvideo -pix_fmt bgra - 2>/dev/null";
-        FILE* pipe = popen(cmd.c_str(), "r");
-        while (pipe != nullptr && static_cast<int>(out.size()) < kFrames) {
-            std::vector<uint32_t> f(static_cast<size_t>(kWidth) * kHeight);
-            if (std::fread(f.data(), 4, f.size(), pipe) != f.size()) break;
-            out.push_back(std::move(f));
-        }
-        if (pipe != nullptr) pclose(pipe);
+        kvo::eval::decodeBgraFrames(std::string(KVO_MEDIA_DIR) + "/franck.mp4", kWidth, kHeight, 1000, kFrames, out);
         std::printf("frames: %zu of franck.mp4 (from frame 1000), scaled to 640 x 480\n", out.size());
         return out;
     }();
@@ -148,7 +141,7 @@ BENCHMARK(BM_kvo_update_faceTracking_fineSearch0)->Unit(benchmark::kMillisecond)
 // dlib's 68-point model as Debian's libdlib-data installs it.
 dlib::shape_predictor loadPredictor() {
     dlib::shape_predictor predictor;
-    dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+    dlib::deserialize(kvo::eval::DLIB_SHAPE_PREDICTOR) >> predictor;
     return predictor;
 }
 

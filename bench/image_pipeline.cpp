@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "eval/GreyFrame.h"
 #include "image/GradientImage.h"
 #include "image/GreyConversion.h"
 #include "image/ImageDataManager.h"
@@ -50,13 +51,9 @@ const std::vector<uint8_t>& hostPixels() {
     return pixels;
 }
 
-class Frame : public kvo::InputData {
+class Frame : public kvo::eval::GreyFrame {
 public:
-    Frame() : kvo::InputData(kWidth, kHeight), grey(kWidth * kHeight) {
-        kvo::convertToGrey(hostPixels().data(), grey.data(), grey.size());
-    }
-    unsigned char* getData() override { return grey.data(); }
-    std::vector<uint8_t> grey;
+    Frame() : GreyFrame(kWidth, kHeight) { kvo::convertToGrey(hostPixels().data(), pixels.data(), pixels.size()); }
 };
 
 // A manager set up as the tracker sets it up: the whole frame as ROI, both pyramids.
@@ -136,7 +133,7 @@ void BM_Reduction(benchmark::State& state) {
     Pipeline p;
     std::vector<uint8_t> half(kWidth / 2 * kHeight / 2);
     for (auto _ : state) {
-        kvo::ResizeImageUtils::pyrDown(p.frame.grey.data(), half.data(), kWidth / 2, kHeight / 2, kWidth);
+        kvo::ResizeImageUtils::pyrDown(p.frame.pixels.data(), half.data(), kWidth / 2, kHeight / 2, kWidth);
         benchmark::DoNotOptimize(half.data());
         benchmark::ClobberMemory();
     }
@@ -147,7 +144,7 @@ BENCHMARK(BM_Reduction);
 // The peer: OpenCV's area resize by two of the same frame (a rounded 2x2 mean).
 void BM_ReductionOpenCvInterArea(benchmark::State& state) {
     Frame frame;
-    cv::Mat src(kHeight, kWidth, CV_8UC1, frame.grey.data());
+    cv::Mat src(kHeight, kWidth, CV_8UC1, frame.pixels.data());
     cv::Mat dst(kHeight / 2, kWidth / 2, CV_8UC1);
     for (auto _ : state) {
         cv::resize(src, dst, dst.size(), 0, 0, cv::INTER_AREA);

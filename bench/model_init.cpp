@@ -6,6 +6,8 @@
 //   bench_model_init [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
+#include "eval/GreyFrame.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -85,15 +87,8 @@ BENCHMARK(BM_ReadPlainText)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // The whole tracker init for a 640 x 480 frame, as kvo_init runs it: buffers sized, the
 // three models decoded and parsed, the search state and the result record built.
-class BlankFrame : public kvo::InputData {
-public:
-    BlankFrame() : kvo::InputData(640, 480), grey(640 * 480, 128) {}
-    unsigned char* getData() override { return grey.data(); }
-    std::vector<unsigned char> grey;
-};
-
 void BM_TrackerInit(benchmark::State& state) {
-    BlankFrame frame;
+    kvo::eval::GreyFrame frame(640, 480, 128);
     for (auto _ : state) {
         std::unique_ptr<kvo::Kestavo> tracker(new kvo::Kestavo());
         tracker->init(&frame, nullptr);

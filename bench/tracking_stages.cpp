@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "eval/GreyFrame.h"
+#include "eval/VideoFrames.h"
 #include "image/GradientImage.h"
 #include "image/GreyConversion.h"
 #include "image/InputData.h"
@@ -51,13 +53,6 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr int kFirst = 1000;
 constexpr int kFrames = 350;
-
-class GreyInput : public kvo::InputData {
-public:
-    GreyInput() : InputData(kWidth, kHeight), grey(static_cast<size_t>(kWidth) * kHeight) {}
-    unsigned char* getData() override { return grey.data(); }
-    std::vector<uint8_t> grey;
-};
 
 using Clock = std::chrono::steady_clock;
 double us(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::micro>(b - a).count(); }
@@ -258,14 +253,10 @@ int main(int argc, char** argv) {
         std::printf("Error: --workers takes calling, parked or chosen, not '%s'\n", policy.c_str());
         return 2;
     }
-    const std::string cmd = std::string("ffmpeg -v error -nostdin -i '") + KVO_MEDIA_DIR +
-                            "/franck.mp4' -vf 'select=gte(n\\," + std::to_string(kFirst) + "),scale=" +
-                            std::to_string(kWidth) + ":" + std::to_string(kHeight) + "' -vsync 0 -frames:v " +
-                            std::to_string(kFrames) + " -f rawvideo -pix_fmt bgra - 2>/dev/null";
-    FILE* pipe = popen(cmd.c_str(), "r");
+    kvo::eval::VideoFrames video(std::string(KVO_MEDIA_DIR) + "/franck.mp4", kWidth, kHeight, kFirst, kFrames);
     std::vector<uint32_t> pixels(static_cast<size_t>(kWidth) * kHeight);
 
-    GreyInput inputWhole, inputStaged;
+    kvo::eval::GreyFrame inputWhole(kWidth, kHeight), inputStaged(kWidth, kHeight);
     kvo::Kestavo whole, staged;
     std::vector<std::vector<double>> perStage(STAGES);
     std::vector<double> wholeUs, stagedSumUs, refineUs;
@@ -276,11 +267,11 @@ int main(int argc, char** argv) {
     kvo::ShapeMat refined;
     int frames = 0, trackedBoth = 0, disagreements = 0, passesTotal = 0, firstDisagreement = -1;
     bool initialised = false;
-    while (pipe != nullptr && frames < kFrames && std::fread(pixels.data(), 4, pixels.size(), pipe) == pixels.size()) {
+    while (frames < kFrames && video.next(pixels.data())) {
         auto c0 = Clock::now();
-        kvo::convertToGrey(pixels.data(), inputWhole.grey.data(), pixels.size());
+        kvo::convertToGrey(pixels.data(), inputWhole.pixels.data(), pixels.size());
         const double conversionUs = us(c0, Clock::now());
-        inputStaged.grey = inputWhole.grey;
+        inputStaged.pixels = inputWhole.pixels;
         if (!initialised) {
             whole.init(&inputWhole, nullptr);
             staged.init(&inputStaged, nullptr);
@@ -319,13 +310,12 @@ int main(int argc, char** argv) {
             if (haveRefiner) {
                 refined.copyFrom(whole.asmSearch.globalShape);
                 const auto r0 = Clock::now();
-                refiner.refine(inputWhole.grey.data(), kWidth, kHeight, refined);
+                refiner.refine(inputWhole.pixels.data(), kWidth, kHeight, refined);
                 refineUs.push_back(us(r0, Clock::now()));
             }
         }
         ++frames;
     }
-    if (pipe != nullptr) pclose(pipe);
     if (frames == 0) {
         std::printf("Error: no frames of %s/franck.mp4 could be decoded\n", KVO_MEDIA_DIR);
         return 1;

@@ -9,23 +9,20 @@
 #include <vector>
 
 #include "image/ImageDataManager.h"
-#include "image/InputData.h"
+#include "eval/GreyFrame.h"
 #include "math/Rectangle.h"
 
 namespace kvofuzz {
 
 // A width x height grey frame, textured (so that detector features see contrast) or
 // flat mid-grey.
-class FuzzFrame : public kvo::InputData {
+class FuzzFrame : public kvo::eval::GreyFrame {
 public:
-    FuzzFrame(uint32_t width, uint32_t height, bool textured)
-        : kvo::InputData(width, height), pixels(static_cast<size_t>(width) * height, 128) {
+    FuzzFrame(uint32_t width, uint32_t height, bool textured) : GreyFrame(width, height, 128) {
         if (!textured) return;
         for (size_t i = 0; i < pixels.size(); ++i)
             pixels[i] = static_cast<unsigned char>((i * 37) ^ (i / width * 11));
     }
-    unsigned char* getData() override { return pixels.data(); }
-    std::vector<unsigned char> pixels;
 };
 
 // The image manager on a frame made by the first call, the shape-search pyramid

@@ -6,12 +6,12 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "math/Angles.h"
+
 namespace kvo {
 namespace app {
 
 namespace {
-
-const double kDegrees = 180.0 / 3.14159265358979323846;
 
 struct Panel {
     cv::Rect area;
@@ -77,7 +77,7 @@ cv::Mat renderPlot(const RunStats& stats, const std::string& title) {
     double maxAngle = 0.0;
     for (int a = 0; a < 3; ++a) {
         for (double v : stats.rotation(a)) {
-            if (std::isfinite(v)) maxAngle = std::max(maxAngle, std::fabs(v * kDegrees));
+            if (std::isfinite(v)) maxAngle = std::max(maxAngle, std::fabs(v * DEGREES_PER_RADIAN));
         }
     }
     const double angleRange = std::max(10.0, std::ceil(maxAngle / 10.0) * 10.0);
@@ -86,7 +86,7 @@ cv::Mat renderPlot(const RunStats& stats, const std::string& title) {
     const cv::Scalar colours[3] = {cv::Scalar(40, 40, 220), cv::Scalar(40, 160, 40), cv::Scalar(220, 80, 40)};
     const char* names[3] = {"rotation x (pitch)", "rotation y (yaw)", "rotation z (roll)"};
     for (int a = 0; a < 3; ++a) {
-        series(img, pose, stats.rotation(a), kDegrees, colours[a]);
+        series(img, pose, stats.rotation(a), DEGREES_PER_RADIAN, colours[a]);
         label(img, names[a], cv::Point(700 + 160 * (a - 1), 40), colours[a]);
     }
     label(img, "head pose (Candide fit)", cv::Point(70, 40));

@@ -6,6 +6,7 @@
 
 #include "DetectionWindows.h"
 #include "WindowGroups.h"
+#include "tracker/FaceBoxFromEyes.h"
 
 namespace kvo {
 namespace app {
@@ -113,10 +114,10 @@ void startAndSettle(HostTracker& tracker, const StillSettings& settings, const c
 // Tracks one face from its start box `start` (canvas pixels of `framing`'s canvas).
 void trackFace(HostTracker& tracker, const StillSettings& settings, const StillFraming& framing, const cv::Mat& canvas,
                const Box& start, StillResult& out) {
-    // The eye positions from which the library places the shape in exactly `start`.
-    const double eyeY = start.y + 0.34 * start.width;
-    startAndSettle(tracker, settings, canvas, start.x + 0.28 * start.width, eyeY, start.x + 0.72 * start.width, eyeY,
-                   settings.startSearches, out);
+    // The eye positions from which the library places the shape in `start`.
+    const EyeCentres eyes = eyesFromFaceBox(Rectangle(start.x, start.y, start.width, start.height));
+    startAndSettle(tracker, settings, canvas, eyes.leftX, eyes.leftY, eyes.rightX, eyes.rightY, settings.startSearches,
+                   out);
     out.last = tracker.result();
     for (int k = 0; k < settings.restarts && isTracked(out.last); ++k) {
         // Again from the pupils the fit found: a start the size of the face rather than of

@@ -1,3 +1,4 @@
+#include "eval/Files.h"
 #include "GroupPhotos.h"
 
 #include <glob.h>
@@ -145,7 +146,7 @@ int groupPhotos(const StillEvalRun& run, const std::string& dir) {
     dlib::shape_predictor predictor;
     if (run.withDlib) {
         detector = dlib::get_frontal_face_detector();
-        dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+        dlib::deserialize(kvo::eval::DLIB_SHAPE_PREDICTOR) >> predictor;
     }
     cv::Mat canvas;
     int annotated = 0, candidates = 0, tracked = 0, rejected = 0, pictures = 0;

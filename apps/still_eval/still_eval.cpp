@@ -62,7 +62,9 @@
 #include "LandmarkCorrespondence.h"
 #include "OurLayoutError.h"
 #include "StillTracking.h"
+#include "eval/DlibLayout.h"
 #include "host/HostError.h"
+#include "tracker/FaceBoxFromEyes.h"
 
 using namespace kvo;
 using namespace kvo::app;
@@ -79,21 +81,6 @@ dlib::rectangle dlibFace(dlib::frontal_face_detector& detector, const cv::Mat& b
         if (r.area() > best.area()) best = r;
     }
     return best;
-}
-
-// The face rectangle that a start from the eye centres places the shape in (the
-// library's rule for kvo_updateByEyes: d = eye distance / 0.44, the left eye at 0.28 d
-// from the left edge and 0.34 d below the top), from a hand-placed dlib-layout shape.
-Box eyeFace(const double* dlibShape) {
-    double lx = 0, ly = 0, rx = 0, ry = 0;
-    for (int k = 0; k < 6; ++k) {
-        lx += dlibShape[2 * (36 + k)] / 6;
-        ly += dlibShape[2 * (36 + k) + 1] / 6;
-        rx += dlibShape[2 * (42 + k)] / 6;
-        ry += dlibShape[2 * (42 + k) + 1] / 6;
-    }
-    const double d = (rx - lx) / 0.44;
-    return Box{lx - 0.28 * d, 0.5 * (ly + ry) - 0.34 * d, d, d};
 }
 
 std::vector<std::string> listPictures(const std::string& spec) {
@@ -177,7 +164,7 @@ int faces300w(const Run& run, const std::string& dir) {
         if (run.perPicture) {
             // The detected face beside the face the hand-placed eyes imply (the rectangle a
             // start from those eyes places the shape in): how far off in size and place.
-            const Box eyes = eyeFace(f.dlib.data());
+            const Rectangle eyes = faceBoxFromEyes(inImageOrder(eval::dlibEyeCentres(f.dlib.data())));
             const Box& d = r.detection.detectedFace;
             std::fprintf(run.perPicture, "%s\t%s\t%d\t%.4f\t%s\t%.1f\t%zu\t%.3f\t%.3f\t%.3f\n", f.name.c_str(),
                          stillOutcomeName(r.outcome), r.frames, e, dlibHit ? "dlib" : "-", r.updateMs,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "asm/ShapePlausibility.h"
 #include "image/GradientImage.h"
 #include "util/CallWorkers.h"
 #include "util/StringUtils.h"
@@ -418,35 +419,9 @@ bool ASMSearch::isValid() {
     if (!active) return false;
     const ShapeMat& g = lastSearchRefined ? searchedShape : globalShape;
     if (!isFinite(g)) return false;
-    const double w = g.shapeWidth();
-    const double h = g.shapeHeight();
-    const double minX = g.colMinElem(0);
-    const double minY = g.colMinElem(1);
-
-    if (w < minFaceSize || h < minFaceSize) return false;
-    if (w > maxFaceSize || h > maxFaceSize) return false;
-    if (!validRegion.contains(minX + 0.5 * w, minY + 0.5 * h)) return false;
-
-    if (strictValidation == 1) {
-        if (g.rows <= 66) return false;  // the layout checks need landmarks 31, 36 and 66
-        const std::vector<double>& p66 = g.data[66];
-        const std::vector<double>& p31 = g.data[31];
-        const std::vector<double>& p36 = g.data[36];
-        if (!Rectangle(minX + 0.125 * w, minY + 0.45 * h, 0.75 * w, 0.35 * h)
-                 .contains(p66[0], p66[1])) {
-            return false;
-        }
-        if (!Rectangle(minX, minY, 0.55 * w, 0.5 * h).contains(p31[0], p31[1])) return false;
-        if (!Rectangle(minX + 0.45 * w, minY, 0.55 * w, 0.5 * h).contains(p36[0], p36[1])) {
-            return false;
-        }
-        const double ratio = w / h;
-        if (ratio < 0.72 || ratio > 1.35) return false;
-        const double eyes = std::sqrt((p31[0] - p36[0]) * (p31[0] - p36[0]) +
-                                     (p31[1] - p36[1]) * (p31[1] - p36[1])) / w;
-        if (eyes < 0.39 || eyes > 0.55) return false;
+    if (checkShape(g, ShapeLimits{minFaceSize, maxFaceSize, validRegion, strictValidation == 1}).anyFailed()) {
+        return false;
     }
-
     if (inStartPhase || !candideEnabled) return true;
     return candide.isPoseValid(validRegion);
 }

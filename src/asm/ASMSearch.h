@@ -41,6 +41,7 @@
 #include "asm/SearchThreadArgs.h"
 #include "candide/ASMCandideExtension.h"
 #include "image/ImageDataManager.h"
+#include "math/Angles.h"
 #include "math/Matrix.h"
 #include "math/NumberMat.h"
 #include "math/Rectangle.h"
@@ -55,8 +56,8 @@ namespace kvo {
 
 class ASMSearch {
 public:
-    static constexpr double TO_DEGREE = 57.29577951308232;     // 180 / pi
-    static constexpr double TO_RADIAN = 0.017453292519943295;  // pi / 180
+    static constexpr double TO_DEGREE = DEGREES_PER_RADIAN;
+    static constexpr double TO_RADIAN = RADIANS_PER_DEGREE;
     // The finest pyramid level the search reaches by default and in the start phase.
     static constexpr int32_t DEFAULT_FINEST_LEVEL = 2;
     // Matching passes (at most) on each level finer than DEFAULT_FINEST_LEVEL, when searched.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "math/Angles.h"
 #include "util/StringUtils.h"
 #include "util/Trace.h"
 
@@ -22,7 +23,6 @@ const int kTableD[] = {57, 33, 54, 61, 28, 48, 33, 28, 33, 28, 53, 49, 63, 65, 6
 const int kTableE[] = {9,  21, 31, 40, 54, 64, 67, 69, 71, 73, 79, 80, 81, 82, 83, 84, 85, 86, 87, 90, 91};
 
 const double kLargest = 1.7976931348623157e308;
-const double kToDegree = 57.29577951308232;
 const int kPoseMaxIterations = 10;
 
 // Grid passes over the action units: (step, range), coarse to fine.
@@ -264,7 +264,7 @@ bool ASMCandideExtension::isPoseValid(const Rectangle& validRegion) const {
     if (!usable) return true;
     const std::vector<double>& p = model.transformParams;
     if (!validRegion.contains(p[1], p[2])) return false;
-    const double rx = p[3] * kToDegree, ry = p[4] * kToDegree, rz = p[5] * kToDegree;
+    const double rx = p[3] * DEGREES_PER_RADIAN, ry = p[4] * DEGREES_PER_RADIAN, rz = p[5] * DEGREES_PER_RADIAN;
     // Written so that a NaN angle fails.
     return rx >= -20.0 && rx <= 20.0 && ry >= -48.0 && ry <= 48.0 && rz >= -30.0 && rz <= 30.0;
 }

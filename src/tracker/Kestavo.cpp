@@ -138,13 +138,7 @@ const std::string& Kestavo::updateByEyes(const PointPtr& eyeA, const PointPtr& e
     lastDetectedFace = Rectangle();
     if (!eyeA || !eyeB) return state;
 
-    const Point* eye1 = eyeA.get();
-    const Point* eye2 = eyeB.get();
-    if (eye1->x > eye2->x) std::swap(eye1, eye2);
-    // The face box is placed from the eye distance: the eyes sit 0.28 of the width in
-    // from each side and 0.34 of it below the top.
-    const double d = (eye2->x - eye1->x) / EYE_SPAN;
-    lastDetectedFace = Rectangle(eye1->x - 0.28 * d, (eye2->y + eye1->y) * 0.5 - 0.34 * d, d, d);
+    lastDetectedFace = faceBoxFromEyes(inImageOrder(EyeCentres{eyeA->x, eyeA->y, eyeB->x, eyeB->y}));
     if (iterations <= 0 || !shapeModelUsable()) {
         reset();
         return state;

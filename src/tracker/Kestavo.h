@@ -28,6 +28,7 @@
 #include "image/InputData.h"
 #include "math/Point.h"
 #include "math/Rectangle.h"
+#include "tracker/FaceBoxFromEyes.h"
 #include "tracker/KVOFaceShape.h"
 #include "tracker/KVOModeState.h"
 #include "util/ParkedWorkers.h"
@@ -37,9 +38,8 @@ namespace kvo {
 class Kestavo {
 public:
     // updateByEyes places the eyes 0.28 of the face width in from each side, so the eye
-    // distance is this fraction of the width (0.43999999999999995 in double precision,
-    // since 0.28 has no exact binary form).
-    static constexpr double EYE_SPAN = 1.0 - 2.0 * 0.28;
+    // distance is this fraction of the width (the rule: tracker/FaceBoxFromEyes.h).
+    static constexpr double EYE_SPAN = kvo::EYE_SPAN;
 
     Kestavo();
     Kestavo(const Kestavo&) = delete;

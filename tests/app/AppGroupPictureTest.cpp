@@ -15,6 +15,7 @@
 #include <opencv2/imgproc.hpp>
 #include <rapidjson/document.h>
 
+#include "LandmarkCorrespondence.h"
 #include "AppChecks.h"
 #include "AppRunner.h"
 #include "support/MediaFrames.h"
@@ -85,7 +86,7 @@ protected:
         for (size_t i = 0; i < 136; i += 2) {
             sum += std::hypot(shape[i] - (source[i] * p.scale + p.dx), shape[i + 1] - (source[i + 1] * p.scale + p.dy));
         }
-        const double eyes = std::hypot(source[54] - source[64], source[55] - source[65]) * p.scale;
+        const double eyes = kvo::landmarks::outerEyeDistance(source.data(), kvo::landmarks::Layout::Ours) * p.scale;
         return sum / 68 / eyes;
     }
 

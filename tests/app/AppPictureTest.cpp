@@ -13,6 +13,7 @@
 #include <opencv2/imgproc.hpp>
 #include <rapidjson/document.h>
 
+#include "LandmarkCorrespondence.h"
 #include "AppChecks.h"
 #include "AppRunner.h"
 #include "support/MediaFrames.h"
@@ -31,7 +32,7 @@ double shapeDistance(const std::vector<double>& a, const std::vector<double>& b,
     if (a.size() != 136 || b.size() != 136) return INFINITY;
     double sum = 0.0;
     for (size_t i = 0; i < 136; i += 2) sum += std::hypot(a[i] - (b[i] * s + dx), a[i + 1] - (b[i + 1] * s + dy));
-    return sum / 68 / std::hypot(a[54] - a[64], a[55] - a[65]);
+    return sum / 68 / kvo::landmarks::outerEyeDistance(a.data(), kvo::landmarks::Layout::Ours);
 }
 
 class AppPictureTest : public ::testing::Test {

@@ -8,18 +8,13 @@
 
 #include "asm/ASMSearch.h"
 #include "image/ImageDataManager.h"
-#include "image/InputData.h"
+#include "eval/GreyFrame.h"
 #include "support/TinyShapeModel.h"
 
 namespace kvo {
 namespace test {
 
-class BufferInput : public InputData {
-public:
-    BufferInput(uint32_t w, uint32_t h) : InputData(w, h), pixels(static_cast<size_t>(w) * h, 0) {}
-    unsigned char* getData() override { return pixels.data(); }
-    std::vector<uint8_t> pixels;
-};
+using BufferInput = eval::GreyFrame;
 
 class SearchFixture : public ::testing::Test {
 protected:

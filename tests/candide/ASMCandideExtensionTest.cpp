@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "CandideTestSupport.h"
+#include "math/Angles.h"
 
 using kvo::ASMCandideExtension;
 using kvo::CandideModel;
@@ -317,7 +318,7 @@ TEST(CandideExtension, PoseLimits) {
                  {5, -30, true}, {5, 30.01, false}};
     for (const Case& c : cases) {
         p[3] = p[4] = p[5] = 0;
-        p[c.index] = c.degrees / 57.29577951308232;
+        p[c.index] = c.degrees / kvo::DEGREES_PER_RADIAN;
         EXPECT_EQ(ext.isPoseValid(region), c.valid) << c.index << " " << c.degrees;
     }
     p[3] = p[4] = p[5] = 0;

@@ -8,16 +8,11 @@
 
 #include "detection/ViolaJones.h"
 #include "image/ImageDataManager.h"
-#include "image/InputData.h"
+#include "eval/GreyFrame.h"
 
 namespace kvo_test {
 
-class BufferInput : public kvo::InputData {
-public:
-    BufferInput(uint32_t w, uint32_t h) : kvo::InputData(w, h), pixels(static_cast<size_t>(w) * h) {}
-    unsigned char* getData() override { return pixels.data(); }
-    std::vector<uint8_t> pixels;
-};
+using BufferInput = kvo::eval::GreyFrame;
 
 struct DetectorRig {
     DetectorRig(uint32_t w, uint32_t h, const std::string& cascade, kvo::Rectangle* roi = nullptr)

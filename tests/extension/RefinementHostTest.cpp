@@ -1,6 +1,7 @@
 // The learned landmark refinement, chosen by a host with the optional fifth argument of
 // kvo_setFaceTrackingVars: driven through the stand-in host on the built library (with its
 // embedded refiner model), on sample frames. Each tracker is a fresh copy of the library.
+#include "LandmarkCorrespondence.h"
 #include "HostTrackerRig.h"
 
 namespace {
@@ -25,7 +26,9 @@ protected:
     Runtime rt;
 };
 
-double outerEyeDistance(const std::vector<double>& s) { return std::hypot(s[64] - s[54], s[65] - s[55]); }
+double outerEyeDistance(const std::vector<double>& s) {
+    return kvo::landmarks::outerEyeDistance(s.data(), kvo::landmarks::Layout::Ours);
+}
 
 TEST_F(RefinementHostTest, AbsentNullFalseAndZeroLeaveEveryResultAsToday) {
     HostTracker today(rt), four(rt), null(rt), no(rt), zero(rt);

@@ -9,19 +9,14 @@
 #include <vector>
 
 #include "image/ImageDataManager.h"
-#include "image/InputData.h"
+#include "eval/GreyFrame.h"
 #include "math/Point.h"
 #include "math/Rectangle.h"
 
 namespace kvotest {
 
 // A grey frame the image manager reads; replace `pixels` between updates.
-class GreyFrame : public kvo::InputData {
-public:
-    GreyFrame(uint32_t w, uint32_t h) : kvo::InputData(w, h), pixels(static_cast<size_t>(w) * h, 0) {}
-    unsigned char* getData() override { return pixels.data(); }
-    std::vector<uint8_t> pixels;
-};
+using GreyFrame = kvo::eval::GreyFrame;
 
 // A smooth texture: a sum of plane waves of wavelengths 7 ... 61 pixels. value(x, y)
 // is the continuous intensity at a real position (grey levels, about 30 ... 225).

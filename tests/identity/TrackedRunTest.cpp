@@ -100,28 +100,6 @@ char stateLetter(const std::string& s) {
     return '?';
 }
 
-// Streams the frames of a video as host pixels, one at a time (all of franck at once
-// would be 2 GB).
-class FrameStream {
-public:
-    FrameStream(const std::string& path, int w, int h) : n_(static_cast<size_t>(w) * h) {
-        const std::string cmd = "ffmpeg -v error -nostdin -i '" + path + "' -vf scale=" + std::to_string(w) +
-                                ":" + std::to_string(h) + " -vsync 0 -f rawvideo -pix_fmt bgra - 2>/dev/null";
-        pipe_ = popen(cmd.c_str(), "r");
-    }
-    ~FrameStream() {
-        if (pipe_ != nullptr) pclose(pipe_);
-    }
-    bool next(std::vector<uint32_t>& frame) {
-        frame.resize(n_);
-        return pipe_ != nullptr && std::fread(frame.data(), 4, n_, pipe_) == n_;
-    }
-
-private:
-    size_t n_;
-    FILE* pipe_ = nullptr;
-};
-
 // The host application: one loaded library, one bitmap, results read after each update.
 class Host {
 public:
@@ -285,7 +263,8 @@ protected:
 TEST_F(TrackedRunTest, FranckEveryFrameBitForBit) {
     const std::string video = kvotest::mediaPath("franck.mp4");
     if (!kvotest::fileExists(video)) GTEST_SKIP() << "sample media missing (scripts/setup.sh installs it)";
-    FrameStream frames(video, kVideoWidth, kVideoHeight);
+    // The frames one at a time (all of franck at once would be 2 GB).
+    kvo::eval::VideoFrames frames(video, kVideoWidth, kVideoHeight);
     std::vector<uint32_t> frame;
     ASSERT_TRUE(frames.next(frame)) << "ffmpeg could not decode " << video;
     const std::string lib = libraryCopy();

@@ -6,15 +6,14 @@
 #include <vector>
 
 #include "image/ImageData.h"
-#include "image/InputData.h"
+#include "eval/GreyFrame.h"
 
 namespace kvo_test {
 
 // A grey frame held in a vector; getData() returns null when the vector is empty.
-class FrameInput : public kvo::InputData {
+class FrameInput : public kvo::eval::GreyFrame {
 public:
-    FrameInput(uint32_t w, uint32_t h) : kvo::InputData(w, h), pixels(static_cast<size_t>(w) * h) {}
-    unsigned char* getData() override { return pixels.empty() ? nullptr : pixels.data(); }
+    using GreyFrame::GreyFrame;
 
     uint8_t& at(uint32_t x, uint32_t y) { return pixels[static_cast<size_t>(y) * width + x]; }
 
@@ -23,8 +22,6 @@ public:
         std::mt19937 rng(seed);
         for (auto& p : pixels) p = static_cast<uint8_t>(rng() & 0xFF);
     }
-
-    std::vector<uint8_t> pixels;
 };
 
 inline std::vector<uint8_t> randomBytes(size_t n, unsigned seed) {

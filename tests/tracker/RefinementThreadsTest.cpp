@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "eval/PointValues.h"
 #include "tracker/KVOModeState.h"
 #include "tracker/TrackerTestSupport.h"
 
@@ -23,12 +24,7 @@ std::vector<std::vector<double>> refinedRun(bool parkedWorker) {
     for (const std::vector<uint32_t>& f : frames) {
         frame.setFromBgra(f);
         tracker.update();
-        std::vector<double> s;
-        for (const kvo::PointPtr& p : tracker.faceShape.points) {
-            s.push_back(p->x);
-            s.push_back(p->y);
-        }
-        out.push_back(s);
+        out.push_back(kvo::eval::flatXY(tracker.faceShape.points));
     }
     return out;
 }

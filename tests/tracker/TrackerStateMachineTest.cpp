@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tracker/FaceBoxFromEyes.h"
 #include "tracker/TrackerTestSupport.h"
 
 using kvo::Kestavo;
@@ -179,6 +180,22 @@ TEST_F(TrackerTest, UpdateByEyesPlacesTheFaceFromTheEyeDistance) {
     EXPECT_EQ(a->x, 144.0);
     EXPECT_EQ(tracker.updateByEyes(b, a, 0), "state_reset");
     EXPECT_DOUBLE_EQ(tracker.lastDetectedFace.x, 72.0);
+}
+
+// The tracker places exactly the box the function gives, whichever eye comes first.
+TEST_F(TrackerTest, UpdateByEyesPlacesTheBoxOfTheSharedRule) {
+    initWithTinyModel();
+    const kvo::EyeCentres eyes{203.25, 151.5, 287.75, 160.125};
+    const kvo::Rectangle expected = kvo::faceBoxFromEyes(eyes);
+    for (bool swapped : {false, true}) {
+        auto a = std::make_shared<kvo::Point>(eyes.leftX, eyes.leftY);
+        auto b = std::make_shared<kvo::Point>(eyes.rightX, eyes.rightY);
+        tracker.updateByEyes(swapped ? b : a, swapped ? a : b, 0);
+        EXPECT_EQ(tracker.lastDetectedFace.x, expected.x) << swapped;
+        EXPECT_EQ(tracker.lastDetectedFace.y, expected.y) << swapped;
+        EXPECT_EQ(tracker.lastDetectedFace.width, expected.width) << swapped;
+        EXPECT_EQ(tracker.lastDetectedFace.height, expected.height) << swapped;
+    }
 }
 
 TEST_F(TrackerTest, UpdateByEyesRunsTheSearchSteps) {

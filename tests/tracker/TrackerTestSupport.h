@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "image/InputData.h"
+#include "eval/GreyFrame.h"
 #include "support/MediaFrames.h"
 #include "support/TinyShapeModel.h"
 #include "tracker/Kestavo.h"
@@ -12,15 +12,12 @@
 namespace kvotest {
 
 // A grey frame source whose pixels the test sets directly.
-class GreyFrame : public kvo::InputData {
+class GreyFrame : public kvo::eval::GreyFrame {
 public:
-    GreyFrame(uint32_t w, uint32_t h, uint8_t value = 128) : kvo::InputData(w, h), pixels(w * h, value) {}
-    unsigned char* getData() override { return pixels.data(); }
-    void fill(uint8_t v) { std::memset(pixels.data(), v, pixels.size()); }
+    GreyFrame(uint32_t w, uint32_t h, uint8_t value = 128) : kvo::eval::GreyFrame(w, h, value) {}
     void setFromBgra(const std::vector<uint32_t>& bgra) {
         for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = greyOf(bgra[i]);
     }
-    std::vector<uint8_t> pixels;
 };
 
 // A 640 x 480 still of a frontal face from the sample video, or empty when the media

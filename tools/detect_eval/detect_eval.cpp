@@ -20,20 +20,13 @@
 #include "detection/ViolaJones.h"
 #include "image/GreyConversion.h"
 #include "image/ImageDataManager.h"
-#include "image/InputData.h"
+#include "eval/GreyFrame.h"
 #include "models/EmbeddedModels.h"
 
 namespace {
 
 const int WIDTH = 640;
 const int HEIGHT = 480;
-
-class FrameInput : public kvo::InputData {
-public:
-    FrameInput() : kvo::InputData(WIDTH, HEIGHT), grey(WIDTH * HEIGHT) {}
-    unsigned char* getData() override { return grey.data(); }
-    std::vector<uint8_t> grey;
-};
 
 struct Tally {
     int frames = 0;
@@ -67,7 +60,7 @@ public:
         cv::Mat scaled, bgra;
         cv::resize(colour, scaled, cv::Size(WIDTH, HEIGHT), 0, 0, cv::INTER_AREA);
         cv::cvtColor(scaled, bgra, cv::COLOR_BGR2BGRA);
-        kvo::convertToGrey(bgra.ptr<uint8_t>(), input.grey.data(), input.grey.size());
+        kvo::convertToGrey(bgra.ptr<uint8_t>(), input.pixels.data(), input.pixels.size());
 
         const auto start = std::chrono::steady_clock::now();
         manager.update(0);
@@ -79,7 +72,7 @@ public:
 
         dlib::array2d<unsigned char> img(HEIGHT, WIDTH);
         for (int y = 0; y < HEIGHT; ++y)
-            std::memcpy(&img[y][0], input.grey.data() + y * WIDTH, WIDTH);
+            std::memcpy(&img[y][0], input.pixels.data() + y * WIDTH, WIDTH);
         const std::vector<dlib::rectangle> theirs = dlibDetector(img);
 
         ++t.frames;
@@ -96,7 +89,7 @@ public:
     }
 
 private:
-    FrameInput input;
+    kvo::eval::GreyFrame input{WIDTH, HEIGHT};
     kvo::ImageDataManager manager;
     kvo::ViolaJones detector;
     dlib::frontal_face_detector dlibDetector;

@@ -23,7 +23,7 @@ OurTracker::OurTracker(int width, int height, const char* shapeModelJson, bool s
 }
 
 const std::string& OurTracker::stepDirect(const uint32_t* bgra) {
-    kvo::convertToGrey(bgra, input_.grey.data(), input_.grey.size());
+    kvo::convertToGrey(bgra, input_.pixels.data(), input_.pixels.size());
     return tracker_->update();
 }
 
@@ -33,7 +33,7 @@ const std::string& OurTracker::step(const uint32_t* bgra, StageTimes* times) {
     kvo::Kestavo& k = *tracker_;
     StageTimes t;
     double t0 = nowMs();
-    kvo::convertToGrey(bgra, input_.grey.data(), input_.grey.size());
+    kvo::convertToGrey(bgra, input_.pixels.data(), input_.pixels.size());
     double t1 = nowMs();
     t.greyMs = t1 - t0;
     k.imageDataManager.update(0);

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "LandmarkMap.h"
-#include "image/InputData.h"
+#include "eval/GreyFrame.h"
 #include "math/Rectangle.h"
 #include "tracker/Kestavo.h"
 
@@ -47,20 +47,14 @@ public:
     bool tracking() const;
     bool shapeModelLoaded() { return tracker_->asmSearch.isActive(); }
     Shape68 shape() const;
-    const std::vector<uint8_t>& grey() const { return input_.grey; }
+    const std::vector<uint8_t>& grey() const { return input_.pixels; }
     kvo::Kestavo& tracker() { return *tracker_; }
     int width() const { return width_; }
     int height() const { return height_; }
 
 private:
-    class GreyInput : public kvo::InputData {
-    public:
-        GreyInput(int w, int h) : kvo::InputData(w, h), grey(static_cast<size_t>(w) * h) {}
-        unsigned char* getData() override { return grey.data(); }
-        std::vector<uint8_t> grey;
-    };
     int width_, height_;
-    GreyInput input_;
+    kvo::eval::GreyFrame input_;
     kvo::Rectangle roi_;
     std::unique_ptr<kvo::Kestavo> tracker_;
 };

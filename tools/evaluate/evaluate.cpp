@@ -20,7 +20,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +29,7 @@
 
 #include "CommandLine.h"
 #include "CountingAllocator.h"
+#include "eval/Files.h"
 #include "LandmarkMap.h"
 #include "Media.h"
 #include "OurTracker.h"
@@ -50,8 +50,7 @@ using namespace kvoeval;
 namespace {
 
 double eyeDistanceOurs(const Shape68& s) {
-    return std::hypot(s[2 * OURS_LEFT_EYE_OUTER] - s[2 * OURS_RIGHT_EYE_OUTER],
-                      s[2 * OURS_LEFT_EYE_OUTER + 1] - s[2 * OURS_RIGHT_EYE_OUTER + 1]);
+    return kvo::landmarks::outerEyeDistance(s.data(), kvo::landmarks::Layout::Ours);
 }
 
 // Jitter of a run of shapes on the shared points: each point's RMS distance from its
@@ -61,7 +60,7 @@ double jitter(const std::vector<Shape68>& shapes, bool dlibLayout) {
     if (shapes.size() < 2) return NAN;
     double sum = 0.0, eye = 0.0;
     for (const Shape68& s : shapes) {
-        eye += dlibLayout ? std::hypot(s[72] - s[90], s[73] - s[91]) : eyeDistanceOurs(s);
+        eye += dlibLayout ? kvo::landmarks::outerEyeDistance(s.data(), kvo::landmarks::Layout::Dlib) : eyeDistanceOurs(s);
     }
     eye /= shapes.size();
     for (const LandmarkPair& p : landmarkPairs()) {
@@ -311,12 +310,6 @@ void Evaluation::repeatedStill(const cv::Mat& frame, VideoResult& r) {
     r.stillJitterDlib = d.size() == n ? jitter(d, true) : NAN;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 
 const char* const kUsage =
@@ -541,7 +534,7 @@ int main(int argc, char** argv) {
     if (!prepareOutputFolder(opt.out)) return 2;
     std::string modelJson;
     if (!opt.shapeModel.empty()) {
-        modelJson = readFile(opt.shapeModel);
+        modelJson = kvo::eval::readFile(opt.shapeModel);
         if (modelJson.empty()) { std::fprintf(stderr, "Error: cannot read %s\n", opt.shapeModel.c_str()); return 2; }
     }
 
@@ -549,7 +542,7 @@ int main(int argc, char** argv) {
     r.host = measureHostCalls();
     r.window = detectorWindow();
     Peers peers("/usr/share/opencv4/haarcascades/haarcascade_frontalface_default.xml",
-                "/usr/share/dlib/shape_predictor_68_face_landmarks.dat", r.window.minFace, r.window.maxFace);
+                kvo::eval::DLIB_SHAPE_PREDICTOR, r.window.minFace, r.window.maxFace);
     if (!peers.ok()) { std::fprintf(stderr, "Error: the peers' models did not load\n"); return 1; }
 
     Evaluation ev(opt, peers, modelJson);

@@ -27,6 +27,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "eval/Files.h"
 #include "DlibLayoutConverter.h"
 #include "LabelFile.h"
 #include "PointShapeModel.h"
@@ -38,7 +39,7 @@ namespace {
 struct Options {
     std::string root, out, drawDir;
     std::string muct = KVO_MUCT_SHAPES;
-    std::string predictor = "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
+    std::string predictor = kvo::eval::DLIB_SHAPE_PREDICTOR;
     int stride = 1;
     int drawEvery = 200;
     int upsample = -1;  // -1: automatic

@@ -10,7 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "TrainingSet.h"
-#include "image/InputData.h"
+#include "eval/GreyFrame.h"
 #include "tracker/KVOModeState.h"
 #include "tracker/Kestavo.h"
 
@@ -46,24 +46,13 @@ int mirrorIndex(int i) {
 
 namespace {
 
-class GreyInput : public InputData {
-public:
-    GreyInput(int w, int h) : InputData(w, h), pixels(static_cast<size_t>(w) * h) {}
-    unsigned char* getData() override { return pixels.data(); }
-    void set(const cv::Mat& grey) {
-        for (int r = 0; r < grey.rows; ++r)
-            std::memcpy(&pixels[static_cast<size_t>(r) * grey.cols], grey.ptr<uint8_t>(r), grey.cols);
-    }
-    std::vector<unsigned char> pixels;
-};
-
 // The tracker as the runtime meets a still: eye-started search, then five updates, the
 // refinement off. Ensures: true with `shape` set when the face is still tracked.
 class StillTracker {
 public:
     explicit StillTracker(int side) : input_(side, side) { kestavo_.init(&input_, nullptr); }
     bool track(const cv::Mat& grey, double lx, double ly, double rx, double ry, std::vector<float>& shape) {
-        input_.set(grey);
+        input_.setRows(grey.data, grey.step[0]);
         std::string state =
             kestavo_.updateByEyes(std::make_shared<Point>(lx, ly), std::make_shared<Point>(rx, ry), 10);
         for (int k = 0; k < 5; ++k) state = kestavo_.update();
@@ -77,7 +66,7 @@ public:
     }
 
 private:
-    GreyInput input_;
+    eval::GreyFrame input_;
     Kestavo kestavo_;
 };
 

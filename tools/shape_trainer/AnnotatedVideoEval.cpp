@@ -15,7 +15,9 @@
 #include "LandmarkCorrespondence.h"
 #include "TrainingSet.h"
 #include "host/HostRuntime.h"
-#include "image/InputData.h"
+#include "eval/Files.h"
+#include "eval/GreyFrame.h"
+#include "eval/PointValues.h"
 #include "tracker/Kestavo.h"
 
 namespace kvo {
@@ -87,36 +89,23 @@ public:
     std::string feed(const cv::Mat& bgr) override {
         const cv::Mat grey = toLibraryGrey(bgr);
         if (!input_) {
-            input_.reset(new Frame(grey.cols, grey.rows));
+            input_.reset(new eval::GreyFrame(grey.cols, grey.rows));
             kestavo_.init(input_.get(), nullptr, model_.empty() ? nullptr : model_.c_str());
             if (finestLevel_ >= 0) kestavo_.asmSearch.finestTrackingLevel = finestLevel_;
             if (!refiner_.empty()) kestavo_.asmSearch.refiner.load(refiner_);
             kestavo_.asmSearch.refineEnabled = refine_ && kestavo_.asmSearch.refiner.loaded();
         }
-        for (int r = 0; r < grey.rows; ++r)
-            std::memcpy(&input_->pixels[static_cast<size_t>(r) * grey.cols], grey.ptr<uint8_t>(r), grey.cols);
+        input_->setRows(grey.data, grey.step[0]);
         return kestavo_.update();
     }
-    std::vector<double> shape() override {
-        std::vector<double> s;
-        for (const PointPtr& p : kestavo_.faceShape.points) {
-            s.push_back(p->x);
-            s.push_back(p->y);
-        }
-        return s;
-    }
+    std::vector<double> shape() override { return eval::flatXY(kestavo_.faceShape.points); }
 
 private:
-    struct Frame : InputData {
-        Frame(int w, int h) : InputData(w, h), pixels(static_cast<size_t>(w) * h) {}
-        unsigned char* getData() override { return pixels.data(); }
-        std::vector<unsigned char> pixels;
-    };
     std::string model_;
     int finestLevel_;
     bool refine_;
     std::string refiner_;
-    std::unique_ptr<Frame> input_;
+    std::unique_ptr<eval::GreyFrame> input_;
     Kestavo kestavo_;
 };
 
@@ -157,7 +146,7 @@ bool runAnnotatedVideo(const AnnotatedVideoOptions& o, const FrameShapes& annota
     dlib::shape_predictor predictor;
     if (o.withDlib) {
         detector = dlib::get_frontal_face_detector();
-        dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
+        dlib::deserialize(kvo::eval::DLIB_SHAPE_PREDICTOR) >> predictor;
     }
     const int lastFrame = annotations.rbegin()->first;
     const std::vector<int>& shared13 = ourGroupPoints(OurGroup::ClmShared);
@@ -176,7 +165,7 @@ bool runAnnotatedVideo(const AnnotatedVideoOptions& o, const FrameShapes& annota
                 ++r.tracked;
                 r.ours.add(e);
                 r.oursCore17.push_back(pointSetError(s.data(), ref, core17Points()));
-                const double eyes = std::hypot(ref[2 * 27] - ref[2 * 32], ref[2 * 27 + 1] - ref[2 * 32 + 1]);
+                const double eyes = landmarks::outerEyeDistance(ref, landmarks::Layout::Ours);
                 for (int k = 0; k < 136; ++k) r.offsetSum[k] += (s[k] - ref[k]) / eyes;
                 for (int i = 0; i < 68; ++i)
                     r.errorSum[i] += std::hypot(s[2 * i] - ref[2 * i], s[2 * i + 1] - ref[2 * i + 1]) / eyes;

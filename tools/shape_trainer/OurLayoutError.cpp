@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "LandmarkCorrespondence.h"
+
 namespace kvo {
 namespace trainer {
 
@@ -32,7 +34,7 @@ const char* ourGroupName(OurGroup g) {
 const std::vector<int>& ourGroupPoints(OurGroup g) { return groupTable()[static_cast<int>(g)]; }
 
 double pointSetError(const double* fit, const double* reference, const std::vector<int>& points) {
-    const double eyes = std::hypot(reference[2 * 27] - reference[2 * 32], reference[2 * 27 + 1] - reference[2 * 32 + 1]);
+    const double eyes = landmarks::outerEyeDistance(reference, landmarks::Layout::Ours);
     if (!(eyes > 0.0) || !std::isfinite(eyes) || points.empty()) return NAN;
     double sum = 0.0;
     for (int i : points) sum += std::hypot(fit[2 * i] - reference[2 * i], fit[2 * i + 1] - reference[2 * i + 1]);
@@ -47,24 +49,6 @@ bool ourLayoutError(const double* fit, const double* reference, GroupErrors& err
     }
     errors = e;
     return true;
-}
-
-ErrorSummary summariseErrors(std::vector<double> values) {
-    ErrorSummary s;
-    s.count = static_cast<int>(values.size());
-    if (values.empty()) return s;
-    double sum = 0.0;
-    int above = 0;
-    for (double v : values) {
-        sum += v;
-        above += v > 0.10;
-    }
-    s.mean = sum / values.size();
-    s.above10 = static_cast<double>(above) / values.size();
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    s.median = n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
-    return s;
 }
 
 void ErrorTally::add(const GroupErrors& e) {

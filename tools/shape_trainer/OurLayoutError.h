@@ -14,6 +14,8 @@
 #include <array>
 #include <vector>
 
+#include "eval/ErrorSummary.h"
+
 namespace kvo {
 namespace trainer {
 
@@ -43,14 +45,9 @@ bool ourLayoutError(const double* fit, const double* reference, GroupErrors& err
 // coordinate read is not finite or the eye distance is not positive.
 double pointSetError(const double* fit, const double* reference, const std::vector<int>& points);
 
-// Mean, median and share above 0.10 of a set of errors.
-struct ErrorSummary {
-    int count = 0;
-    double mean = 0.0, median = 0.0;
-    double above10 = 0.0;  // share (0 to 1) of the values above 0.10
-};
-// The median of an even count is the mean of the two middle values. Empty: all zeros.
-ErrorSummary summariseErrors(std::vector<double> values);
+// Mean, median and share above 0.10 of a set of errors (the evaluations' one summary).
+using eval::ErrorSummary;
+using eval::summariseErrors;
 
 // Per-frame group errors collected over a run.
 class ErrorTally {

@@ -2,25 +2,14 @@
 
 #include <cmath>
 
-#include "tracker/Kestavo.h"
+#include "eval/DlibLayout.h"
+#include "tracker/FaceBoxFromEyes.h"
 
 namespace kvo {
 namespace trainer {
 
 Rectangle eyeRectangle(const ShapeVec& dlib) {
-    double ax = 0, ay = 0, bx = 0, by = 0;
-    for (int i = 36; i < 42; ++i) {
-        ax += dlib[2 * i] / 6.0;
-        ay += dlib[2 * i + 1] / 6.0;
-        bx += dlib[2 * (i + 6)] / 6.0;
-        by += dlib[2 * (i + 6) + 1] / 6.0;
-    }
-    if (ax > bx) {
-        std::swap(ax, bx);
-        std::swap(ay, by);
-    }
-    const double d = (bx - ax) / Kestavo::EYE_SPAN;
-    return Rectangle(ax - 0.28 * d, (by + ay) * 0.5 - 0.34 * d, d, d);
+    return faceBoxFromEyes(inImageOrder(eval::dlibEyeCentres(dlib.data())));
 }
 
 void PlacementTarget::add(const ShapeVec& p, const Rectangle& face) {

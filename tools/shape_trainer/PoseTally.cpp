@@ -4,12 +4,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "math/Angles.h"
+
 namespace kvo {
 namespace trainer {
 
 namespace {
-
-constexpr double kDeg = 57.29577951308232;
 
 // The tracker's pose limits in degrees (about x, y, z; bounds inclusive).
 constexpr double kLimit[3] = {20.0, 48.0, 30.0};
@@ -30,9 +30,9 @@ double percentileAbs(std::vector<double> v, double q) {
 }  // namespace
 
 void PoseTally::addTracked(double rx, double ry, double rz) {
-    rx_.push_back(rx * kDeg);
-    ry_.push_back(ry * kDeg);
-    rz_.push_back(rz * kDeg);
+    rx_.push_back(rx * DEGREES_PER_RADIAN);
+    ry_.push_back(ry * DEGREES_PER_RADIAN);
+    rz_.push_back(rz * DEGREES_PER_RADIAN);
 }
 
 void PoseTally::addTilt(double referenceTiltDeg, double ownTiltDeg) {
@@ -63,7 +63,7 @@ double PoseTally::correlation(const std::vector<double>& a, const std::vector<do
 }
 
 double PoseTally::tiltDeg(double x0, double y0, double x1, double y1) {
-    return std::atan2(y1 - y0, x1 - x0) * kDeg;
+    return std::atan2(y1 - y0, x1 - x0) * DEGREES_PER_RADIAN;
 }
 
 std::string PoseTally::summary() const {

@@ -2,14 +2,13 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
 #include "asm/ASMSearch.h"
 #include "asm/FaceLandmarks.h"
 #include "asm/Profiles.h"
+#include "eval/GreyFrame.h"
 #include "image/GradientImage.h"
 #include "image/ImageDataManager.h"
-#include "image/InputData.h"
 
 namespace kvo {
 namespace trainer {
@@ -46,23 +45,12 @@ void ProfileStats::addWeighted(const ProfileStats& other, long weight) {
     count += weight * other.count;
 }
 
-namespace {
-
-class GreyInput : public InputData {
-public:
-    GreyInput(int w, int h) : InputData(w, h), pixels(static_cast<size_t>(w) * h) {}
-    unsigned char* getData() override { return pixels.data(); }
-    std::vector<unsigned char> pixels;
-};
-
-}  // namespace
-
 struct ProfileTrainer::Pipeline {
     Pipeline(int w, int h) : input(w, h), search(manager) {
         manager.init(&input, nullptr);
         manager.initASM();
     }
-    GreyInput input;
+    eval::GreyFrame input;
     ImageDataManager manager;
     ASMSearch search;
     Profiles profiles;
@@ -99,8 +87,7 @@ bool ProfileTrainer::sampleFace(const cv::Mat& grey, const ShapeVec& points,
     if (grey.empty() || grey.type() != CV_8UC1 || points.size() != 2 * kLandmarks) return false;
     Pipeline& pl = pipelineFor(grey.cols, grey.rows);
     last_ = &pl;
-    for (int r = 0; r < grey.rows; ++r)
-        std::memcpy(&pl.input.pixels[static_cast<size_t>(r) * grey.cols], grey.ptr<uint8_t>(r), grey.cols);
+    pl.input.setRows(grey.data, grey.step[0]);
 
     // The true shape in the local frame of an identity mapping, then normalised by the
     // search itself.

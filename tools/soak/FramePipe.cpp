@@ -1,7 +1,5 @@
 #include "FramePipe.h"
 
-#include <sys/wait.h>
-
 #include <utility>
 
 namespace soak {
@@ -17,20 +15,13 @@ FramePipe::FramePipe(std::vector<std::string> videos, uint32_t width, uint32_t h
 
 FramePipe::~FramePipe() { close(); }
 
-bool FramePipe::open(size_t index) {
+void FramePipe::open(size_t index) {
     close();
     current_ = index;
-    const std::string cmd = "ffmpeg -v error -nostdin -i '" + videos_[index] + "' -vf scale=" +
-                            std::to_string(width_) + ":" + std::to_string(height_) +
-                            " -f rawvideo -pix_fmt bgra - 2>/dev/null";
-    pipe_ = popen(cmd.c_str(), "r");
-    return pipe_ != nullptr;
+    video_.reset(new kvo::eval::VideoFrames(videos_[index], static_cast<int>(width_), static_cast<int>(height_)));
 }
 
-void FramePipe::close() {
-    if (pipe_ != nullptr) pclose(pipe_);
-    pipe_ = nullptr;
-}
+void FramePipe::close() { video_.reset(); }
 
 bool FramePipe::next() {
     if (position_ == filled_) refill();
@@ -54,10 +45,8 @@ void FramePipe::refill() {
 bool FramePipe::decode(uint32_t* into) {
     // Tries every video at most once (plus the current one) before giving up.
     for (size_t attempts = 0; attempts <= videos_.size(); ++attempts) {
-        if (pipe_ == nullptr) {
-            if (!open(current_)) return false;
-        }
-        if (std::fread(into, 4, frameSize_, pipe_) == frameSize_) return true;
+        if (!video_) open(current_);
+        if (video_->next(into)) return true;
         const size_t following = (current_ + 1) % videos_.size();
         if (following == 0) ++loops_;
         close();

@@ -1,8 +1,8 @@
 #pragma once
 // An endless supply of video frames as 32-bit host pixels.
 //
-// What it represents: the given videos decoded one after another by an ffmpeg child
-// process (scaled to one frame size, bytes blue, green, red, alpha), starting again
+// What it represents: the given videos decoded one after another by the evaluation
+// library's ffmpeg decoder (scaled to one frame size, bytes blue, green, red, alpha), starting again
 // with the first video after the last. Frames are decoded in batches: when the batch
 // is used up, `next` decodes the following `batch` frames at once, so that between
 // refills the decoder sits blocked on its full pipe and takes no processor time from
@@ -10,9 +10,11 @@
 //
 // Thread safety: none; one reader.
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "eval/VideoFrames.h"
 
 namespace soak {
 
@@ -36,7 +38,7 @@ public:
     size_t positionInBatch() const { return position_ - 1; }
 
 private:
-    bool open(size_t index);
+    void open(size_t index);
     void close();
     bool decode(uint32_t* into);
     void refill();
@@ -49,7 +51,7 @@ private:
     std::vector<long> loopOf_;
     size_t filled_ = 0;             // frames decoded into the batch
     size_t position_ = 0;           // frames of the batch handed out
-    FILE* pipe_ = nullptr;
+    std::unique_ptr<kvo::eval::VideoFrames> video_;
     size_t current_ = 0;
     long loops_ = 0;
 };
