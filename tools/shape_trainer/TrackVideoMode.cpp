@@ -76,7 +76,7 @@ int videoMode(const VideoOptions& o, const TrackerSettings& settings) {
     }
     GreyVideo frames(video);
     if (!frames.isOpen()) {
-        std::fprintf(stderr, "cannot open %s\n", video.c_str());
+        std::fprintf(stderr, "Error: cannot open the video %s\n", video.c_str());
         return 1;
     }
     cv::Mat grey;
