@@ -124,18 +124,16 @@ void trackFace(HostTracker& tracker, const StillSettings& settings, const StillF
         // the window group, which is often larger or smaller than the face.
         const std::vector<double>& xy = out.last.landmarks;
         if (xy.size() <= 2 * kRightPupil + 1) break;
-        tracker.reset();
-        startAndSettle(tracker, settings, canvas, xy[2 * kLeftPupil], xy[2 * kLeftPupil + 1], xy[2 * kRightPupil],
-                       xy[2 * kRightPupil + 1], settings.restartSearches, out);
-        // A restart the library rejects leaves the face with the shape it had confirmed.
-        if (!isTracked(tracker.result())) break;
         const double ax = xy[2 * kLeftPupil], ay = xy[2 * kLeftPupil + 1];
         const double bx = xy[2 * kRightPupil], by = xy[2 * kRightPupil + 1];
-        out.last = tracker.result();
-        const std::vector<double>& now = out.last.landmarks;
-        if (now.size() <= 2 * kRightPupil + 1) break;
-        const double moved = std::max(std::hypot(now[2 * kLeftPupil] - ax, now[2 * kLeftPupil + 1] - ay),
-                                      std::hypot(now[2 * kRightPupil] - bx, now[2 * kRightPupil + 1] - by));
+        tracker.reset();
+        startAndSettle(tracker, settings, canvas, ax, ay, bx, by, settings.restartSearches, out);
+        // A restart the library rejects leaves the face with the shape it had confirmed.
+        if (!isTracked(tracker.result())) break;
+        out.last = tracker.result();  // xy is now the restart's shape
+        if (xy.size() <= 2 * kRightPupil + 1) break;
+        const double moved = std::max(std::hypot(xy[2 * kLeftPupil] - ax, xy[2 * kLeftPupil + 1] - ay),
+                                      std::hypot(xy[2 * kRightPupil] - bx, xy[2 * kRightPupil + 1] - by));
         if (moved < settings.restartSettled * std::hypot(bx - ax, by - ay)) break;
     }
     framing.toPicture(out.last);

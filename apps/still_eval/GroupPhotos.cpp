@@ -1,4 +1,3 @@
-#include "eval/Files.h"
 #include "GroupPhotos.h"
 
 #include <glob.h>
@@ -16,6 +15,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "Faces300W.h"
+#include "eval/Files.h"
 #include "LandmarkCorrespondence.h"
 #include "ShapeExtent.h"
 
