@@ -113,7 +113,8 @@ int faces300w(const Run& run, const std::string& dir) {
     dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
     std::unique_ptr<HostTracker> tracker = makeTracker(run);
     cv::Mat canvas;
-    std::vector<double> core, ms;
+    std::vector<double> core, ms, findMs, faceMs;
+    long faceCalls = 0;
     int n = 0, tracked = 0, rejected = 0, dlibFound = 0, extraFaces = 0, offFaceChosen = 0;
     int trainingSeen = 0;
     for (const trainer::Face300W& f : faces) {
@@ -126,6 +127,12 @@ int faces300w(const Run& run, const std::string& dir) {
         ++n;
         const PictureResult pr = trackPicture(*tracker, run.settings, false, crop, canvas);
         ms.push_back(pr.findMs + pr.trackMs);
+        findMs.push_back(pr.findMs);
+        for (const StillResult& face : pr.faces) {
+            if (face.outcome != StillOutcome::Tracked && face.outcome != StillOutcome::Rejected) continue;
+            faceMs.push_back(face.updateMs);
+            faceCalls += face.frames;
+        }
         // The face of the crop is the tracked shape nearest the hand-placed one; the other
         // faces found are counted.
         double e = NAN;
@@ -187,6 +194,10 @@ int faces300w(const Run& run, const std::string& dir) {
                 "faces found: %d\n",
                 extraFaces, offFaceChosen);
     std::printf("  time per picture: median %.1f ms (all its kvo_update calls, host clock)\n", trainer::summariseErrors(ms).median);
+    std::printf("  of which finding: median %.1f ms; tracking a face: median %.1f ms, %.2f kvo_update and "
+                "kvo_updateByEyes calls on average (%zu faces)\n",
+                trainer::summariseErrors(findMs).median, trainer::summariseErrors(faceMs).median,
+                faceMs.empty() ? 0.0 : double(faceCalls) / faceMs.size(), faceMs.size());
     if (run.withDlib) {
         std::printf("  dlib's detector, same crops: a face on the hand-placed shape in %d of %d (%.1f %%)\n", dlibFound,
                     n, n ? 100.0 * dlibFound / n : 0.0);
