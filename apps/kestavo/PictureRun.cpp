@@ -58,19 +58,21 @@ std::string joinNames(const std::vector<std::string>& names) {
 
 StillSettings stillSettingsFor(const Options& o) {
     StillSettings s;
-    if (o.pictureSide > 0) s.canvas.pictureSide = o.pictureSide;
-    if (o.border >= 0.0) s.canvas.border = o.border;
-    if (o.smallestFace >= 0.0) s.minFace = o.smallestFace;
-    if (o.minScore >= 0.0) s.minScore = o.minScore;
+    const DetectorOptions& d = o.detector;
+    if (o.pictureSide) s.canvas.pictureSide = *o.pictureSide;
+    if (o.border) s.canvas.border = *o.border;
+    if (o.smallestFace) s.minFace = *o.smallestFace;
+    if (o.minScore) s.minScore = *o.minScore;
     s.onlyStrongest = o.oneFace;
-    if (o.restarts >= 0) s.restarts = o.restarts;
-    if (o.repeatGiven) s.framesPerPicture = o.repeat;
-    if (o.startScaleGiven || o.minFace > 0.0) s.startScale = o.startScale;
-    if (o.maxScaleGiven || o.maxFace > 0.0) s.maxScale = o.maxScale;
-    if (o.scaleIncrementGiven) s.scaleIncrement = o.scaleIncrement;
-    if (o.stepFactorGiven) s.stepFactor = o.stepFactor;
-    if (o.minDetectionsGiven) s.minDetections = o.minDetections;
-    if (o.fullScanGiven) s.fullScan = o.fullScan;
+    if (o.restarts) s.restarts = *o.restarts;
+    if (o.repeat) s.framesPerPicture = *o.repeat;
+    // The scales include those applyFaceWidths() set for --min-face and --max-face.
+    if (d.startScale) s.startScale = *d.startScale;
+    if (d.maxScale) s.maxScale = *d.maxScale;
+    if (d.scaleIncrement) s.scaleIncrement = *d.scaleIncrement;
+    if (d.stepFactor) s.stepFactor = *d.stepFactor;
+    if (d.minDetections) s.minDetections = *d.minDetections;
+    if (d.fullScan) s.fullScan = true;
     return s;
 }
 
@@ -80,12 +82,12 @@ int runPictures(const Options& o, FrameSource& source, const std::string& librar
     // is pictureSide pixels on its longer side.
     Options scaled = o;
     const int canvasSide = stillSettingsFor(o).canvas.side();
-    applyFaceWidths(scaled, canvasSide, canvasSide);
+    applyFaceWidths(scaled.detector, canvasSide, canvasSide);
     const StillSettings settings = stillSettingsFor(scaled);
     const bool detectionOnly = o.mode == RunMode::FaceDetection;
     const int side = settings.canvas.side();
     const long count = static_cast<long>(source.pictureCount());
-    const long expected = o.maxFrames > 0 ? std::min(count, o.maxFrames) : count;
+    const long expected = o.maxFrames ? std::min(count, *o.maxFrames) : count;
 
     // Every output name is checked, and every output opened, before the first picture.
     RunWriters outputs(o, source.files(), library);
@@ -93,16 +95,14 @@ int runPictures(const Options& o, FrameSource& source, const std::string& librar
     // The tracker works on the canvas; the picture-specific settings come per picture.
     HostTracker tracker(library);
     Options trackerOptions = o;
-    trackerOptions.detectionVarsGiven = false;
-    trackerOptions.detectionRoiGiven = false;
+    trackerOptions.detector = DetectorOptions();
     cv::Mat canvas(side, side, CV_8UC3, cv::Scalar::all(0));
     const double roi[4] = {0, 0, double(side), double(side)};
     tracker.init(canvas, roi, trackerOptions);
     setStillDetection(tracker, settings);
 
-    const int tiles = o.sheetTilesGiven ? o.sheetTiles : static_cast<int>(std::min<long>(expected, kMaxPictureTiles));
-    const int columns = o.sheetColumnsGiven ? o.sheetColumns
-                                            : std::max(1, std::min(8, static_cast<int>(std::ceil(std::sqrt(tiles)))));
+    const int tiles = o.sheetTiles.value_or(static_cast<int>(std::min<long>(expected, kMaxPictureTiles)));
+    const int columns = o.sheetColumns.value_or(std::max(1, std::min(8, static_cast<int>(std::ceil(std::sqrt(tiles))))));
     outputs.open(videoFourcc, 1.0, cv::Size(side, side),
                  [&] { return new ContactSheet(1, 1, expected, std::max(2, tiles), columns, kTileSide); });
     const Annotator annotator(tracker.faceTriangles(), tracker.candideTriangles());

@@ -115,18 +115,17 @@ const double kVideoStepFactor = 0.05;
 
 // Applies the video settings to the options the user left unset. Returns whether any
 // was applied. A region too small for them keeps the library's defaults.
-bool applyVideoDefaults(Options& o, double regionWidth, double regionHeight) {
-    const bool minFaceFree = !o.startScaleGiven && o.minFace <= 0.0;
-    const bool stepFree = !o.stepFactorGiven;
+bool applyVideoDefaults(DetectorOptions& d, double regionWidth, double regionHeight) {
+    const bool minFaceFree = !d.startScale && !d.minFace;
+    const bool stepFree = !d.stepFactor;
     if (!minFaceFree && !stepFree) return false;
     if (std::min(regionWidth, regionHeight) - 1.0 < kVideoMinFace) return false;
     if (minFaceFree) {
         // The largest face searched must stay above the smallest.
-        if (o.maxFace > 0.0 && o.maxFace < kVideoMinFace) return false;
-        o.minFace = kVideoMinFace;
+        if (d.maxFace && *d.maxFace < kVideoMinFace) return false;
+        d.minFace = kVideoMinFace;
     }
-    if (stepFree) o.stepFactor = kVideoStepFactor;
-    o.detectionVarsGiven = true;
+    if (stepFree) d.stepFactor = kVideoStepFactor;
     return true;
 }
 
@@ -149,9 +148,10 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
                 seconds > 0 ? n / seconds : 0.0);
     const bool faceModes = o.mode == RunMode::FaceDetection || o.mode == RunMode::FaceTracking;
     if (faceModes && videoDefaults) {
+        const DetectionVars v = o.detector.vars();
         std::printf("  video:       the tool's video settings: kvo_setFaceDetectionVars(%.6g, %.6g, %.6g, %.6g, %d, %s)\n",
-                    o.startScale, o.scaleIncrement, o.maxScale, o.stepFactor, o.minDetections,
-                    o.fullScan ? "true" : "false");
+                    v.startScale, v.scaleIncrement, v.maxScale, v.stepFactor, v.minDetections,
+                    v.fullScan ? "true" : "false");
     }
     if (faceModes) {
         if (windows.sizes > 0) {
@@ -228,30 +228,30 @@ int run(int argc, char** argv) {
             throw AppError("the default sample '" + inputs[0] + "' is missing; run scripts/setup.sh to install it, or give an input");
         }
     }
-    std::unique_ptr<FrameSource> source = FrameSource::open(inputs, o.repeat);
+    std::unique_ptr<FrameSource> source = FrameSource::open(inputs, o.repeat.value_or(1));
     const bool faceModes = o.mode == RunMode::FaceTracking || o.mode == RunMode::FaceDetection;
     if (source->isStills() && !o.sequence && faceModes) {
         // Photos: each one a scene of its own, framed and scanned with the still settings.
-        if (o.roiGiven || o.detectionRoiGiven) {
+        if (o.roi || o.detector.region) {
             throw AppError("--roi and --detection-roi apply to a sequence of frames; with stills give --sequence too");
         }
         return runPictures(o, *source, findLibrary(o.library), fourcc, gStopRequested);
     }
     const int width = source->width(), height = source->height();
-    double roi[4] = {0, 0, double(width), double(height)};
-    if (o.roiGiven) {
-        if (o.roi[0] + o.roi[2] > width || o.roi[1] + o.roi[3] > height) {
-            throw AppError("bad value for --roi: the region must lie inside the " + std::to_string(width) + " x " +
-                           std::to_string(height) + " frame");
-        }
-        for (int i = 0; i < 4; ++i) roi[i] = o.roi[i];
+    const Region roi = o.roi.value_or(Region{0, 0, double(width), double(height)});
+    if (roi[0] + roi[2] > width || roi[1] + roi[3] > height) {
+        throw AppError("bad value for --roi: the region must lie inside the " + std::to_string(width) + " x " +
+                       std::to_string(height) + " frame");
     }
     // The detector scans the detection region when one is given, else the image region.
-    const double searchWidth = o.detectionRoiGiven ? std::min(o.detectionRoi[2], roi[2]) : roi[2];
-    const double searchHeight = o.detectionRoiGiven ? std::min(o.detectionRoi[3], roi[3]) : roi[3];
-    const bool videoDefaults = applyVideoDefaults(o, searchWidth, searchHeight);
-    applyFaceWidths(o, searchWidth, searchHeight);
-    const WindowRange windows = reportedWindows(o.startScale, o.scaleIncrement, o.maxScale, searchWidth, searchHeight);
+    const std::optional<Region>& searched = o.detector.region;
+    const double searchWidth = searched ? std::min((*searched)[2], roi[2]) : roi[2];
+    const double searchHeight = searched ? std::min((*searched)[3], roi[3]) : roi[3];
+    const bool videoDefaults = applyVideoDefaults(o.detector, searchWidth, searchHeight);
+    applyFaceWidths(o.detector, searchWidth, searchHeight);
+    const DetectionVars vars = o.detector.vars();
+    const WindowRange windows = reportedWindows(vars.startScale, vars.scaleIncrement, vars.maxScale, searchWidth,
+                                                searchHeight);
     const std::string library = findLibrary(o.library);
 
     // Every output name is checked, and every output opened under its temporary name,
@@ -259,15 +259,16 @@ int run(int argc, char** argv) {
     RunWriters outputs(o, source->files(), library);
 
     long expected = source->frameCount();
-    if (o.maxFrames > 0 && (expected < 0 || expected > o.maxFrames)) expected = o.maxFrames;
+    if (o.maxFrames && (expected < 0 || expected > *o.maxFrames)) expected = *o.maxFrames;
 
     HostTracker tracker(library);
     cv::Mat frame, annotated;
     source->read(frame);
-    tracker.init(frame, roi, o);
+    tracker.init(frame, roi.data(), o);
 
     outputs.open(fourcc, source->fps() > 0 ? source->fps() : 10.0, cv::Size(width, height),
-                 [&] { return new ContactSheet(width, height, expected, o.sheetTiles, o.sheetColumns); });
+                 [&] { return new ContactSheet(width, height, expected, o.sheetTiles.value_or(12),
+                                                o.sheetColumns.value_or(4)); });
     const Annotator annotator(tracker.faceTriangles(), tracker.candideTriangles());
 
     bool pointsPending = false;  // points mode: points not yet handed to the library
@@ -285,7 +286,7 @@ int run(int argc, char** argv) {
     }
     // The user's points keep their indices whatever the library drops from its list.
     // It tracks inside the image region inset by 5 pixels when its point check is on.
-    const bool libraryDrops = o.checkPointsValid != 0;
+    const bool libraryDrops = o.checkPointsValid.value_or(true);
     const double inset = libraryDrops ? 5.0 : 0.0;
     std::unique_ptr<PointSlots> slots;
     bool slotsWarned = false;
@@ -295,7 +296,7 @@ int run(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     long index = 0;
     bool haveFrame = true;
-    while (haveFrame && !gStopRequested && (o.maxFrames == 0 || index < o.maxFrames)) {
+    while (haveFrame && !gStopRequested && (!o.maxFrames || index < *o.maxFrames)) {
         tracker.update(frame, o.mode == RunMode::EyeTracking && index == 0);
         if (pointsPending) {
             // The frame's record stays what its first call reported (for the grid: the
