@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -23,16 +22,12 @@
 #include "AppError.h"
 #include "ContactSheet.h"
 #include "DetectionWindows.h"
+#include "FrameLoop.h"
 #include "FrameSource.h"
 #include "HostTracker.h"
-#include "JsonLinesWriter.h"
 #include "Options.h"
-#include "OutputPaths.h"
-#include "PendingFile.h"
 #include "PictureRun.h"
 #include "PointSlots.h"
-#include "PosePlot.h"
-#include "Progress.h"
 #include "RunOutputs.h"
 #include "RunStats.h"
 
@@ -132,27 +127,82 @@ bool applyVideoDefaults(DetectorOptions& d, double regionWidth, double regionHei
 // Frames within which a face is expected to be found if the detector can see it.
 const long kFirstFramesForHint = 100;
 
-void printSummary(const Options& o, const FrameSource& source, const HostTracker& tracker, const RunStats& s,
-                  const WindowRange& windows, bool videoDefaults, double seconds, const std::string& written,
-                  bool interrupted) {
+// The frames of a video, a camera or a sequence of stills, tracked one after the other.
+// The first frame starts the tracker; each next one is read as soon as the frame
+// before it is done.
+class VideoFrames : public FrameKind {
+public:
+    VideoFrames(const Options& o, FrameSource& source, const std::string& library, const Region& roi,
+                const WindowRange& windows, bool videoDefaults)
+        : o_(o), source_(source), tracker_(library), windows_(windows), videoDefaults_(videoDefaults) {
+        haveFrame_ = source.read(frame_);
+        tracker_.init(frame_, roi.data(), o);
+        annotator_.reset(new Annotator(tracker_.faceTriangles(), tracker_.candideTriangles()));
+        if (o.mode == RunMode::FaceDetection) tracker_.setMode("mode_face_detection");
+    }
+
+    bool next() override { return haveFrame_; }
+    bool feed(long index, RunStats& stats, JsonLinesWriter* json) override {
+        tracker_.update(frame_, o_.mode == RunMode::EyeTracking && index == 0);
+        afterUpdate(index);
+        const FrameResult& r = tracker_.result();
+        stats.add(r, tracker_.candideEnabled());
+        if (json) json->write(index, source_.fps() > 0 ? index / source_.fps() : -1.0, r);
+        return true;
+    }
+    Drawing draw(long index) override {
+        frame_.copyTo(annotated_);
+        annotator_->draw(annotated_, index, tracker_.result());
+        return Drawing{annotated_, annotated_, annotated_};
+    }
+    void done() override { haveFrame_ = source_.read(frame_); }
+    std::string title(const RunStats& s, long) const override {
+        char title[64];
+        std::snprintf(title, sizeof title, " (tracked %ld of %ld frames)", s.tracked(), s.frames());
+        return "kestavo: " + source_.description() + title;
+    }
+    void printSummary(const RunEnd& end) const override;
+
+protected:
+    // What the frame's results need before they are recorded (points mode: the user's
+    // points by their indices).
+    virtual void afterUpdate(long index) {}
+
+    const Options& o_;
+    FrameSource& source_;
+    HostTracker tracker_;
+    cv::Mat frame_;
+
+private:
+    WindowRange windows_;
+    bool videoDefaults_;
+    bool haveFrame_ = false;
+    std::unique_ptr<Annotator> annotator_;
+    cv::Mat annotated_;
+};
+
+void VideoFrames::printSummary(const RunEnd& end) const {
+    const Options& o = o_;
+    const RunStats& s = end.stats;
     const long n = s.frames();
-    std::printf("kestavo summary%s\n", interrupted ? " (interrupted)" : "");
-    std::printf("  input:       %s (%d x %d", source.description().c_str(), source.width(), source.height());
-    if (source.fps() > 0) std::printf(", %.3g fps", source.fps());
-    std::printf(")\n  library:     %s\n", tracker.libraryPath().c_str());
+    std::printf("kestavo summary%s\n", end.interrupted ? " (interrupted)" : "");
+    std::printf("  input:       %s (%d x %d", source_.description().c_str(), source_.width(), source_.height());
+    if (source_.fps() > 0) std::printf(", %.3g fps", source_.fps());
+    std::printf(")\n  library:     %s\n", tracker_.libraryPath().c_str());
     std::printf("  mode:        %s\n", runModeName(o.mode));
     if (o.mode == RunMode::FaceTracking || o.mode == RunMode::EyeTracking) {
-        std::printf("  refinement:  %s\n", refinementSummary(tracker.refinement()).c_str());
+        std::printf("  refinement:  %s\n", refinementSummary(tracker_.refinement()).c_str());
     }
-    std::printf("  frames:      %ld in %.1f s (%.1f frames/s, outputs included)\n", n, seconds,
-                seconds > 0 ? n / seconds : 0.0);
+    std::printf("  frames:      %ld in %.1f s (%.1f frames/s, outputs included)\n", n, end.seconds,
+                end.seconds > 0 ? n / end.seconds : 0.0);
     const bool faceModes = o.mode == RunMode::FaceDetection || o.mode == RunMode::FaceTracking;
-    if (faceModes && videoDefaults) {
+    if (faceModes && videoDefaults_) {
         const DetectionVars v = o.detector.vars();
         std::printf("  video:       the tool's video settings: kvo_setFaceDetectionVars(%.6g, %.6g, %.6g, %.6g, %d, %s)\n",
                     v.startScale, v.scaleIncrement, v.maxScale, v.stepFactor, v.minDetections,
                     v.fullScan ? "true" : "false");
     }
+    const WindowRange& windows = windows_;
     if (faceModes) {
         if (windows.sizes > 0) {
             std::printf("  detector:    faces %.0f to %.0f px wide (%ld window sizes)\n", windows.smallest, windows.largest,
@@ -167,7 +217,7 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
                         n > 0 ? 100.0 * s.facesDetected() / n : 0.0);
             break;
         case RunMode::PointTracking: {
-            const FrameResult& r = tracker.result();
+            const FrameResult& r = tracker_.result();
             long valid = 0;
             for (char v : r.pointStates) valid += v ? 1 : 0;
             std::printf("  points:      %ld of %ld still valid at the end\n", valid, static_cast<long>(r.pointStates.size()));
@@ -201,9 +251,76 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
                     quantile(s.gettersMs(), 0.95));
         std::printf("  (host clock around the calls; the library exposes no per-stage timings)\n");
     }
-    std::printf("  wrote:       %s\n", written.empty() ? "no files" : written.c_str());
-    std::fflush(stdout);
+    std::printf("  wrote:       %s\n", end.written.empty() ? "no files" : end.written.c_str());
 }
+
+// Points mode: the user's points, or a grid over the first face detected, tracked over
+// the frames. The user's points keep their indices whatever the library drops from its
+// list; it tracks inside the image region inset by 5 pixels when its point check is on.
+class PointFrames : public VideoFrames {
+public:
+    PointFrames(const Options& o, FrameSource& source, const std::string& library, const Region& roi,
+                const WindowRange& windows)
+        : VideoFrames(o, source, library, roi, windows, false), roi_(roi), libraryDrops_(o.checkPointsValid.value_or(true)) {
+        // Without points, the face for the grid is found first.
+        tracker_.setMode(o.points.empty() ? "mode_face_detection" : "mode_point_tracking");
+    }
+
+protected:
+    void afterUpdate(long index) override {
+        FrameResult& r = tracker_.result();
+        if (slots_) {
+            if (!slots_->update(r.points, r.pointStates) && !warned_) {
+                std::cerr << "Warning: the library's point list changed unforeseen at frame " << index
+                          << "; point indices may be shifted from here on\n";
+                warned_ = true;
+            }
+            r.points = slots_->points();
+            r.pointStates = slots_->states();
+            return;
+        }
+        // The points are handed to the library once there are any. The frame's record
+        // stays what its first call reported (for the grid: the detection), with the
+        // points as handed to the library added.
+        const FrameResult first = r;
+        std::vector<double> xy;
+        for (const PointArg& p : o_.points) {
+            xy.push_back(p.x);
+            xy.push_back(p.y);
+        }
+        if (o_.points.empty() && first.detectedFace.width > 0) {
+            // Grid over the face; the frame is given once more in point-tracking mode so
+            // that the next frame is tracked from this one's full pyramid.
+            const Box f = first.detectedFace;
+            tracker_.setMode("mode_point_tracking");
+            tracker_.update(frame_);
+            for (int j = 0; j < o_.grid; ++j) {
+                for (int i = 0; i < o_.grid; ++i) {
+                    xy.push_back(f.x + (i + 0.5) * f.width / o_.grid);
+                    xy.push_back(f.y + (j + 0.5) * f.height / o_.grid);
+                }
+            }
+        }
+        if (xy.empty()) return;
+        const double extraMs = o_.points.empty() ? r.updateMs : 0.0;
+        const double inset = libraryDrops_ ? 5.0 : 0.0;
+        slots_.reset(new PointSlots(xy, roi_[0] + inset, roi_[1] + inset, roi_[2] - 2 * inset, roi_[3] - 2 * inset,
+                                    libraryDrops_));
+        if (!slots_->handed().empty()) tracker_.addPoints(slots_->handed());
+        tracker_.refresh();
+        slots_->update(r.points, r.pointStates);
+        r = first;
+        r.points = slots_->points();
+        r.pointStates = slots_->states();
+        r.updateMs += extraMs;
+    }
+
+private:
+    const Region roi_;
+    const bool libraryDrops_;
+    std::unique_ptr<PointSlots> slots_;  // empty until the points are handed over
+    bool warned_ = false;
+};
 
 int run(int argc, char** argv) {
     installStopHandler();
@@ -261,115 +378,13 @@ int run(int argc, char** argv) {
     long expected = source->frameCount();
     if (o.maxFrames && (expected < 0 || expected > *o.maxFrames)) expected = *o.maxFrames;
 
-    HostTracker tracker(library);
-    cv::Mat frame, annotated;
-    source->read(frame);
-    tracker.init(frame, roi.data(), o);
-
-    outputs.open(fourcc, source->fps() > 0 ? source->fps() : 10.0, cv::Size(width, height),
-                 [&] { return new ContactSheet(width, height, expected, o.sheetTiles.value_or(12),
-                                                o.sheetColumns.value_or(4)); });
-    const Annotator annotator(tracker.faceTriangles(), tracker.candideTriangles());
-
-    bool pointsPending = false;  // points mode: points not yet handed to the library
-    switch (o.mode) {
-        case RunMode::FaceDetection: tracker.setMode("mode_face_detection"); break;
-        case RunMode::PointTracking:
-            if (o.points.empty()) {
-                tracker.setMode("mode_face_detection");  // find the face for the grid first
-            } else {
-                tracker.setMode("mode_point_tracking");
-            }
-            pointsPending = true;
-            break;
-        default: break;
-    }
-    // The user's points keep their indices whatever the library drops from its list.
-    // It tracks inside the image region inset by 5 pixels when its point check is on.
-    const bool libraryDrops = o.checkPointsValid.value_or(true);
-    const double inset = libraryDrops ? 5.0 : 0.0;
-    std::unique_ptr<PointSlots> slots;
-    bool slotsWarned = false;
-
-    RunStats stats(expected);
-    Progress progress(o.progress, expected);
-    const auto start = std::chrono::steady_clock::now();
-    long index = 0;
-    bool haveFrame = true;
-    while (haveFrame && !gStopRequested && (!o.maxFrames || index < *o.maxFrames)) {
-        tracker.update(frame, o.mode == RunMode::EyeTracking && index == 0);
-        if (pointsPending) {
-            // The frame's record stays what its first call reported (for the grid: the
-            // detection), with the points as handed to the library added.
-            const FrameResult first = tracker.result();
-            std::vector<double> xy;
-            if (!o.points.empty()) {
-                for (const PointArg& p : o.points) {
-                    xy.push_back(p.x);
-                    xy.push_back(p.y);
-                }
-            } else if (first.detectedFace.width > 0) {
-                // Grid over the face; the frame is given once more in point-tracking mode so
-                // that the next frame is tracked from this one's full pyramid.
-                const Box f = first.detectedFace;
-                tracker.setMode("mode_point_tracking");
-                tracker.update(frame);
-                for (int j = 0; j < o.grid; ++j) {
-                    for (int i = 0; i < o.grid; ++i) {
-                        xy.push_back(f.x + (i + 0.5) * f.width / o.grid);
-                        xy.push_back(f.y + (j + 0.5) * f.height / o.grid);
-                    }
-                }
-            }
-            if (!xy.empty()) {
-                const double extraMs = o.points.empty() ? tracker.result().updateMs : 0.0;
-                slots.reset(new PointSlots(xy, roi[0] + inset, roi[1] + inset, roi[2] - 2 * inset, roi[3] - 2 * inset,
-                                           libraryDrops));
-                if (!slots->handed().empty()) tracker.addPoints(slots->handed());
-                tracker.refresh();
-                FrameResult& r = tracker.result();
-                slots->update(r.points, r.pointStates);
-                r = first;
-                r.points = slots->points();
-                r.pointStates = slots->states();
-                r.updateMs += extraMs;
-                pointsPending = false;
-            }
-        } else if (slots) {
-            FrameResult& r = tracker.result();
-            if (!slots->update(r.points, r.pointStates) && !slotsWarned) {
-                std::cerr << "Warning: the library's point list changed unforeseen at frame " << index
-                          << "; point indices may be shifted from here on\n";
-                slotsWarned = true;
-            }
-            r.points = slots->points();
-            r.pointStates = slots->states();
-        }
-        const FrameResult& r = tracker.result();
-        stats.add(r, tracker.candideEnabled());
-        const double time = source->fps() > 0 ? index / source->fps() : -1.0;
-        if (outputs.json()) outputs.json()->write(index, time, r);
-        if (outputs.wantsDrawing(index)) {
-            frame.copyTo(annotated);
-            annotator.draw(annotated, index, r);
-            outputs.offer(index, annotated, annotated, annotated);
-        }
-        ++index;
-        progress.update(index);
-        haveFrame = source->read(frame);
-    }
-    progress.finish();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const bool interrupted = gStopRequested != 0;
-
-    std::string written;
-    if (index > 0) {
-        char title[64];
-        std::snprintf(title, sizeof title, " (tracked %ld of %ld frames)", stats.tracked(), stats.frames());
-        written = outputs.finish(stats, "kestavo: " + source->description() + title);
-    }
-    if (!o.quiet) printSummary(o, *source, tracker, stats, windows, videoDefaults, seconds, written, interrupted);
-    return interrupted ? 130 : 0;
+    std::unique_ptr<VideoFrames> frames;
+    if (o.mode == RunMode::PointTracking) frames.reset(new PointFrames(o, *source, library, roi, windows));
+    else frames.reset(new VideoFrames(o, *source, library, roi, windows, videoDefaults));
+    outputs.open(fourcc, source->fps() > 0 ? source->fps() : 10.0, cv::Size(width, height), [&] {
+        return new ContactSheet(width, height, expected, o.sheetTiles.value_or(12), o.sheetColumns.value_or(4));
+    });
+    return runFrames(*frames, outputs, o, expected, gStopRequested);
 }
 
 // One line, whatever the message holds.
@@ -393,7 +408,7 @@ int main(int argc, char** argv) {
     } catch (const kvohost::HostError& e) {
         std::cerr << oneLine(e.what()) << std::endl;
     } catch (const cv::Exception& e) {
-        std::cerr << "Error: OpenCV: " << oneLine(e.msg) << std::endl;
+        std::cerr << "Error: " << oneLine(e.msg) << std::endl;
     } catch (const std::exception& e) {
         std::cerr << "Error: " << oneLine(e.what()) << std::endl;
     }
