@@ -29,7 +29,9 @@ int runFrames(FrameKind& kind, RunWriters& outputs, const Options& o, long expec
     // Nothing done, nothing written: the outputs remove their temporary files.
     const std::string written = index > 0 ? outputs.finish(stats, kind.title(stats, index)) : "";
     if (!o.quiet) {
-        kind.printSummary(RunEnd{stats, index, seconds, written, interrupted});
+        std::printf("kestavo summary%s\n", interrupted ? " (interrupted)" : "");
+        kind.printSummary(stats, index, seconds);
+        std::printf("  wrote:       %s\n", written.empty() ? "no files" : written.c_str());
         std::fflush(stdout);
     }
     return interrupted ? 130 : 0;

@@ -23,15 +23,6 @@
 namespace kvo {
 namespace app {
 
-// How a run ended, for its summary.
-struct RunEnd {
-    const RunStats& stats;
-    long count;           // frames or pictures done
-    double seconds;       // the loop's time, outputs included
-    std::string written;  // the files written, comma-separated; empty: none
-    bool interrupted;     // stopped by a signal
-};
-
 // One item drawn for the outputs: the PNG frame, the video's frame and the sheet's tile.
 struct Drawing {
     cv::Mat annotated, videoFrame, sheetTile;
@@ -50,7 +41,9 @@ public:
     virtual void done() {}
     // The plot's title for a run over `count` items.
     virtual std::string title(const RunStats& stats, long count) const = 0;
-    virtual void printSummary(const RunEnd& end) const = 0;
+    // The summary between its first line and the files written, after `count` items
+    // in `seconds` (the loop's time, outputs included).
+    virtual void printSummary(const RunStats& stats, long count, double seconds) const = 0;
 };
 
 // Runs `kind` into `outputs` (opened) with at most `expected` items foreseen (-1:

@@ -137,11 +137,10 @@ Options parseOptions(int argc, const char* const* argv) {
     cli::CommandLine line;
     line.text("--library", o.library)
         .option("--mode", [&](Text n, Text v) {
-            if (v == "tracking") o.mode = RunMode::FaceTracking;
-            else if (v == "detection") o.mode = RunMode::FaceDetection;
-            else if (v == "points") o.mode = RunMode::PointTracking;
-            else if (v == "eyes") o.mode = RunMode::EyeTracking;
-            else badValue(n, v, "expected tracking, detection, points or eyes");
+            for (RunMode m : {RunMode::FaceTracking, RunMode::FaceDetection, RunMode::PointTracking, RunMode::EyeTracking}) {
+                if (v == runModeName(m)) { o.mode = m; return; }
+            }
+            badValue(n, v, "expected tracking, detection, points or eyes");
         })
         .option("--max-frames", [&](Text n, Text v) { o.maxFrames = toLong(n, v, 1, LONG_MAX); })
         .option("--repeat", whole(o.repeat, 1, 1000))

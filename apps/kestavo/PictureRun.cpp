@@ -102,7 +102,7 @@ public:
                       count);
         return "kestavo: " + source_.description() + title;
     }
-    void printSummary(const RunEnd& end) const override;
+    void printSummary(const RunStats& stats, long count, double seconds) const override;
 
 private:
     const Options& o_;
@@ -180,9 +180,7 @@ bool PictureFrames::feed(long index, RunStats& stats, JsonLinesWriter* json) {
     return true;
 }
 
-void PictureFrames::printSummary(const RunEnd& end) const {
-    const long index = end.count;
-    std::printf("kestavo summary%s\n", end.interrupted ? " (interrupted)" : "");
+void PictureFrames::printSummary(const RunStats&, long count, double seconds) const {
     std::printf("  input:       %s (%ld pictures, each a scene of its own)\n", source_.description().c_str(),
                 static_cast<long>(source_.pictureCount()));
     std::printf("  library:     %s\n", tracker_.libraryPath().c_str());
@@ -191,13 +189,13 @@ void PictureFrames::printSummary(const RunEnd& end) const {
     if (!detectionOnly_) {
         std::printf("  refinement:  %s\n", refinementSummary(tracker_.refinement()).c_str());
     }
-    std::printf("  pictures:    %ld in %.1f s\n", index, end.seconds);
+    std::printf("  pictures:    %ld in %.1f s\n", count, seconds);
     if (detectionOnly_) {
         std::printf("  detected %ld face%s in %ld of %ld pictures", detected_, detected_ == 1 ? "" : "s",
-                    picturesDetected_, index);
+                    picturesDetected_, count);
     } else {
         std::printf("  tracked %ld face%s in %ld of %ld pictures", tracked_, tracked_ == 1 ? "" : "s", picturesTracked_,
-                    index);
+                    count);
         if (rejectedFaces_ > 0) std::printf(" (%ld more faces found, shape rejected)", rejectedFaces_);
     }
     if (belowScore_ > 0) std::printf("; %ld candidates below --min-score", belowScore_);
@@ -213,7 +211,6 @@ void PictureFrames::printSummary(const RunEnd& end) const {
                     quantile(pictureMs_, 0.5), quantile(pictureMs_, 1.0), quantile(findMs_, 0.5), quantile(scans_, 0.5),
                     quantile(trackMs_, 0.5));
     }
-    std::printf("  wrote:       %s\n", end.written.empty() ? "no files" : end.written.c_str());
 }
 
 }  // namespace

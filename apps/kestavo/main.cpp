@@ -25,6 +25,7 @@
 #include "FrameLoop.h"
 #include "FrameSource.h"
 #include "HostTracker.h"
+#include "InputList.h"
 #include "Options.h"
 #include "PictureRun.h"
 #include "PointSlots.h"
@@ -77,14 +78,6 @@ std::string findLibrary(const std::string& given) {
     if (fileExists(beside)) return beside;
     if (fileExists(KVO_LIBRARY_PATH)) return KVO_LIBRARY_PATH;
     throw AppError("libKestavo.so not found next to the program; give its path with --library");
-}
-
-std::string lowerExtension(const std::string& path) {
-    const size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string e = path.substr(dot + 1);
-    for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return e;
 }
 
 // The codec for a video output name, from its extension.
@@ -161,7 +154,7 @@ public:
         std::snprintf(title, sizeof title, " (tracked %ld of %ld frames)", s.tracked(), s.frames());
         return "kestavo: " + source_.description() + title;
     }
-    void printSummary(const RunEnd& end) const override;
+    void printSummary(const RunStats& stats, long count, double seconds) const override;
 
 protected:
     // What the frame's results need before they are recorded (points mode: the user's
@@ -181,11 +174,9 @@ private:
     cv::Mat annotated_;
 };
 
-void VideoFrames::printSummary(const RunEnd& end) const {
+void VideoFrames::printSummary(const RunStats& s, long, double seconds) const {
     const Options& o = o_;
-    const RunStats& s = end.stats;
     const long n = s.frames();
-    std::printf("kestavo summary%s\n", end.interrupted ? " (interrupted)" : "");
     std::printf("  input:       %s (%d x %d", source_.description().c_str(), source_.width(), source_.height());
     if (source_.fps() > 0) std::printf(", %.3g fps", source_.fps());
     std::printf(")\n  library:     %s\n", tracker_.libraryPath().c_str());
@@ -193,8 +184,8 @@ void VideoFrames::printSummary(const RunEnd& end) const {
     if (o.mode == RunMode::FaceTracking || o.mode == RunMode::EyeTracking) {
         std::printf("  refinement:  %s\n", refinementSummary(tracker_.refinement()).c_str());
     }
-    std::printf("  frames:      %ld in %.1f s (%.1f frames/s, outputs included)\n", n, end.seconds,
-                end.seconds > 0 ? n / end.seconds : 0.0);
+    std::printf("  frames:      %ld in %.1f s (%.1f frames/s, outputs included)\n", n, seconds,
+                seconds > 0 ? n / seconds : 0.0);
     const bool faceModes = o.mode == RunMode::FaceDetection || o.mode == RunMode::FaceTracking;
     if (faceModes && videoDefaults_) {
         const DetectionVars v = o.detector.vars();
@@ -251,7 +242,6 @@ void VideoFrames::printSummary(const RunEnd& end) const {
                     quantile(s.gettersMs(), 0.95));
         std::printf("  (host clock around the calls; the library exposes no per-stage timings)\n");
     }
-    std::printf("  wrote:       %s\n", end.written.empty() ? "no files" : end.written.c_str());
 }
 
 // Points mode: the user's points, or a grid over the first face detected, tracked over
