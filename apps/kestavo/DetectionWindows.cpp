@@ -57,36 +57,40 @@ WindowRange reportedWindows(double startScale, double scaleIncrement, double max
     return r;
 }
 
-void applyFaceWidths(Options& o, double regionWidth, double regionHeight) {
-    const double inc = o.scaleIncrement;
+void applyFaceWidths(DetectorOptions& d, double regionWidth, double regionHeight) {
+    const DetectionVars given = d.vars();
+    const double inc = given.scaleIncrement;
     const double region = std::min(std::trunc(regionWidth), std::trunc(regionHeight)) - 1.0;
-    if (o.minFace > 0.0) {
+    double startScale = given.startScale;
+    if (d.minFace) {
+        const double minFace = *d.minFace;
         // The first reported window is one increment above the start scale, and the
         // start window must not be smaller than the cascade's own.
         const double smallest = kCascadeWindow * (1.0 + inc);
-        if (o.minFace < smallest) {
-            throw AppError("bad value '" + px(o.minFace) + "' for --min-face: the smallest face the detector reports is " +
+        if (minFace < smallest) {
+            throw AppError("bad value '" + px(minFace) + "' for --min-face: the smallest face the detector reports is " +
                            px(smallest) + " px (its 24 px window, one --scale-increment " + px(inc) + " above scale 1)");
         }
-        if (o.minFace > region) {
-            throw AppError("bad value '" + px(o.minFace) + "' for --min-face: above the " + px(regionWidth) + " x " +
+        if (minFace > region) {
+            throw AppError("bad value '" + px(minFace) + "' for --min-face: above the " + px(regionWidth) + " x " +
                            px(regionHeight) + " px detection region");
         }
-        o.startScale = o.minFace / kCascadeWindow - inc;
+        startScale = minFace / kCascadeWindow - inc;
+        d.startScale = startScale;
     }
-    const double first = kCascadeWindow * (o.startScale + inc);
-    if (o.maxFace > 0.0) {
-        if (o.maxFace < first) {
-            throw AppError("bad value '" + px(o.maxFace) + "' for --max-face: below the smallest face searched, " + px(first) +
+    const double first = kCascadeWindow * (startScale + inc);
+    if (d.maxFace) {
+        if (*d.maxFace < first) {
+            throw AppError("bad value '" + px(*d.maxFace) + "' for --max-face: below the smallest face searched, " + px(first) +
                            " px (lower it with --min-face)");
         }
         // The last reported scale is the first on the scan's grid at or above maxFace;
         // the last scale lies half an increment beyond it, so float sums cannot drop it.
-        const double steps = std::ceil((o.maxFace - first) / (kCascadeWindow * inc) - 1e-9);
-        o.maxScale = o.startScale + inc + std::max(0.0, steps) * inc + 0.5 * inc;
-    } else if (o.minFace > 0.0 && !(o.startScale + inc < o.maxScale)) {
-        throw AppError("bad value '" + px(o.minFace) + "' for --min-face: above the largest face searched, " +
-                       px(kCascadeWindow * o.maxScale) + " px (raise it with --max-face)");
+        const double steps = std::ceil((*d.maxFace - first) / (kCascadeWindow * inc) - 1e-9);
+        d.maxScale = startScale + inc + std::max(0.0, steps) * inc + 0.5 * inc;
+    } else if (d.minFace && !(startScale + inc < given.maxScale)) {
+        throw AppError("bad value '" + px(*d.minFace) + "' for --min-face: above the largest face searched, " +
+                       px(kCascadeWindow * given.maxScale) + " px (raise it with --max-face)");
     }
 }
 

@@ -30,12 +30,12 @@ struct WindowRange {
 WindowRange reportedWindows(double startScale, double scaleIncrement, double maxScale, double regionWidth,
                             double regionHeight);
 
-// Turns --min-face / --max-face (when given) into options.startScale / options.maxScale,
+// Turns --min-face / --max-face (when given) into detector.startScale / detector.maxScale,
 // so that the first window reported is minFace pixels wide and the last one at least
 // maxFace. Requires: the region of the detection (pixels). Throws AppError when a
 // width cannot be searched: below the smallest window the scan can report, above the
 // region, or beyond the other end of the range.
-void applyFaceWidths(Options& options, double regionWidth, double regionHeight);
+void applyFaceWidths(DetectorOptions& detector, double regionWidth, double regionHeight);
 
 }  // namespace app
 }  // namespace kvo

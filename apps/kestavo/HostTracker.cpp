@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -149,36 +150,37 @@ void HostTracker::init(const cv::Mat& firstFrame, const double roi[4], const Opt
     kvohost::Runtime::Scope scope(runtime_);
     kvohost::Runtime& rt = runtime_;
     ext_->call("kvo_init", bitmap_, rt.number(roi[0]), rt.number(roi[1]), rt.number(roi[2]), rt.number(roi[3]));
-    if (o.detectionVarsGiven) {
-        ext_->call("kvo_setFaceDetectionVars", rt.number(o.startScale), rt.number(o.scaleIncrement),
-                   rt.number(o.maxScale), rt.number(o.stepFactor), rt.integer(o.minDetections),
-                   rt.boolean(o.fullScan));
+    if (o.detector.anyVars()) {
+        const DetectionVars v = o.detector.vars();
+        ext_->call("kvo_setFaceDetectionVars", rt.number(v.startScale), rt.number(v.scaleIncrement),
+                   rt.number(v.maxScale), rt.number(v.stepFactor), rt.integer(v.minDetections), rt.boolean(v.fullScan));
     }
-    if (o.detectionRoiGiven) {
-        ext_->call("kvo_setFaceDetectionROI", rt.number(o.detectionRoi[0]), rt.number(o.detectionRoi[1]),
-                   rt.number(o.detectionRoi[2]), rt.number(o.detectionRoi[3]));
+    if (const std::optional<Region>& r = o.detector.region) {
+        ext_->call("kvo_setFaceDetectionROI", rt.number((*r)[0]), rt.number((*r)[1]), rt.number((*r)[2]),
+                   rt.number((*r)[3]));
     }
     // The refinement is asked for by default, so the call is made without any tracking
     // option too (with the library's own defaults for the other four arguments); with
     // --no-refine and no tracking option it is not made, and the library's defaults stay.
     refinement_ = Refinement::Off;
-    if (o.trackingVarsGiven || o.refine) {
+    if (o.tracking || o.refine) {
+        const TrackingVars t = o.tracking.value_or(TrackingVars());
         CapturedStdout said;
-        ext_->call("kvo_setFaceTrackingVars", rt.number(o.minFaceSize), rt.number(o.maxFaceSize),
-                   rt.integer(o.strictValidation), rt.integer(o.fineSearchLevel), rt.boolean(o.refine));
+        ext_->call("kvo_setFaceTrackingVars", rt.number(t.minFaceSize), rt.number(t.maxFaceSize),
+                   rt.integer(t.strictValidation), rt.integer(t.fineSearchLevel), rt.boolean(o.refine));
         const std::string text = said.finish();
         if (o.refine) {
             if (!said.captured()) refinement_ = Refinement::Asked;
             else refinement_ = refinementRefused(text) ? Refinement::NoModel : Refinement::On;
         }
     }
-    if (o.pointVarsGiven) {
-        ext_->call("kvo_setPointTrackingVars", rt.integer(o.window), rt.integer(o.levels),
-                   rt.integer(o.iterations), rt.number(o.epsilon));
+    if (const std::optional<PointVars>& p = o.pointVars) {
+        ext_->call("kvo_setPointTrackingVars", rt.integer(p->window), rt.integer(p->levels), rt.integer(p->iterations),
+                   rt.number(p->epsilon));
     }
-    if (o.checkPointsValid >= 0) ext_->call("kvo_set_checkPointsValidBeforeTracking", rt.boolean(o.checkPointsValid == 1));
-    if (o.candide >= 0) ext_->call("kvo_set_candideEnabled", rt.boolean(o.candide == 1));
-    if (o.candideActionUnits >= 0) ext_->call("kvo_set_candideActionUnitsEnabled", rt.boolean(o.candideActionUnits == 1));
+    if (o.checkPointsValid) ext_->call("kvo_set_checkPointsValidBeforeTracking", rt.boolean(*o.checkPointsValid));
+    if (o.candide) ext_->call("kvo_set_candideEnabled", rt.boolean(*o.candide));
+    if (o.candideActionUnits) ext_->call("kvo_set_candideActionUnitsEnabled", rt.boolean(*o.candideActionUnits));
     candideEnabled_ = rt.toBool(ext_->call("kvo_get_candideEnabled"));
 
     FREObject tris = rt.array();
@@ -191,7 +193,8 @@ void HostTracker::init(const cv::Mat& firstFrame, const double roi[4], const Opt
     for (uint32_t i = 0; i < candideTriangles_.size(); ++i) candideTriangles_[i] = rt.toInt(rt.element(ctris, i));
 
     eyeIterations_ = o.eyeIterations;
-    for (int i = 0; i < 4; ++i) eyes_[i] = o.eyes[i];
+    const std::array<double, 4> eyes = o.eyes.value_or(std::array<double, 4>{});
+    std::copy(eyes.begin(), eyes.end(), eyes_);
     result_.landmarks.reserve(2 * 68);
     result_.candide.reserve(candideTriangles_.size() * 2);
 }

@@ -18,8 +18,6 @@
 namespace kvo {
 namespace app {
 
-namespace {
-
 std::string lowerExtension(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const size_t dot = path.find_last_of('.');
@@ -28,6 +26,8 @@ std::string lowerExtension(const std::string& path) {
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ext;
 }
+
+namespace {
 
 // The camera index of "camera:N" or "/dev/videoN", or -1.
 int cameraIndex(const std::string& spec) {

@@ -36,6 +36,8 @@ std::string describeInputs(const std::vector<std::string>& specs);
 
 // True when the name ends in an image extension (.jpg, .png, ...; any case).
 bool hasImageExtension(const std::string& path);
+// The name's extension in lower case, without the dot; empty when it has none.
+std::string lowerExtension(const std::string& path);
 
 }  // namespace app
 }  // namespace kvo

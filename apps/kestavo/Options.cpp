@@ -4,22 +4,23 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <functional>
-#include <map>
 #include <sstream>
 
 #include "AppError.h"
+#include "CommandLine.h"
 
 namespace kvo {
 namespace app {
 
 namespace {
 
-[[noreturn]] void badValue(const std::string& option, const std::string& text, const std::string& why) {
+using Text = const std::string&;
+
+[[noreturn]] void badValue(Text option, Text text, Text why) {
     throw AppError("bad value '" + text + "' for " + option + ": " + why);
 }
 
-double toDouble(const std::string& option, const std::string& text) {
+double toDouble(Text option, Text text) {
     errno = 0;
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
@@ -29,7 +30,7 @@ double toDouble(const std::string& option, const std::string& text) {
     return v;
 }
 
-long toLong(const std::string& option, const std::string& text, long lo, long hi) {
+long toLong(Text option, Text text, long lo, long hi) {
     errno = 0;
     char* end = nullptr;
     const long v = std::strtol(text.c_str(), &end, 10);
@@ -42,50 +43,26 @@ long toLong(const std::string& option, const std::string& text, long lo, long hi
     return v;
 }
 
-int toInt(const std::string& option, const std::string& text, long lo = INT_MIN, long hi = INT_MAX) {
-    return static_cast<int>(toLong(option, text, lo, hi));
-}
+int toInt(Text option, Text text, long lo, long hi) { return static_cast<int>(toLong(option, text, lo, hi)); }
 
-bool toSwitch(const std::string& option, const std::string& text) {
-    if (text == "on" || text == "1" || text == "true" || text == "yes") return true;
-    if (text == "off" || text == "0" || text == "false" || text == "no") return false;
-    badValue(option, text, "expected on or off");
-}
-
-// Splits "a,b,c" into exactly `count` numbers.
-void toNumbers(const std::string& option, const std::string& text, double* out, int count) {
-    std::vector<std::string> parts;
-    std::string cur;
+// Splits "a,b,c" into exactly N numbers.
+template <size_t N>
+std::array<double, N> toNumbers(Text option, Text text) {
+    std::vector<std::string> parts(1);
     for (char c : text) {
-        if (c == ',') {
-            parts.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
+        if (c == ',') parts.emplace_back();
+        else parts.back() += c;
     }
-    parts.push_back(cur);
-    if (static_cast<int>(parts.size()) != count) {
-        badValue(option, text, "expected " + std::to_string(count) + " comma-separated numbers");
-    }
-    for (int i = 0; i < count; ++i) out[i] = toDouble(option, parts[static_cast<size_t>(i)]);
+    if (parts.size() != N) badValue(option, text, "expected " + std::to_string(N) + " comma-separated numbers");
+    std::array<double, N> out;
+    for (size_t i = 0; i < N; ++i) out[i] = toDouble(option, parts[i]);
+    return out;
 }
 
-// The value of option `name`: the text after "=" when `inlineValue`, else the next
-// argument (advancing `i`). A value never starts with "--": that is the next option,
-// given where a value was due (a file named so can be given as ./--name).
-std::string takeValue(int argc, const char* const* argv, int& i, const std::string& name, bool inlineValue,
-                      const std::string& inlineText) {
-    std::string value = inlineText;
-    if (!inlineValue) {
-        if (i + 1 >= argc) throw AppError("option " + name + " needs a value");
-        value = argv[++i];
-    }
-    if (value.compare(0, 2, "--") == 0) {
-        throw AppError("option " + name + " needs a value, not the option '" + value +
-                       "' (a file so named can be given as ./" + value + ")");
-    }
-    return value;
+double positive(Text option, Text text) {
+    const double v = toDouble(option, text);
+    if (!(v > 0.0)) badValue(option, text, "expected a number above 0");
+    return v;
 }
 
 std::string shortNumber(double v) {
@@ -94,13 +71,44 @@ std::string shortNumber(double v) {
     return s.str();
 }
 
-double positive(const std::string& option, const std::string& text) {
-    const double v = toDouble(option, text);
-    if (!(v > 0.0)) badValue(option, text, "expected a number above 0");
-    return v;
+// A refusal of the shared parser in this program's words: an unknown option (or a switch
+// given a value) quoted as typed, "=value" included, with a pointer to --help; a value
+// that looks like an option, with the way to give a file so named.
+AppError inOwnWords(const std::string& what, int argc, const char* const* argv) {
+    const bool unknown = what.rfind("unknown option '", 0) == 0;
+    if (!unknown && what.rfind("option ", 0) != 0) return AppError(what);
+    const size_t quote = what.find('\''), nameEnd = what.find(' ', 7);
+    const std::string name = unknown ? what.substr(quote + 1, what.size() - quote - 2) : what.substr(7, nameEnd - 7);
+    const bool switchWithValue = what.compare(nameEnd, std::string::npos, " takes no value") == 0;
+    if (unknown || switchWithValue) {
+        std::string typed = name;
+        for (int i = 1; i < argc; ++i) {
+            const std::string a = argv[i];
+            if ((!switchWithValue && a == name) || (name.rfind("--", 0) == 0 && a.rfind(name + "=", 0) == 0)) {
+                typed = a;
+                break;
+            }
+        }
+        return AppError("unknown option '" + typed + "' (see --help)");
+    }
+    if (quote == std::string::npos) return AppError(what);  // a value missing at the end
+    const std::string value = what.substr(quote + 1, what.size() - quote - 2);
+    return AppError("option " + name + " needs a value, not the option '" + value +
+                    "' (a file so named can be given as ./" + value + ")");
 }
 
 }  // namespace
+
+DetectionVars DetectorOptions::vars() const {
+    DetectionVars v;
+    v.startScale = startScale.value_or(v.startScale);
+    v.scaleIncrement = scaleIncrement.value_or(v.scaleIncrement);
+    v.maxScale = maxScale.value_or(v.maxScale);
+    v.stepFactor = stepFactor.value_or(v.stepFactor);
+    v.minDetections = minDetections.value_or(v.minDetections);
+    v.fullScan = fullScan;
+    return v;
+}
 
 const char* runModeName(RunMode mode) {
     switch (mode) {
@@ -114,131 +122,118 @@ const char* runModeName(RunMode mode) {
 
 Options parseOptions(int argc, const char* const* argv) {
     Options o;
-    using Handler = std::function<void(const std::string& name, const std::string& value)>;
-    // Options that take a value.
-    std::map<std::string, Handler> valued = {
-        {"--library", [&](const std::string&, const std::string& v) { o.library = v; }},
-        {"--mode", [&](const std::string& n, const std::string& v) {
-             if (v == "tracking") o.mode = RunMode::FaceTracking;
-             else if (v == "detection") o.mode = RunMode::FaceDetection;
-             else if (v == "points") o.mode = RunMode::PointTracking;
-             else if (v == "eyes") o.mode = RunMode::EyeTracking;
-             else badValue(n, v, "expected tracking, detection, points or eyes");
-         }},
-        {"--max-frames", [&](const std::string& n, const std::string& v) { o.maxFrames = toLong(n, v, 1, LONG_MAX); }},
-        {"--repeat", [&](const std::string& n, const std::string& v) { o.repeat = toInt(n, v, 1, 1000); o.repeatGiven = true; }},
-        {"--picture-side", [&](const std::string& n, const std::string& v) { o.pictureSide = toInt(n, v, 64, 2048); }},
-        {"--smallest-face", [&](const std::string& n, const std::string& v) {
-             o.smallestFace = toDouble(n, v);
-             if (!(o.smallestFace == 0.0 || (o.smallestFace >= 20.0 && o.smallestFace <= 10000.0))) {
-                 badValue(n, v, "expected 0 (no tile scans) or a width from 20 to 10000 pixels");
-             }
-         }},
-        {"--restarts", [&](const std::string& n, const std::string& v) { o.restarts = toInt(n, v, 0, 5); }},
-        {"--min-score", [&](const std::string& n, const std::string& v) {
-             o.minScore = toDouble(n, v);
-             if (!(o.minScore >= 0.0 && o.minScore <= 1e6)) badValue(n, v, "expected a score from 0 up");
-         }},
-        {"--border", [&](const std::string& n, const std::string& v) {
-             o.border = toDouble(n, v);
-             if (!(o.border >= 0.0 && o.border <= 1.0)) badValue(n, v, "expected a share from 0 to 1");
-         }},
-        {"--roi", [&](const std::string& n, const std::string& v) {
-             toNumbers(n, v, o.roi, 4);
-             if (!(o.roi[2] >= 1.0 && o.roi[3] >= 1.0)) badValue(n, v, "width and height must be at least 1");
-             if (o.roi[0] < 0.0 || o.roi[1] < 0.0) badValue(n, v, "x and y must not be negative");
-             o.roiGiven = true;
-         }},
-        {"--start-scale", [&](const std::string& n, const std::string& v) { o.startScale = positive(n, v); o.startScaleGiven = true; o.detectionVarsGiven = true; }},
-        {"--scale-increment", [&](const std::string& n, const std::string& v) { o.scaleIncrement = positive(n, v); o.scaleIncrementGiven = true; o.detectionVarsGiven = true; }},
-        {"--max-scale", [&](const std::string& n, const std::string& v) { o.maxScale = positive(n, v); o.maxScaleGiven = true; o.detectionVarsGiven = true; }},
-        {"--min-face", [&](const std::string& n, const std::string& v) { o.minFace = positive(n, v); o.detectionVarsGiven = true; }},
-        {"--max-face", [&](const std::string& n, const std::string& v) { o.maxFace = positive(n, v); o.detectionVarsGiven = true; }},
-        {"--step-factor", [&](const std::string& n, const std::string& v) { o.stepFactor = positive(n, v); o.stepFactorGiven = true; o.detectionVarsGiven = true; }},
-        {"--min-detections", [&](const std::string& n, const std::string& v) { o.minDetections = toInt(n, v, 1, 1000000); o.minDetectionsGiven = true; o.detectionVarsGiven = true; }},
-        {"--detection-roi", [&](const std::string& n, const std::string& v) {
-             toNumbers(n, v, o.detectionRoi, 4);
-             if (!(o.detectionRoi[2] > 0.0 && o.detectionRoi[3] > 0.0)) badValue(n, v, "width and height must be above 0");
-             o.detectionRoiGiven = true;
-         }},
-        {"--min-face-size", [&](const std::string& n, const std::string& v) { o.minFaceSize = positive(n, v); o.trackingVarsGiven = true; }},
-        {"--max-face-size", [&](const std::string& n, const std::string& v) { o.maxFaceSize = positive(n, v); o.trackingVarsGiven = true; }},
-        {"--strict-validation", [&](const std::string& n, const std::string& v) { o.strictValidation = toSwitch(n, v) ? 1 : 0; o.trackingVarsGiven = true; }},
-        {"--fine-search", [&](const std::string& n, const std::string& v) { o.fineSearchLevel = toInt(n, v, 0, 2); o.trackingVarsGiven = true; }},
-        {"--window", [&](const std::string& n, const std::string& v) { o.window = toInt(n, v, 11, 41); o.pointVarsGiven = true; }},
-        {"--levels", [&](const std::string& n, const std::string& v) { o.levels = toInt(n, v, 1, 4); o.pointVarsGiven = true; }},
-        {"--iterations", [&](const std::string& n, const std::string& v) { o.iterations = toInt(n, v, 5, 100); o.pointVarsGiven = true; }},
-        {"--epsilon", [&](const std::string& n, const std::string& v) { o.epsilon = positive(n, v); o.pointVarsGiven = true; }},
-        {"--check-points", [&](const std::string& n, const std::string& v) { o.checkPointsValid = toSwitch(n, v) ? 1 : 0; }},
-        {"--candide", [&](const std::string& n, const std::string& v) { o.candide = toSwitch(n, v) ? 1 : 0; }},
-        {"--candide-aus", [&](const std::string& n, const std::string& v) { o.candideActionUnits = toSwitch(n, v) ? 1 : 0; }},
-        {"--point", [&](const std::string& n, const std::string& v) {
-             double xy[2];
-             toNumbers(n, v, xy, 2);
-             o.points.push_back(PointArg{xy[0], xy[1]});
-         }},
-        {"--grid", [&](const std::string& n, const std::string& v) { o.grid = toInt(n, v, 1, 20); }},
-        {"--eyes", [&](const std::string& n, const std::string& v) { toNumbers(n, v, o.eyes, 4); o.eyesGiven = true; }},
-        {"--eye-iterations", [&](const std::string& n, const std::string& v) { o.eyeIterations = toInt(n, v, 1, 1000); }},
-        {"--video", [&](const std::string&, const std::string& v) { o.video = v; }},
-        {"--frames-dir", [&](const std::string&, const std::string& v) { o.framesDir = v; }},
-        {"--every", [&](const std::string& n, const std::string& v) { o.every = toInt(n, v, 1, INT_MAX); }},
-        {"--sheet", [&](const std::string&, const std::string& v) { o.sheet = v; }},
-        {"--sheet-tiles", [&](const std::string& n, const std::string& v) { o.sheetTiles = toInt(n, v, 2, 400); o.sheetTilesGiven = true; }},
-        {"--sheet-columns", [&](const std::string& n, const std::string& v) { o.sheetColumns = toInt(n, v, 1, 20); o.sheetColumnsGiven = true; }},
-        {"--jsonl", [&](const std::string&, const std::string& v) { o.jsonl = v; }},
-        {"--plot", [&](const std::string&, const std::string& v) { o.plot = v; }},
+    DetectorOptions& d = o.detector;
+    // Handlers that store a checked value.
+    auto whole = [](auto& target, long lo, long hi) {
+        return [&target, lo, hi](Text n, Text v) { target = toInt(n, v, lo, hi); };
     };
-    std::map<std::string, std::function<void()>> flags = {
-        {"--help", [&] { o.help = true; }},
-        {"-h", [&] { o.help = true; }},
-        {"--full-scan", [&] { o.fullScan = true; o.fullScanGiven = true; o.detectionVarsGiven = true; }},
-        {"--sequence", [&] { o.sequence = true; }},
-        {"--one-face", [&] { o.oneFace = true; }},
-        {"--no-refine", [&] { o.refine = false; }},
-        {"--candide-vertices", [&] { o.candideVertices = true; }},
-        {"--no-progress", [&] { o.progress = false; }},
-        {"--quiet", [&] { o.quiet = true; }},
-    };
+    auto above0 = [](auto& target) { return [&target](Text n, Text v) { target = positive(n, v); }; };
+    auto onOff = [](auto& target) { return [&target](Text n, Text v) { target = cli::toSwitch(n, v); }; };
+    // A tracking or point tracking option: the call is made with the defaults for the others.
+    auto tracking = [&]() -> TrackingVars& { return o.tracking ? *o.tracking : o.tracking.emplace(); };
+    auto pointVars = [&]() -> PointVars& { return o.pointVars ? *o.pointVars : o.pointVars.emplace(); };
+    auto region = [](Text n, Text v) { return toNumbers<4>(n, v); };
 
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg.size() > 1 && arg[0] == '-') {
-            std::string name = arg, value;
-            bool inlineValue = false;
-            const size_t eq = arg.find('=');
-            if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-                name = arg.substr(0, eq);
-                value = arg.substr(eq + 1);
-                inlineValue = true;
+    cli::CommandLine line;
+    line.text("--library", o.library)
+        .option("--mode", [&](Text n, Text v) {
+            for (RunMode m : {RunMode::FaceTracking, RunMode::FaceDetection, RunMode::PointTracking, RunMode::EyeTracking}) {
+                if (v == runModeName(m)) { o.mode = m; return; }
             }
-            auto f = flags.find(name);
-            if (f != flags.end() && !inlineValue) {
-                f->second();
-                continue;
+            badValue(n, v, "expected tracking, detection, points or eyes");
+        })
+        .option("--max-frames", [&](Text n, Text v) { o.maxFrames = toLong(n, v, 1, LONG_MAX); })
+        .option("--repeat", whole(o.repeat, 1, 1000))
+        .option("--picture-side", whole(o.pictureSide, 64, 2048))
+        .option("--smallest-face", [&](Text n, Text v) {
+            o.smallestFace = toDouble(n, v);
+            if (!(o.smallestFace == 0.0 || (o.smallestFace >= 20.0 && o.smallestFace <= 10000.0))) {
+                badValue(n, v, "expected 0 (no tile scans) or a width from 20 to 10000 pixels");
             }
-            auto v = valued.find(name);
-            if (v == valued.end()) throw AppError("unknown option '" + arg + "' (see --help)");
-            v->second(name, takeValue(argc, argv, i, name, inlineValue, value));
-            continue;
-        }
-        o.inputs.push_back(arg);
+        })
+        .option("--restarts", whole(o.restarts, 0, 5))
+        .option("--min-score", [&](Text n, Text v) {
+            o.minScore = toDouble(n, v);
+            if (!(o.minScore >= 0.0 && o.minScore <= 1e6)) badValue(n, v, "expected a score from 0 up");
+        })
+        .option("--border", [&](Text n, Text v) {
+            o.border = toDouble(n, v);
+            if (!(o.border >= 0.0 && o.border <= 1.0)) badValue(n, v, "expected a share from 0 to 1");
+        })
+        .option("--roi", [&](Text n, Text v) {
+            const Region r = region(n, v);
+            if (!(r[2] >= 1.0 && r[3] >= 1.0)) badValue(n, v, "width and height must be at least 1");
+            if (r[0] < 0.0 || r[1] < 0.0) badValue(n, v, "x and y must not be negative");
+            o.roi = r;
+        })
+        .option("--start-scale", above0(d.startScale))
+        .option("--scale-increment", above0(d.scaleIncrement))
+        .option("--max-scale", above0(d.maxScale))
+        .option("--min-face", above0(d.minFace))
+        .option("--max-face", above0(d.maxFace))
+        .option("--step-factor", above0(d.stepFactor))
+        .option("--min-detections", whole(d.minDetections, 1, 1000000))
+        .flag("--full-scan", [&] { d.fullScan = true; })
+        .option("--detection-roi", [&](Text n, Text v) {
+            d.region = region(n, v);
+            if (!((*d.region)[2] > 0.0 && (*d.region)[3] > 0.0)) badValue(n, v, "width and height must be above 0");
+        })
+        .option("--min-face-size", [&](Text n, Text v) { tracking().minFaceSize = positive(n, v); })
+        .option("--max-face-size", [&](Text n, Text v) { tracking().maxFaceSize = positive(n, v); })
+        .option("--strict-validation", [&](Text n, Text v) { tracking().strictValidation = cli::toSwitch(n, v); })
+        .option("--fine-search", [&](Text n, Text v) { tracking().fineSearchLevel = toInt(n, v, 0, 2); })
+        .flag("--no-refine", [&] { o.refine = false; })
+        .option("--window", [&](Text n, Text v) { pointVars().window = toInt(n, v, 11, 41); })
+        .option("--levels", [&](Text n, Text v) { pointVars().levels = toInt(n, v, 1, 4); })
+        .option("--iterations", [&](Text n, Text v) { pointVars().iterations = toInt(n, v, 5, 100); })
+        .option("--epsilon", [&](Text n, Text v) { pointVars().epsilon = positive(n, v); })
+        .option("--check-points", onOff(o.checkPointsValid))
+        .option("--candide", onOff(o.candide))
+        .option("--candide-aus", onOff(o.candideActionUnits))
+        .option("--point", [&](Text n, Text v) {
+            const std::array<double, 2> xy = toNumbers<2>(n, v);
+            o.points.push_back(PointArg{xy[0], xy[1]});
+        })
+        .option("--grid", whole(o.grid, 1, 20))
+        .option("--eyes", [&](Text n, Text v) { o.eyes = toNumbers<4>(n, v); })
+        .option("--eye-iterations", whole(o.eyeIterations, 1, 1000))
+        .text("--video", o.video)
+        .text("--frames-dir", o.framesDir)
+        .option("--every", whole(o.every, 1, INT_MAX))
+        .text("--sheet", o.sheet)
+        .option("--sheet-tiles", whole(o.sheetTiles, 2, 400))
+        .option("--sheet-columns", whole(o.sheetColumns, 1, 20))
+        .text("--jsonl", o.jsonl)
+        .text("--plot", o.plot)
+        .flag("--help", [&] { o.help = true; })
+        .flag("-h", [&] { o.help = true; })
+        .flag("--sequence", [&] { o.sequence = true; })
+        .flag("--one-face", [&] { o.oneFace = true; })
+        .flag("--candide-vertices", [&] { o.candideVertices = true; })
+        .flag("--no-progress", [&] { o.progress = false; })
+        .flag("--quiet", [&] { o.quiet = true; })
+        .arguments([&](Text input) { o.inputs.push_back(input); });
+    try {
+        line.parse(argc, argv);
+    } catch (const cli::UsageError& e) {
+        throw inOwnWords(e.what(), argc, argv);
     }
-    if (o.mode == RunMode::EyeTracking && !o.eyesGiven) {
+
+    if (o.mode == RunMode::EyeTracking && !o.eyes) {
         throw AppError("--mode eyes needs --eyes AX,AY,BX,BY (the two eye centres in pixels)");
     }
-    if (o.minFace > 0.0 && o.startScaleGiven) throw AppError("give --min-face or --start-scale, not both");
-    if (o.maxFace > 0.0 && o.maxScaleGiven) throw AppError("give --max-face or --max-scale, not both");
-    if (o.minFace > 0.0 && o.maxFace > 0.0 && o.maxFace < o.minFace) {
-        throw AppError("bad value: --max-face " + shortNumber(o.maxFace) + " is below --min-face " + shortNumber(o.minFace));
+    if (d.minFace && d.startScale) throw AppError("give --min-face or --start-scale, not both");
+    if (d.maxFace && d.maxScale) throw AppError("give --max-face or --max-scale, not both");
+    if (d.minFace && d.maxFace && *d.maxFace < *d.minFace) {
+        throw AppError("bad value: --max-face " + shortNumber(*d.maxFace) + " is below --min-face " + shortNumber(*d.minFace));
     }
-    if (o.maxFaceSize < o.minFaceSize) {
-        throw AppError("bad value: --max-face-size " + std::to_string(o.maxFaceSize) +
-                       " is below --min-face-size " + std::to_string(o.minFaceSize));
+    const TrackingVars t = o.tracking.value_or(TrackingVars{});
+    if (t.maxFaceSize < t.minFaceSize) {
+        throw AppError("bad value: --max-face-size " + std::to_string(t.maxFaceSize) +
+                       " is below --min-face-size " + std::to_string(t.minFaceSize));
     }
     return o;
 }
-
 std::string helpText(const std::string& programName, const std::string& defaultInput) {
     std::ostringstream s;
     s << "Usage: " << programName << " [options] [INPUT...]\n"

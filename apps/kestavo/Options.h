@@ -3,11 +3,14 @@
 //
 // What it represents: every choice the user can make — the inputs, library, tracking mode,
 // the library's host parameters (left at the library's own defaults unless given),
-// and the outputs. parseOptions() checks each value's syntax and range and throws
-// AppError ("unknown option", "bad value ...") on the first problem; checks that need
-// the first frame (the image region fits the frame) are made by the run.
+// and the outputs. A setting that is empty was not given. parseOptions() checks each
+// value's syntax and range and throws AppError ("unknown option", "bad value ...") on
+// the first problem; checks that need the first frame (the image region fits the frame)
+// are made by the run.
 //
 // Thread safety: a plain value.
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,8 +19,47 @@ namespace app {
 
 enum class RunMode { FaceTracking, FaceDetection, PointTracking, EyeTracking };
 
+// x, y, width, height (pixels).
+using Region = std::array<double, 4>;
+
 struct PointArg {
     double x = 0.0, y = 0.0;  // input pixels
+};
+
+// The arguments of kvo_setFaceDetectionVars, ...TrackingVars (the first four) and
+// ...PointTrackingVars; the defaults are the library's.
+struct DetectionVars {
+    double startScale = 4.0, scaleIncrement = 0.5, maxScale = 12.0, stepFactor = 0.04;
+    int minDetections = 12;
+    bool fullScan = false;
+};
+
+// The detector options as given. kvo_setFaceDetectionVars is sent only when one of them
+// is given (or set by the run), with the library's defaults for the others.
+struct DetectorOptions {
+    std::optional<double> startScale, scaleIncrement, maxScale, stepFactor;
+    std::optional<int> minDetections;
+    bool fullScan = false;
+    // Face widths (pixels) to search, turned into the scales above by the run.
+    // --min-face replaces --start-scale, --max-face replaces --max-scale.
+    std::optional<double> minFace, maxFace;
+    std::optional<Region> region;  // kvo_setFaceDetectionROI (input pixels)
+
+    bool anyVars() const {
+        return startScale || scaleIncrement || maxScale || stepFactor || minDetections || fullScan || minFace || maxFace;
+    }
+    DetectionVars vars() const;  // those given, the library's defaults for the others
+};
+
+struct TrackingVars {
+    double minFaceSize = 50.0, maxFaceSize = 500.0;
+    int strictValidation = 1;
+    int fineSearchLevel = 2;  // the finest pyramid level searched once tracking, 0 to 2
+};
+
+struct PointVars {
+    int window = 41, levels = 4, iterations = 25;
+    double epsilon = 0.0006;
 };
 
 struct Options {
@@ -28,67 +70,45 @@ struct Options {
     std::vector<std::string> inputs;
     std::string library;         // empty: next to the program, else the build's copy
     RunMode mode = RunMode::FaceTracking;
-    long maxFrames = 0;          // 0: all frames
-    int repeat = 1;              // each still image is given this many times
-    bool repeatGiven = false;
+    std::optional<long> maxFrames;  // empty: all frames
+    // Stills: kvo_update calls per picture after the start; with --sequence, the times
+    // each still is given (1).
+    std::optional<int> repeat;
     // Stills: each picture a scene of its own (the default in tracking and detection
     // modes), or all of them one sequence of frames (--sequence).
     bool sequence = false;
-    int pictureSide = 0;         // 0: the still settings' own (pixels, the picture's longer side)
-    double border = -1.0;        // < 0: the still settings' own (share of the picture side)
-    double smallestFace = -1.0;  // < 0: the still settings' own (picture pixels; 0: no tiles)
-    double minScore = -1.0;      // < 0: the still settings' own; stills: faces scoring below are left out
+    // The still settings' own where empty: the picture's longer side (pixels), the border
+    // (share of that side), the smallest face (picture pixels; 0: no tiles), the score
+    // below which faces are left out, and the restarts from the fitted pupils.
+    std::optional<int> pictureSide, restarts;
+    std::optional<double> border, smallestFace, minScore;
     bool oneFace = false;        // stills: the strongest face of a picture only
-    int restarts = -1;           // < 0: the still settings' own; stills: starts from the fitted pupils
 
-    bool roiGiven = false;       // image region handed to kvo_init (pixels)
-    double roi[4] = {0, 0, 0, 0};
+    std::optional<Region> roi;   // image region handed to kvo_init (pixels)
+    DetectorOptions detector;
 
-    // kvo_setFaceDetectionVars, sent only when one of them is given.
-    bool detectionVarsGiven = false;
-    double startScale = 4.0, scaleIncrement = 0.5, maxScale = 12.0, stepFactor = 0.04;
-    int minDetections = 12;
-    bool fullScan = false;
-    // Face widths (pixels) to search, turned into the scales above by the run
-    // (0: not given). --min-face replaces --start-scale, --max-face replaces --max-scale.
-    double minFace = 0.0, maxFace = 0.0;
-    bool startScaleGiven = false, maxScaleGiven = false, scaleIncrementGiven = false, stepFactorGiven = false,
-         minDetectionsGiven = false, fullScanGiven = false;
-    bool detectionRoiGiven = false;  // kvo_setFaceDetectionROI (input pixels)
-    double detectionRoi[4] = {0, 0, 0, 0};
-
-    // kvo_setFaceTrackingVars.
-    bool trackingVarsGiven = false;
-    double minFaceSize = 50.0, maxFaceSize = 500.0;
-    int strictValidation = 1;
-    int fineSearchLevel = 2;  // the finest pyramid level searched once tracking, 0 to 2
+    std::optional<TrackingVars> tracking;  // kvo_setFaceTrackingVars when given
     // The learned landmark refinement after each shape search (kvo_setFaceTrackingVars'
     // fifth argument). On unless --no-refine: the program asks for it whether or not
     // other tracking options are given; off, the library's default search runs.
     bool refine = true;
 
-    // kvo_setPointTrackingVars.
-    bool pointVarsGiven = false;
-    int window = 41, levels = 4, iterations = 25;
-    double epsilon = 0.0006;
-
-    // Boolean setters: -1 leaves the library's default (true for all three).
-    int checkPointsValid = -1, candide = -1, candideActionUnits = -1;
+    std::optional<PointVars> pointVars;  // kvo_setPointTrackingVars when given
+    // Boolean setters, the library's default (true for all three) when empty.
+    std::optional<bool> checkPointsValid, candide, candideActionUnits;
 
     // Point tracking: explicit points, else a grid x grid lattice over the first face.
     std::vector<PointArg> points;
     int grid = 5;
 
-    // Eye-initialised tracking: eye A, eye B (pixels) and the search iterations.
-    bool eyesGiven = false;
-    double eyes[4] = {0, 0, 0, 0};
+    // Eye-initialised tracking: eye A x, y and eye B x, y (pixels), and the search iterations.
+    std::optional<std::array<double, 4>> eyes;
     int eyeIterations = 10;
 
     // Outputs (empty: not written).
     std::string video, framesDir, sheet, jsonl, plot;
     int every = 100;              // PNG frame interval
-    int sheetTiles = 12, sheetColumns = 4;
-    bool sheetTilesGiven = false, sheetColumnsGiven = false;
+    std::optional<int> sheetTiles, sheetColumns;  // empty: the run's own choice
     bool candideVertices = false; // Candide vertices in the JSON Lines
     bool progress = true;         // when standard error is a terminal
     bool quiet = false;           // no summary

@@ -16,44 +16,6 @@
 namespace kvo {
 namespace app {
 
-RunOutputs::~RunOutputs() {
-    if (done_) return;
-    for (const std::string& path : committed_) std::remove(path.c_str());
-    for (const std::string& path : frames_) std::remove(path.c_str());
-    if (createdFolder_) rmdir(framesDir_.c_str());
-}
-
-PendingFile* RunOutputs::add(const std::string& path) {
-    files_.emplace_back(new PendingFile(path));
-    return files_.back().get();
-}
-
-void RunOutputs::makeFramesFolder(const std::string& dir) {
-    framesDir_ = dir;
-    struct stat st;
-    if (stat(dir.c_str(), &st) != 0) {
-        if (mkdir(dir.c_str(), 0777) != 0) throw AppError("cannot create folder '" + dir + "': " + std::strerror(errno));
-        createdFolder_ = true;
-    }
-    if (access(dir.c_str(), W_OK) != 0) throw AppError("cannot write to folder '" + dir + "': " + std::strerror(errno));
-}
-
-void RunOutputs::writeFrame(const std::string& path, const cv::Mat& image) {
-    PendingFile out(path);
-    if (!cv::imwrite(out.tempPath(), image)) throw AppError("cannot write '" + path + "'");
-    out.commit();
-    frames_.push_back(path);
-}
-
-void RunOutputs::commitAll() {
-    for (const std::unique_ptr<PendingFile>& f : files_) {
-        f->commit();
-        committed_.push_back(f->finalPath());
-    }
-    done_ = true;
-}
-
-
 RunWriters::RunWriters(const Options& o, const std::vector<std::string>& inputs, const std::string& library)
     : o_(o) {
     std::vector<NamedOutput> named;
@@ -62,17 +24,38 @@ RunWriters::RunWriters(const Options& o, const std::vector<std::string>& inputs,
     if (!o.sheet.empty()) named.emplace_back("--sheet", o.sheet);
     if (!o.plot.empty()) named.emplace_back("--plot", o.plot);
     checkOutputPaths(named, o.framesDir, inputs, library);
-    if (!o.video.empty()) videoFile_ = outputs_.add(o.video);
-    if (!o.jsonl.empty()) jsonFile_ = outputs_.add(o.jsonl);
-    if (!o.sheet.empty()) sheetFile_ = outputs_.add(o.sheet);
-    if (!o.plot.empty()) plotFile_ = outputs_.add(o.plot);
-    if (!o.framesDir.empty()) outputs_.makeFramesFolder(o.framesDir);
+    if (!o.video.empty()) videoFile_ = add(o.video);
+    if (!o.jsonl.empty()) jsonFile_ = add(o.jsonl);
+    if (!o.sheet.empty()) sheetFile_ = add(o.sheet);
+    if (!o.plot.empty()) plotFile_ = add(o.plot);
+    if (o.framesDir.empty()) return;
+    const std::string& dir = o.framesDir;
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0) {
+        if (mkdir(dir.c_str(), 0777) != 0) throw AppError("cannot create folder '" + dir + "': " + std::strerror(errno));
+        createdFolder_ = true;
+    }
+    if (access(dir.c_str(), W_OK) != 0) {
+        const std::string why = std::strerror(errno);
+        if (createdFolder_) rmdir(dir.c_str());  // the destructor does not run for a constructor that throws
+        throw AppError("cannot write to folder '" + dir + "': " + why);
+    }
+}
+
+PendingFile* RunWriters::add(const std::string& path) {
+    files_.emplace_back(new PendingFile(path));
+    return files_.back().get();
 }
 
 RunWriters::~RunWriters() {
-    // Unfinished: close what is open before RunOutputs removes the files.
+    // Unfinished: close what is open, then remove what is written; the temporary files
+    // go with their PendingFile.
     video_.release();
     json_.reset();
+    if (done_) return;
+    for (const std::string& path : committed_) std::remove(path.c_str());
+    for (const std::string& path : frames_) std::remove(path.c_str());
+    if (createdFolder_) rmdir(o_.framesDir.c_str());
 }
 
 void RunWriters::open(int fourcc, double fps, cv::Size size, const std::function<ContactSheet*()>& makeSheet) {
@@ -93,7 +76,11 @@ void RunWriters::offer(long index, const cv::Mat& annotated, const cv::Mat& vide
     if (!o_.framesDir.empty() && index % o_.every == 0) {
         char name[32];
         std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
-        outputs_.writeFrame(o_.framesDir + name, annotated);
+        const std::string path = o_.framesDir + name;
+        PendingFile out(path);
+        if (!cv::imwrite(out.tempPath(), annotated)) throw AppError("cannot write '" + path + "'");
+        out.commit();
+        frames_.push_back(path);
     }
     if (sheet_) sheet_->offer(index, sheetTile);
 }
@@ -118,8 +105,12 @@ std::string RunWriters::finish(const RunStats& stats, const std::string& title) 
         if (!cv::imwrite(plotFile_->tempPath(), renderPlot(stats, title))) throw AppError("cannot write '" + o_.plot + "'");
         note(o_.plot);
     }
-    outputs_.commitAll();
-    if (outputs_.anyFrames()) note(o_.framesDir + "/frame_*.png");
+    for (const std::unique_ptr<PendingFile>& f : files_) {
+        f->commit();
+        committed_.push_back(f->finalPath());
+    }
+    done_ = true;
+    if (!frames_.empty()) note(o_.framesDir + "/frame_*.png");
     return written;
 }
 

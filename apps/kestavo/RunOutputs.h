@@ -1,12 +1,5 @@
 #pragma once
 // The files a run writes, all or none, and the outputs that write them.
-//
-// What it represents: the single-file outputs under their temporary names until
-// commitAll(), and the PNG frames as they are written. Unless commitAll() succeeded, the
-// destructor removes every one of them (and the frames folder when the run created it
-// and it is left empty).
-//
-// Thread safety: none.
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,37 +17,16 @@
 namespace kvo {
 namespace app {
 
-class RunOutputs {
-public:
-    RunOutputs() = default;
-    RunOutputs(const RunOutputs&) = delete;
-    RunOutputs& operator=(const RunOutputs&) = delete;
-    ~RunOutputs();
-    PendingFile* add(const std::string& path);
-    // Creates `dir` when missing. Throws AppError when it cannot be made or written.
-    void makeFramesFolder(const std::string& dir);
-    // Writes one PNG frame under a temporary name and renames it. Throws AppError.
-    void writeFrame(const std::string& path, const cv::Mat& image);
-    bool anyFrames() const { return !frames_.empty(); }
-    // Renames every single-file output to its final name; on a failure, removes those
-    // already renamed and throws.
-    void commitAll();
-
-private:
-    std::vector<std::unique_ptr<PendingFile>> files_;
-    std::vector<std::string> committed_, frames_;
-    std::string framesDir_;
-    bool createdFolder_ = false, done_ = false;
-};
-
 // The outputs of one run as the user named them: checked, opened before the first frame,
 // fed frame by frame, and written and renamed together at the end.
 //
 // What it represents: the video writer, the JSON Lines, the contact sheet, the plot and
-// the PNG frames of a run over RunOutputs (all or none). The constructor checks every
-// name against the inputs, the library and each other and opens each output under its
-// temporary name; finish() writes the sheet and plot and renames everything; without
-// finish() (an error, or nothing processed) the destructor leaves nothing behind.
+// the PNG frames of a run. The constructor checks every name against the inputs, the
+// library and each other and opens each single-file output under its temporary name
+// (PendingFile); finish() writes the sheet and plot and renames everything. Without
+// finish() (an error, or nothing processed) the destructor leaves nothing behind: it
+// removes every output (those already renamed by a finish() that failed too), the PNG
+// frames, and the frames folder when the run created it and it is left empty.
 //
 // Thread safety: none.
 class RunWriters {
@@ -82,8 +54,12 @@ public:
     std::string finish(const RunStats& stats, const std::string& title);
 
 private:
+    PendingFile* add(const std::string& path);
+
     const Options& o_;
-    RunOutputs outputs_;
+    std::vector<std::unique_ptr<PendingFile>> files_;
+    std::vector<std::string> committed_, frames_;  // renamed outputs; PNG frames written
+    bool createdFolder_ = false, done_ = false;
     PendingFile *videoFile_ = nullptr, *jsonFile_ = nullptr, *sheetFile_ = nullptr, *plotFile_ = nullptr;
     cv::VideoWriter video_;
     std::unique_ptr<JsonLinesWriter> json_;

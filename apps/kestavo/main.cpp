@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -23,16 +22,13 @@
 #include "AppError.h"
 #include "ContactSheet.h"
 #include "DetectionWindows.h"
+#include "FrameLoop.h"
 #include "FrameSource.h"
 #include "HostTracker.h"
-#include "JsonLinesWriter.h"
+#include "InputList.h"
 #include "Options.h"
-#include "OutputPaths.h"
-#include "PendingFile.h"
 #include "PictureRun.h"
 #include "PointSlots.h"
-#include "PosePlot.h"
-#include "Progress.h"
 #include "RunOutputs.h"
 #include "RunStats.h"
 
@@ -84,14 +80,6 @@ std::string findLibrary(const std::string& given) {
     throw AppError("libKestavo.so not found next to the program; give its path with --library");
 }
 
-std::string lowerExtension(const std::string& path) {
-    const size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string e = path.substr(dot + 1);
-    for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return e;
-}
-
 // The codec for a video output name, from its extension.
 int videoFourcc(const std::string& path) {
     const std::string e = lowerExtension(path);
@@ -115,44 +103,97 @@ const double kVideoStepFactor = 0.05;
 
 // Applies the video settings to the options the user left unset. Returns whether any
 // was applied. A region too small for them keeps the library's defaults.
-bool applyVideoDefaults(Options& o, double regionWidth, double regionHeight) {
-    const bool minFaceFree = !o.startScaleGiven && o.minFace <= 0.0;
-    const bool stepFree = !o.stepFactorGiven;
+bool applyVideoDefaults(DetectorOptions& d, double regionWidth, double regionHeight) {
+    const bool minFaceFree = !d.startScale && !d.minFace;
+    const bool stepFree = !d.stepFactor;
     if (!minFaceFree && !stepFree) return false;
     if (std::min(regionWidth, regionHeight) - 1.0 < kVideoMinFace) return false;
     if (minFaceFree) {
         // The largest face searched must stay above the smallest.
-        if (o.maxFace > 0.0 && o.maxFace < kVideoMinFace) return false;
-        o.minFace = kVideoMinFace;
+        if (d.maxFace && *d.maxFace < kVideoMinFace) return false;
+        d.minFace = kVideoMinFace;
     }
-    if (stepFree) o.stepFactor = kVideoStepFactor;
-    o.detectionVarsGiven = true;
+    if (stepFree) d.stepFactor = kVideoStepFactor;
     return true;
 }
 
 // Frames within which a face is expected to be found if the detector can see it.
 const long kFirstFramesForHint = 100;
 
-void printSummary(const Options& o, const FrameSource& source, const HostTracker& tracker, const RunStats& s,
-                  const WindowRange& windows, bool videoDefaults, double seconds, const std::string& written,
-                  bool interrupted) {
+// The frames of a video, a camera or a sequence of stills, tracked one after the other.
+// The first frame starts the tracker; each next one is read as soon as the frame
+// before it is done.
+class VideoFrames : public FrameKind {
+public:
+    VideoFrames(const Options& o, FrameSource& source, const std::string& library, const Region& roi,
+                const WindowRange& windows, bool videoDefaults)
+        : o_(o), source_(source), tracker_(library), windows_(windows), videoDefaults_(videoDefaults) {
+        haveFrame_ = source.read(frame_);
+        tracker_.init(frame_, roi.data(), o);
+        annotator_.reset(new Annotator(tracker_.faceTriangles(), tracker_.candideTriangles()));
+        if (o.mode == RunMode::FaceDetection) tracker_.setMode("mode_face_detection");
+    }
+
+    bool next() override { return haveFrame_; }
+    bool feed(long index, RunStats& stats, JsonLinesWriter* json) override {
+        tracker_.update(frame_, o_.mode == RunMode::EyeTracking && index == 0);
+        afterUpdate(index);
+        const FrameResult& r = tracker_.result();
+        stats.add(r, tracker_.candideEnabled());
+        if (json) json->write(index, source_.fps() > 0 ? index / source_.fps() : -1.0, r);
+        return true;
+    }
+    Drawing draw(long index) override {
+        frame_.copyTo(annotated_);
+        annotator_->draw(annotated_, index, tracker_.result());
+        return Drawing{annotated_, annotated_, annotated_};
+    }
+    void done() override { haveFrame_ = source_.read(frame_); }
+    std::string title(const RunStats& s, long) const override {
+        char title[64];
+        std::snprintf(title, sizeof title, " (tracked %ld of %ld frames)", s.tracked(), s.frames());
+        return "kestavo: " + source_.description() + title;
+    }
+    void printSummary(const RunStats& stats, long count, double seconds) const override;
+
+protected:
+    // What the frame's results need before they are recorded (points mode: the user's
+    // points by their indices).
+    virtual void afterUpdate(long index) {}
+
+    const Options& o_;
+    FrameSource& source_;
+    HostTracker tracker_;
+    cv::Mat frame_;
+
+private:
+    WindowRange windows_;
+    bool videoDefaults_;
+    bool haveFrame_ = false;
+    std::unique_ptr<Annotator> annotator_;
+    cv::Mat annotated_;
+};
+
+void VideoFrames::printSummary(const RunStats& s, long, double seconds) const {
+    const Options& o = o_;
     const long n = s.frames();
-    std::printf("kestavo summary%s\n", interrupted ? " (interrupted)" : "");
-    std::printf("  input:       %s (%d x %d", source.description().c_str(), source.width(), source.height());
-    if (source.fps() > 0) std::printf(", %.3g fps", source.fps());
-    std::printf(")\n  library:     %s\n", tracker.libraryPath().c_str());
+    std::printf("  input:       %s (%d x %d", source_.description().c_str(), source_.width(), source_.height());
+    if (source_.fps() > 0) std::printf(", %.3g fps", source_.fps());
+    std::printf(")\n  library:     %s\n", tracker_.libraryPath().c_str());
     std::printf("  mode:        %s\n", runModeName(o.mode));
     if (o.mode == RunMode::FaceTracking || o.mode == RunMode::EyeTracking) {
-        std::printf("  refinement:  %s\n", refinementSummary(tracker.refinement()).c_str());
+        std::printf("  refinement:  %s\n", refinementSummary(tracker_.refinement()).c_str());
     }
     std::printf("  frames:      %ld in %.1f s (%.1f frames/s, outputs included)\n", n, seconds,
                 seconds > 0 ? n / seconds : 0.0);
     const bool faceModes = o.mode == RunMode::FaceDetection || o.mode == RunMode::FaceTracking;
-    if (faceModes && videoDefaults) {
+    if (faceModes && videoDefaults_) {
+        const DetectionVars v = o.detector.vars();
         std::printf("  video:       the tool's video settings: kvo_setFaceDetectionVars(%.6g, %.6g, %.6g, %.6g, %d, %s)\n",
-                    o.startScale, o.scaleIncrement, o.maxScale, o.stepFactor, o.minDetections,
-                    o.fullScan ? "true" : "false");
+                    v.startScale, v.scaleIncrement, v.maxScale, v.stepFactor, v.minDetections,
+                    v.fullScan ? "true" : "false");
     }
+    const WindowRange& windows = windows_;
     if (faceModes) {
         if (windows.sizes > 0) {
             std::printf("  detector:    faces %.0f to %.0f px wide (%ld window sizes)\n", windows.smallest, windows.largest,
@@ -167,7 +208,7 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
                         n > 0 ? 100.0 * s.facesDetected() / n : 0.0);
             break;
         case RunMode::PointTracking: {
-            const FrameResult& r = tracker.result();
+            const FrameResult& r = tracker_.result();
             long valid = 0;
             for (char v : r.pointStates) valid += v ? 1 : 0;
             std::printf("  points:      %ld of %ld still valid at the end\n", valid, static_cast<long>(r.pointStates.size()));
@@ -201,9 +242,75 @@ void printSummary(const Options& o, const FrameSource& source, const HostTracker
                     quantile(s.gettersMs(), 0.95));
         std::printf("  (host clock around the calls; the library exposes no per-stage timings)\n");
     }
-    std::printf("  wrote:       %s\n", written.empty() ? "no files" : written.c_str());
-    std::fflush(stdout);
 }
+
+// Points mode: the user's points, or a grid over the first face detected, tracked over
+// the frames. The user's points keep their indices whatever the library drops from its
+// list; it tracks inside the image region inset by 5 pixels when its point check is on.
+class PointFrames : public VideoFrames {
+public:
+    PointFrames(const Options& o, FrameSource& source, const std::string& library, const Region& roi,
+                const WindowRange& windows)
+        : VideoFrames(o, source, library, roi, windows, false), roi_(roi), libraryDrops_(o.checkPointsValid.value_or(true)) {
+        // Without points, the face for the grid is found first.
+        tracker_.setMode(o.points.empty() ? "mode_face_detection" : "mode_point_tracking");
+    }
+
+protected:
+    void afterUpdate(long index) override {
+        FrameResult& r = tracker_.result();
+        if (slots_) {
+            if (!slots_->update(r.points, r.pointStates) && !warned_) {
+                std::cerr << "Warning: the library's point list changed unforeseen at frame " << index
+                          << "; point indices may be shifted from here on\n";
+                warned_ = true;
+            }
+            r.points = slots_->points();
+            r.pointStates = slots_->states();
+            return;
+        }
+        // The points are handed to the library once there are any. The frame's record
+        // stays what its first call reported (for the grid: the detection), with the
+        // points as handed to the library added.
+        const FrameResult first = r;
+        std::vector<double> xy;
+        for (const PointArg& p : o_.points) {
+            xy.push_back(p.x);
+            xy.push_back(p.y);
+        }
+        if (o_.points.empty() && first.detectedFace.width > 0) {
+            // Grid over the face; the frame is given once more in point-tracking mode so
+            // that the next frame is tracked from this one's full pyramid.
+            const Box f = first.detectedFace;
+            tracker_.setMode("mode_point_tracking");
+            tracker_.update(frame_);
+            for (int j = 0; j < o_.grid; ++j) {
+                for (int i = 0; i < o_.grid; ++i) {
+                    xy.push_back(f.x + (i + 0.5) * f.width / o_.grid);
+                    xy.push_back(f.y + (j + 0.5) * f.height / o_.grid);
+                }
+            }
+        }
+        if (xy.empty()) return;
+        const double extraMs = o_.points.empty() ? r.updateMs : 0.0;
+        const double inset = libraryDrops_ ? 5.0 : 0.0;
+        slots_.reset(new PointSlots(xy, roi_[0] + inset, roi_[1] + inset, roi_[2] - 2 * inset, roi_[3] - 2 * inset,
+                                    libraryDrops_));
+        if (!slots_->handed().empty()) tracker_.addPoints(slots_->handed());
+        tracker_.refresh();
+        slots_->update(r.points, r.pointStates);
+        r = first;
+        r.points = slots_->points();
+        r.pointStates = slots_->states();
+        r.updateMs += extraMs;
+    }
+
+private:
+    const Region roi_;
+    const bool libraryDrops_;
+    std::unique_ptr<PointSlots> slots_;  // empty until the points are handed over
+    bool warned_ = false;
+};
 
 int run(int argc, char** argv) {
     installStopHandler();
@@ -228,30 +335,30 @@ int run(int argc, char** argv) {
             throw AppError("the default sample '" + inputs[0] + "' is missing; run scripts/setup.sh to install it, or give an input");
         }
     }
-    std::unique_ptr<FrameSource> source = FrameSource::open(inputs, o.repeat);
+    std::unique_ptr<FrameSource> source = FrameSource::open(inputs, o.repeat.value_or(1));
     const bool faceModes = o.mode == RunMode::FaceTracking || o.mode == RunMode::FaceDetection;
     if (source->isStills() && !o.sequence && faceModes) {
         // Photos: each one a scene of its own, framed and scanned with the still settings.
-        if (o.roiGiven || o.detectionRoiGiven) {
+        if (o.roi || o.detector.region) {
             throw AppError("--roi and --detection-roi apply to a sequence of frames; with stills give --sequence too");
         }
         return runPictures(o, *source, findLibrary(o.library), fourcc, gStopRequested);
     }
     const int width = source->width(), height = source->height();
-    double roi[4] = {0, 0, double(width), double(height)};
-    if (o.roiGiven) {
-        if (o.roi[0] + o.roi[2] > width || o.roi[1] + o.roi[3] > height) {
-            throw AppError("bad value for --roi: the region must lie inside the " + std::to_string(width) + " x " +
-                           std::to_string(height) + " frame");
-        }
-        for (int i = 0; i < 4; ++i) roi[i] = o.roi[i];
+    const Region roi = o.roi.value_or(Region{0, 0, double(width), double(height)});
+    if (roi[0] + roi[2] > width || roi[1] + roi[3] > height) {
+        throw AppError("bad value for --roi: the region must lie inside the " + std::to_string(width) + " x " +
+                       std::to_string(height) + " frame");
     }
     // The detector scans the detection region when one is given, else the image region.
-    const double searchWidth = o.detectionRoiGiven ? std::min(o.detectionRoi[2], roi[2]) : roi[2];
-    const double searchHeight = o.detectionRoiGiven ? std::min(o.detectionRoi[3], roi[3]) : roi[3];
-    const bool videoDefaults = applyVideoDefaults(o, searchWidth, searchHeight);
-    applyFaceWidths(o, searchWidth, searchHeight);
-    const WindowRange windows = reportedWindows(o.startScale, o.scaleIncrement, o.maxScale, searchWidth, searchHeight);
+    const std::optional<Region>& searched = o.detector.region;
+    const double searchWidth = searched ? std::min((*searched)[2], roi[2]) : roi[2];
+    const double searchHeight = searched ? std::min((*searched)[3], roi[3]) : roi[3];
+    const bool videoDefaults = applyVideoDefaults(o.detector, searchWidth, searchHeight);
+    applyFaceWidths(o.detector, searchWidth, searchHeight);
+    const DetectionVars vars = o.detector.vars();
+    const WindowRange windows = reportedWindows(vars.startScale, vars.scaleIncrement, vars.maxScale, searchWidth,
+                                                searchHeight);
     const std::string library = findLibrary(o.library);
 
     // Every output name is checked, and every output opened under its temporary name,
@@ -259,116 +366,15 @@ int run(int argc, char** argv) {
     RunWriters outputs(o, source->files(), library);
 
     long expected = source->frameCount();
-    if (o.maxFrames > 0 && (expected < 0 || expected > o.maxFrames)) expected = o.maxFrames;
+    if (o.maxFrames && (expected < 0 || expected > *o.maxFrames)) expected = *o.maxFrames;
 
-    HostTracker tracker(library);
-    cv::Mat frame, annotated;
-    source->read(frame);
-    tracker.init(frame, roi, o);
-
-    outputs.open(fourcc, source->fps() > 0 ? source->fps() : 10.0, cv::Size(width, height),
-                 [&] { return new ContactSheet(width, height, expected, o.sheetTiles, o.sheetColumns); });
-    const Annotator annotator(tracker.faceTriangles(), tracker.candideTriangles());
-
-    bool pointsPending = false;  // points mode: points not yet handed to the library
-    switch (o.mode) {
-        case RunMode::FaceDetection: tracker.setMode("mode_face_detection"); break;
-        case RunMode::PointTracking:
-            if (o.points.empty()) {
-                tracker.setMode("mode_face_detection");  // find the face for the grid first
-            } else {
-                tracker.setMode("mode_point_tracking");
-            }
-            pointsPending = true;
-            break;
-        default: break;
-    }
-    // The user's points keep their indices whatever the library drops from its list.
-    // It tracks inside the image region inset by 5 pixels when its point check is on.
-    const bool libraryDrops = o.checkPointsValid != 0;
-    const double inset = libraryDrops ? 5.0 : 0.0;
-    std::unique_ptr<PointSlots> slots;
-    bool slotsWarned = false;
-
-    RunStats stats(expected);
-    Progress progress(o.progress, expected);
-    const auto start = std::chrono::steady_clock::now();
-    long index = 0;
-    bool haveFrame = true;
-    while (haveFrame && !gStopRequested && (o.maxFrames == 0 || index < o.maxFrames)) {
-        tracker.update(frame, o.mode == RunMode::EyeTracking && index == 0);
-        if (pointsPending) {
-            // The frame's record stays what its first call reported (for the grid: the
-            // detection), with the points as handed to the library added.
-            const FrameResult first = tracker.result();
-            std::vector<double> xy;
-            if (!o.points.empty()) {
-                for (const PointArg& p : o.points) {
-                    xy.push_back(p.x);
-                    xy.push_back(p.y);
-                }
-            } else if (first.detectedFace.width > 0) {
-                // Grid over the face; the frame is given once more in point-tracking mode so
-                // that the next frame is tracked from this one's full pyramid.
-                const Box f = first.detectedFace;
-                tracker.setMode("mode_point_tracking");
-                tracker.update(frame);
-                for (int j = 0; j < o.grid; ++j) {
-                    for (int i = 0; i < o.grid; ++i) {
-                        xy.push_back(f.x + (i + 0.5) * f.width / o.grid);
-                        xy.push_back(f.y + (j + 0.5) * f.height / o.grid);
-                    }
-                }
-            }
-            if (!xy.empty()) {
-                const double extraMs = o.points.empty() ? tracker.result().updateMs : 0.0;
-                slots.reset(new PointSlots(xy, roi[0] + inset, roi[1] + inset, roi[2] - 2 * inset, roi[3] - 2 * inset,
-                                           libraryDrops));
-                if (!slots->handed().empty()) tracker.addPoints(slots->handed());
-                tracker.refresh();
-                FrameResult& r = tracker.result();
-                slots->update(r.points, r.pointStates);
-                r = first;
-                r.points = slots->points();
-                r.pointStates = slots->states();
-                r.updateMs += extraMs;
-                pointsPending = false;
-            }
-        } else if (slots) {
-            FrameResult& r = tracker.result();
-            if (!slots->update(r.points, r.pointStates) && !slotsWarned) {
-                std::cerr << "Warning: the library's point list changed unforeseen at frame " << index
-                          << "; point indices may be shifted from here on\n";
-                slotsWarned = true;
-            }
-            r.points = slots->points();
-            r.pointStates = slots->states();
-        }
-        const FrameResult& r = tracker.result();
-        stats.add(r, tracker.candideEnabled());
-        const double time = source->fps() > 0 ? index / source->fps() : -1.0;
-        if (outputs.json()) outputs.json()->write(index, time, r);
-        if (outputs.wantsDrawing(index)) {
-            frame.copyTo(annotated);
-            annotator.draw(annotated, index, r);
-            outputs.offer(index, annotated, annotated, annotated);
-        }
-        ++index;
-        progress.update(index);
-        haveFrame = source->read(frame);
-    }
-    progress.finish();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const bool interrupted = gStopRequested != 0;
-
-    std::string written;
-    if (index > 0) {
-        char title[64];
-        std::snprintf(title, sizeof title, " (tracked %ld of %ld frames)", stats.tracked(), stats.frames());
-        written = outputs.finish(stats, "kestavo: " + source->description() + title);
-    }
-    if (!o.quiet) printSummary(o, *source, tracker, stats, windows, videoDefaults, seconds, written, interrupted);
-    return interrupted ? 130 : 0;
+    std::unique_ptr<VideoFrames> frames;
+    if (o.mode == RunMode::PointTracking) frames.reset(new PointFrames(o, *source, library, roi, windows));
+    else frames.reset(new VideoFrames(o, *source, library, roi, windows, videoDefaults));
+    outputs.open(fourcc, source->fps() > 0 ? source->fps() : 10.0, cv::Size(width, height), [&] {
+        return new ContactSheet(width, height, expected, o.sheetTiles.value_or(12), o.sheetColumns.value_or(4));
+    });
+    return runFrames(*frames, outputs, o, expected, gStopRequested);
 }
 
 // One line, whatever the message holds.
@@ -392,7 +398,7 @@ int main(int argc, char** argv) {
     } catch (const kvohost::HostError& e) {
         std::cerr << oneLine(e.what()) << std::endl;
     } catch (const cv::Exception& e) {
-        std::cerr << "Error: OpenCV: " << oneLine(e.msg) << std::endl;
+        std::cerr << "Error: " << oneLine(e.msg) << std::endl;
     } catch (const std::exception& e) {
         std::cerr << "Error: " << oneLine(e.what()) << std::endl;
     }

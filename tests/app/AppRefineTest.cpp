@@ -65,9 +65,10 @@ TEST(AppRefineOptionsTest, OnByDefaultOffWithNoRefine) {
     EXPECT_TRUE(parse({"--fine-search", "0"}).refine);
     const kvo::app::Options off = parse({"--no-refine", "--fine-search", "1"});
     EXPECT_FALSE(off.refine);
-    EXPECT_EQ(off.fineSearchLevel, 1);
+    ASSERT_TRUE(off.tracking.has_value());
+    EXPECT_EQ(off.tracking->fineSearchLevel, 1);
     // --no-refine alone is no tracking option: the other four arguments stay unsent.
-    EXPECT_FALSE(parse({"--no-refine"}).trackingVarsGiven);
+    EXPECT_FALSE(parse({"--no-refine"}).tracking.has_value());
     // A switch takes no value.
     EXPECT_THROW(parse({"--no-refine=on"}), kvo::app::AppError);
 }
