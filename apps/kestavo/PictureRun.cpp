@@ -144,7 +144,7 @@ bool PictureFrames::feed(long index, RunStats& stats, JsonLinesWriter* json) {
         }
         FrameResult shown = r.last;
         shown.updateMs = r.updateMs;
-        if (r.last.state != "state_face_tracking" && r.last.state != "state_face_tracking_start") {
+        if (!isTrackingState(r.last.state)) {
             // Nothing was fitted: show the face's start box.
             shown.detectedFace = r.detection.detectedFace;
             shown.detections.clear();
