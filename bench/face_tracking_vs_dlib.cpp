@@ -15,7 +15,6 @@
 // --kvo_rounds_only skips the benchmark rows.
 #include <benchmark/benchmark.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "FreshLibrary.h"
 #include "eval/ErrorSummary.h"
 #include "eval/Files.h"
 #include "eval/VideoFrames.h"
@@ -96,16 +96,6 @@ void timed(Samples& s, F&& f) {
     s.processCpu.push_back(p1 - p0);
 }
 
-// The library loaded from a copy of its own, so that each row starts with an uninitialised
-// tracker of its frame size: the loader hands a library it holds out again for its path,
-// and the tracker keeps the frame size of its first kvo_init.
-struct FreshLibrary {
-    const std::string path = kvo::eval::privateCopy(KVO_LIBRARY_PATH);
-    kvohost::Runtime rt;
-    kvohost::Extension ext{rt, path};
-    ~FreshLibrary() { unlink(path.c_str()); }
-};
-
 // The face-tracking settings of a run.
 void setTrackingVars(kvohost::Runtime& rt, kvohost::Extension& ext, int finest, bool refine) {
     ext.call("kvo_setFaceTrackingVars", rt.number(50), rt.number(500), rt.integer(1), rt.integer(finest),
@@ -134,7 +124,7 @@ void BM_kvo_update_faceTracking(benchmark::State& state) {
                   f.height, candide ? "on" : "off", finest, refine ? "on" : "off");
     state.SetLabel(label);
     Samples& out = rowSamples(label);
-    FreshLibrary lib;
+    FreshLibrary lib;  // a fresh tracker for this row's frame size and settings
     kvohost::Runtime& rt = lib.rt;
     kvohost::Extension& ext = lib.ext;
     FREObject bitmap = rt.bitmap(f.width, f.height, f.pixels[0].data());
