@@ -13,6 +13,11 @@
 // - still.<name>.moved: the mean distance of its landmarks from its recorded shape, in
 //   outer-eye distances of that shape (no better side: a move beyond the tolerance is
 //   worth a look at the picture).
+// With KVO_FRANCK_ANNOTATIONS=DIR (the folder of franck's hand-checked annotations, research
+// data that stays out of the repository), also:
+// - annotated.franck_error: over the annotated frames the tracker reports tracked, the
+//   mean landmark distance from the annotation, in the annotation's outer-eye distances
+//   (lower is better). Without it that test is skipped.
 // A figure beyond its tolerance fails either way: worse as a regression, better with the
 // request to re-record, so that the stored values stay current:
 //
@@ -31,6 +36,8 @@
 #include "LandmarkCorrespondence.h"
 #include "QualityRecord.h"
 #include "TrackedRun.h"
+#include "eval/ErrorSummary.h"
+#include "eval/FrameAnnotations.h"
 #include "image/GreyConversion.h"
 #include "support/MediaFrames.h"
 
@@ -54,6 +61,7 @@ const FigureKind kTrackedShare{0.005, "higher"};  // 24 of franck's 4,800 update
 const FigureKind kJitter{0.15, "lower"};          // per mille of the outer-eye distance (13 %)
 const FigureKind kStillTracks{0.0, "higher"};
 const FigureKind kStillMoved{0.02, "either"};  // outer-eye distances
+const FigureKind kAnnotatedError{0.002, "lower"};  // outer-eye distances
 
 bool recording() {
     const char* v = std::getenv("KVO_RECORD_TRACKED_QUALITY");
@@ -119,7 +127,8 @@ protected:
                 "# frame of franck.mp4 at 360 x 288 and the sample stills at 640 x 480. Per line: name, value,",
                 "# tolerance, better side; 'shape' lines are the stills' recorded landmarks (pixels).",
                 "# Recorded by the x86-64 release build; re-record (tolerances are kept) with",
-                std::string("#     ") + kRerecord};
+                std::string("#     ") + kRerecord,
+                "# and KVO_FRANCK_ANNOTATIONS=DIR (franck's annotations) for the annotated.* figure."};
             ASSERT_TRUE(writeQualityRecord(kRecordPath, recorded)) << "cannot write " << kRecordPath;
         }
     }
@@ -130,30 +139,48 @@ protected:
 
 }  // namespace
 
-TEST_F(TrackedQualityTest, FranckTrackedShareAndStillJitter) {
-    const std::string video = mediaPath("franck.mp4");
-    if (!fileExists(video)) GTEST_SKIP() << "sample media missing (scripts/setup.sh installs it)";
-    kvo::eval::VideoFrames frames(video, kVideoWidth, kVideoHeight);
-    std::vector<uint32_t> frame;
-    ASSERT_TRUE(frames.next(frame)) << "ffmpeg could not decode " << video;
+// Every frame of franck.mp4 through one hosted tracker: per frame whether it reports
+// tracking, its landmarks, and the mean absolute grey difference from the frame before.
+struct FranckRun {
     std::vector<bool> tracked;
     std::vector<std::vector<double>> shapes;
-    std::vector<double> difference(1, 0.0);  // mean absolute grey difference from the frame before
-    std::vector<uint8_t> grey(frame.size()), before(frame.size());
-    HostedTracker host;
-    host.init(kVideoWidth, kVideoHeight, frame.data());
-    do {
-        tracked.push_back(host.update(frame.data()) == kTracking);
-        shapes.push_back(host.landmarks());
-        kvo::convertToGrey(frame.data(), grey.data(), grey.size());
-        if (tracked.size() > 1) {
-            long sum = 0;
-            for (size_t i = 0; i < grey.size(); ++i) sum += std::abs(grey[i] - before[i]);
-            difference.push_back(static_cast<double>(sum) / grey.size());
-        }
-        std::swap(grey, before);
-    } while (static_cast<int>(tracked.size()) < kVideoFrames && frames.next(frame));
-    ASSERT_EQ(static_cast<int>(tracked.size()), kVideoFrames);
+    std::vector<double> difference{0.0};
+};
+
+// The run, made once per process (the tests that need it may run in one process); empty
+// when the video cannot be decoded.
+const FranckRun& franckRun() {
+    static const FranckRun run = [] {
+        FranckRun r;
+        kvo::eval::VideoFrames frames(mediaPath("franck.mp4"), kVideoWidth, kVideoHeight);
+        std::vector<uint32_t> frame;
+        if (!frames.next(frame)) return r;
+        std::vector<uint8_t> grey(frame.size()), before(frame.size());
+        HostedTracker host;
+        host.init(kVideoWidth, kVideoHeight, frame.data());
+        do {
+            r.tracked.push_back(host.update(frame.data()) == kTracking);
+            r.shapes.push_back(host.landmarks());
+            kvo::convertToGrey(frame.data(), grey.data(), grey.size());
+            if (r.tracked.size() > 1) {
+                long sum = 0;
+                for (size_t i = 0; i < grey.size(); ++i) sum += std::abs(grey[i] - before[i]);
+                r.difference.push_back(static_cast<double>(sum) / grey.size());
+            }
+            std::swap(grey, before);
+        } while (static_cast<int>(r.tracked.size()) < kVideoFrames && frames.next(frame));
+        return r;
+    }();
+    return run;
+}
+
+TEST_F(TrackedQualityTest, FranckTrackedShareAndStillJitter) {
+    if (!fileExists(mediaPath("franck.mp4"))) GTEST_SKIP() << "sample media missing (scripts/setup.sh installs it)";
+    const FranckRun& run = franckRun();
+    const std::vector<bool>& tracked = run.tracked;
+    const std::vector<std::vector<double>>& shapes = run.shapes;
+    const std::vector<double>& difference = run.difference;
+    ASSERT_EQ(static_cast<int>(tracked.size()), kVideoFrames) << "ffmpeg did not decode franck.mp4 whole";
 
     const int n = kVideoFrames;
     check("franck.tracked_share", std::count(tracked.begin(), tracked.end(), true) / static_cast<double>(n),
@@ -178,6 +205,30 @@ TEST_F(TrackedQualityTest, FranckTrackedShareAndStillJitter) {
                 best + kStretch - 1, bestStillness / (kStretch - 1), jitter);
     check("franck.jitter_permille", jitter, kJitter);
     finish("franck.");
+}
+
+TEST_F(TrackedQualityTest, FranckAnnotatedError) {
+    const char* dir = std::getenv("KVO_FRANCK_ANNOTATIONS");
+    if (dir == nullptr || *dir == 0) {
+        GTEST_SKIP() << "KVO_FRANCK_ANNOTATIONS is not set (the folder of franck's annotations, research data kept "
+                        "out of the repository)";
+    }
+    kvo::eval::FrameShapes annotations;
+    std::string error;
+    ASSERT_TRUE(kvo::eval::readFrameAnnotationsDir(dir, annotations, error)) << error;
+    const FranckRun& run = franckRun();
+    ASSERT_EQ(static_cast<int>(run.tracked.size()), kVideoFrames) << "ffmpeg did not decode franck.mp4 whole";
+    std::vector<double> errors;
+    for (const auto& a : annotations) {
+        if (a.first >= kVideoFrames || !run.tracked[a.first]) continue;
+        errors.push_back(meanDistance(run.shapes[a.first], a.second) / outerEyes(a.second));
+    }
+    ASSERT_FALSE(errors.empty()) << "no annotated frame is tracked";
+    const kvo::eval::ErrorSummary summary = kvo::eval::summariseErrors(errors);
+    std::printf("annotated frames tracked: %d of %zu, mean error %.4f, median %.4f outer-eye distances\n",
+                summary.count, annotations.size(), summary.mean, summary.median);
+    check("annotated.franck_error", summary.mean, kAnnotatedError);
+    finish("annotated.");
 }
 
 TEST_F(TrackedQualityTest, SampleStillsTrackAndStayInPlace) {
