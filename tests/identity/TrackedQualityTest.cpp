@@ -13,11 +13,11 @@
 // - still.<name>.moved: the mean distance of its landmarks from its recorded shape, in
 //   outer-eye distances of that shape (no better side: a move beyond the tolerance is
 //   worth a look at the picture).
-// With KVO_FRANCK_ANNOTATIONS=DIR (the folder of franck's hand-checked annotations, research
-// data that stays out of the repository), also:
+// Configured with -DKVO_FRANCK_ANNOTATIONS=DIR (the folder of franck's hand-checked
+// annotations, research data that stays out of the repository), also:
 // - annotated.franck_error: over the annotated frames the tracker reports tracked, the
 //   mean landmark distance from the annotation, in the annotation's outer-eye distances
-//   (lower is better). Without it that test is skipped.
+//   (lower is better). Without it that test is not built.
 // A figure beyond its tolerance fails either way: worse as a regression, better with the
 // request to re-record, so that the stored values stay current:
 //
@@ -128,7 +128,7 @@ protected:
                 "# tolerance, better side; 'shape' lines are the stills' recorded landmarks (pixels).",
                 "# Recorded by the x86-64 release build; re-record (tolerances are kept) with",
                 std::string("#     ") + kRerecord,
-                "# and KVO_FRANCK_ANNOTATIONS=DIR (franck's annotations) for the annotated.* figure."};
+                "# in a build configured with -DKVO_FRANCK_ANNOTATIONS=DIR for the annotated.* figure."};
             ASSERT_TRUE(writeQualityRecord(kRecordPath, recorded)) << "cannot write " << kRecordPath;
         }
     }
@@ -207,12 +207,9 @@ TEST_F(TrackedQualityTest, FranckTrackedShareAndStillJitter) {
     finish("franck.");
 }
 
+#ifdef KVO_FRANCK_ANNOTATIONS
 TEST_F(TrackedQualityTest, FranckAnnotatedError) {
-    const char* dir = std::getenv("KVO_FRANCK_ANNOTATIONS");
-    if (dir == nullptr || *dir == 0) {
-        GTEST_SKIP() << "KVO_FRANCK_ANNOTATIONS is not set (the folder of franck's annotations, research data kept "
-                        "out of the repository)";
-    }
+    const char* dir = KVO_FRANCK_ANNOTATIONS;
     kvo::eval::FrameShapes annotations;
     std::string error;
     ASSERT_TRUE(kvo::eval::readFrameAnnotationsDir(dir, annotations, error)) << error;
@@ -230,6 +227,7 @@ TEST_F(TrackedQualityTest, FranckAnnotatedError) {
     check("annotated.franck_error", summary.mean, kAnnotatedError);
     finish("annotated.");
 }
+#endif
 
 TEST_F(TrackedQualityTest, SampleStillsTrackAndStayInPlace) {
     std::vector<std::vector<uint32_t>> stills;
