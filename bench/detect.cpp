@@ -2,11 +2,11 @@
 // as the tracker runs them) against OpenCV's CascadeClassifier::detectMultiScale on the
 // same cascade file, on frames of franck.mp4 scaled to 640 x 480 grey.
 //
-// Each frame is its own benchmark; after the run the program prints, for each detector,
-// the median time per frame and the share of frames in which it found a face, and the
-// ratio of the medians. Both run twice: the library's detector with its two scanning
-// threads (the calling thread and one worker, as the tracker runs it) and with one
-// (numThreads = 1); OpenCV with its default worker threads and with one thread.
+// One benchmark over detector x threads x frame (each frame its own row); after the run
+// the program prints, for each detector, the median time per frame and the share of
+// frames in which it found a face, and the ratio of the medians. Each detector runs on
+// its own threads (ours: the calling thread and one worker, as the tracker runs it;
+// OpenCV: its default worker threads) and on one thread.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "detection/ViolaJones.h"
+#include "eval/ErrorSummary.h"
 #include "eval/GreyFrame.h"
 #include "image/ImageDataManager.h"
 #include "models/EmbeddedModels.h"
@@ -97,53 +98,45 @@ Peer& peer() {
     return p;
 }
 
-void BM_Ours(benchmark::State& state) {
+// Arguments: 0 the library's detector, 1 OpenCV's; 1 on one thread, 0 on the detector's
+// own (ours: the calling thread and one worker, as the tracker runs it; OpenCV: its
+// default worker threads); the frame.
+void BM_Detect(benchmark::State& state) {
+    const bool openCv = state.range(0) != 0, oneThread = state.range(1) != 0;
+    const int frame = static_cast<int>(state.range(2));
+    state.SetLabel(std::string(openCv ? "OpenCV" : "ours") + (oneThread ? ", 1 thread" : ""));
+    if (openCv) {
+        cv::setNumThreads(oneThread ? 1 : -1);
+        for (auto _ : state) benchmark::DoNotOptimize(peer().run(frame));
+        cv::setNumThreads(-1);
+        return;
+    }
     Ours& o = ours();
-    o.detector.numThreads = 2;
-    o.show(static_cast<int>(state.range(0)));
+    o.detector.numThreads = oneThread ? 1 : 2;
+    o.show(frame);
     for (auto _ : state) benchmark::DoNotOptimize(o.run());
-    if (o.detector.threadsOfLastScan() != 2) state.SkipWithError("the scan did not use two threads");
-}
-
-void BM_Ours_1thread(benchmark::State& state) {
-    Ours& o = ours();
-    o.detector.numThreads = 1;
-    o.show(static_cast<int>(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(o.run());
+    if (!oneThread && o.detector.threadsOfLastScan() != 2) state.SkipWithError("the scan did not use two threads");
     o.detector.numThreads = 2;
 }
 
-void BM_OpenCV(benchmark::State& state) {
-    cv::setNumThreads(-1);
-    for (auto _ : state) benchmark::DoNotOptimize(peer().run(static_cast<int>(state.range(0))));
-}
-
-void BM_OpenCV_1thread(benchmark::State& state) {
-    cv::setNumThreads(1);
-    for (auto _ : state) benchmark::DoNotOptimize(peer().run(static_cast<int>(state.range(0))));
-    cv::setNumThreads(-1);
-}
-
-// Keeps every per-frame time (milliseconds) by benchmark family.
+// Keeps every per-frame time (milliseconds) by detector and threads: the row's arguments
+// without the frame ("opencv:0/one_thread:1").
 class Collector : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {
             if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-            times[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
-            cpuTimes[r.run_name.function_name].push_back(r.GetAdjustedCPUTime());
+            const std::string contender = r.run_name.args.substr(0, r.run_name.args.rfind("/frame:"));
+            times[contender].push_back(r.GetAdjustedRealTime());
+            cpuTimes[contender].push_back(r.GetAdjustedCPUTime());
         }
     }
     std::map<std::string, std::vector<double>> times;
     std::map<std::string, std::vector<double>> cpuTimes;  // calling thread only
 };
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
-}
+double median(std::vector<double> v) { return kvo::eval::summariseErrors(std::move(v)).median; }
 
 bool loadFrames() {
     cv::VideoCapture video(std::string(KVO_MEDIA_DIR) + "/franck.mp4");
@@ -169,11 +162,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int n = static_cast<int>(frames().size());
-    for (auto* b : {benchmark::RegisterBenchmark("BM_Ours", BM_Ours),
-                    benchmark::RegisterBenchmark("BM_Ours_1thread", BM_Ours_1thread),
-                    benchmark::RegisterBenchmark("BM_OpenCV", BM_OpenCV),
-                    benchmark::RegisterBenchmark("BM_OpenCV_1thread", BM_OpenCV_1thread)})
-        b->DenseRange(0, n - 1)->Unit(benchmark::kMillisecond)->MinTime(0.05);
+    std::vector<int64_t> frameIndices;
+    for (int i = 0; i < n; ++i) frameIndices.push_back(i);
+    benchmark::RegisterBenchmark("BM_Detect", BM_Detect)
+        ->ArgNames({"opencv", "one_thread", "frame"})
+        ->ArgsProduct({{0, 1}, {0, 1}, frameIndices})
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.05);
 
     // Detection rates, outside the timed runs; and whether one and two threads accept the
     // same windows in the same order.
@@ -201,14 +196,14 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
 
-    const double oursMs = median(collector.times["BM_Ours"]);
-    const double ours1Ms = median(collector.times["BM_Ours_1thread"]);
-    const double peerMs = median(collector.times["BM_OpenCV"]);
-    const double peer1Ms = median(collector.times["BM_OpenCV_1thread"]);
+    const double oursMs = median(collector.times["opencv:0/one_thread:0"]);
+    const double ours1Ms = median(collector.times["opencv:0/one_thread:1"]);
+    const double peerMs = median(collector.times["opencv:1/one_thread:0"]);
+    const double peer1Ms = median(collector.times["opencv:1/one_thread:1"]);
     std::printf("\n%d frames of franck.mp4 at %d x %d; OpenCV scaleFactor %.4f, window %d...%d px, minNeighbors 3\n",
                 n, WIDTH, HEIGHT, peer().scaleFactor, peer().minSize.width, peer().maxSize.width);
-    const double ours1Cpu = median(collector.cpuTimes["BM_Ours_1thread"]);
-    const double peer1Cpu = median(collector.cpuTimes["BM_OpenCV_1thread"]);
+    const double ours1Cpu = median(collector.cpuTimes["opencv:0/one_thread:1"]);
+    const double peer1Cpu = median(collector.cpuTimes["opencv:1/one_thread:1"]);
     // The CPU column counts the calling thread only, so for two threads it is not the
     // work done and is not printed.
     std::printf("ours, 2 threads:   median %8.3f ms/frame, face found in %5.1f %% of frames; "

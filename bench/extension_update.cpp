@@ -1,8 +1,9 @@
-// One kvo_update in face-detection mode on a 640 x 480 frame, as a host calls it (the
-// library loaded through the stand-in host), and the same frame split into the steps
-// that update runs: grey conversion of the host pixels, the ROI copy into the frame
-// pyramid, and the cascade scan with its merge. After the run it prints each step's
-// share of their sum next to the whole call.
+// One kvo_update in face-detection mode, as a host calls it (the library loaded through the
+// stand-in host), and the steps that update runs, timed one by one on the same frame: grey
+// conversion of the host pixels, the ROI copy into the frame pyramid, and the cascade scan
+// with its merge. Swept over the frame size (frame 100 of franck.mp4 at 320 x 240, 640 x 480
+// and 1280 x 960); after the run it prints, per size, each step's share of their sum next
+// to the whole call.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -11,86 +12,88 @@
 #include <string>
 #include <vector>
 
+#include "FreshLibrary.h"
 #include "detection/ViolaJones.h"
 #include "eval/GreyFrame.h"
 #include "eval/VideoFrames.h"
-#include "host/HostRuntime.h"
 #include "image/GreyConversion.h"
 #include "image/ImageDataManager.h"
 #include "models/EmbeddedModels.h"
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
+const int kWidths[] = {320, 640, 1280};  // frames are 4:3
+enum Step { WHOLE_UPDATE, GREY_CONVERSION, ROI_COPY, DETECT_AND_MERGE, STEPS };
+const char* const kStepNames[STEPS] = {"kvo_update, face detection", "grey conversion (host pixels)",
+                                       "ROI copy (level 0)", "detect + merge"};
 
-// Frame 100 of the sample video as host pixels (blue, green, red, alpha), decoded by
-// the ffmpeg tool; a mid-grey frame when the media is missing (said in the output).
-const std::vector<uint32_t>& hostFrame() {
-    static const std::vector<uint32_t> frame = [] {
-        std::vector<uint32_t> px(static_cast<size_t>(kWidth) * kHeight, 0xff808080u);
-        const bool ok = kvo::eval::VideoFrames(std::string(KVO_MEDIA_DIR) + "/franck.mp4", kWidth, kHeight, 100, 1)
-                            .next(px.data());
-        std::printf("frame: %s\n", ok ? "franck.mp4 frame 100 scaled to 640 x 480" : "flat grey (sample video missing)");
-        return px;
-    }();
-    return frame;
+// Frame 100 of the sample video scaled to `width` x 3/4 `width`, as host pixels (blue,
+// green, red, alpha); a mid-grey frame when the media is missing (said in the output).
+const std::vector<uint32_t>& hostFrame(int width) {
+    static std::map<int, std::vector<uint32_t>> frames;
+    auto it = frames.find(width);
+    if (it != frames.end()) return it->second;
+    std::vector<uint32_t> px(static_cast<size_t>(width) * (width * 3 / 4), 0xff808080u);
+    const bool ok =
+        kvo::eval::VideoFrames(std::string(KVO_MEDIA_DIR) + "/franck.mp4", width, width * 3 / 4, 100, 1).next(px.data());
+    std::printf("frame: %s at %d x %d\n", ok ? "franck.mp4 frame 100" : "flat grey (sample video missing)", width,
+                width * 3 / 4);
+    return frames[width] = std::move(px);
 }
 
-void BM_kvo_update_faceDetection(benchmark::State& state) {
-    kvohost::Runtime rt;
-    kvohost::Extension ext(rt, KVO_LIBRARY_PATH);
-    FREObject bitmap = rt.bitmap(kWidth, kHeight, hostFrame().data());
-    ext.call("kvo_init", bitmap, rt.number(0), rt.number(0), rt.number(kWidth), rt.number(kHeight));
-    ext.call("kvo_set_mode", rt.string("mode_face_detection"));
-    const FRENamedFunction* update = ext.find("kvo_update");
-    FREObject argv[] = {bitmap};
-    for (auto _ : state) {
-        kvohost::Runtime::Scope scope(rt);
-        benchmark::DoNotOptimize(ext.invoke(*update, 1, argv));
-    }
-}
-
-void BM_step_greyConversion(benchmark::State& state) {
-    kvo::eval::GreyFrame in{kWidth, kHeight};
-    for (auto _ : state) {
-        kvo::convertToGrey(hostFrame().data(), in.pixels.data(), in.pixels.size());
-        benchmark::ClobberMemory();
-    }
-}
-
+// The detector over one grey frame, set up as the tracker sets it up.
 struct DetectionRig {
-    DetectionRig() : detector(manager) {
-        kvo::convertToGrey(hostFrame().data(), in.pixels.data(), in.pixels.size());
+    DetectionRig(int w, int h, const std::vector<uint32_t>& px) : in(w, h), detector(manager) {
+        kvo::convertToGrey(px.data(), in.pixels.data(), in.pixels.size());
         manager.init(&in, nullptr);
         cascade = kvo::decodeCascadeModel();
         detector.init(&cascade[0]);
         manager.update(0);
     }
-    kvo::eval::GreyFrame in{kWidth, kHeight};
+    kvo::eval::GreyFrame in;
     kvo::ImageDataManager manager;
     kvo::ViolaJones detector;
     std::string cascade;
     std::vector<std::shared_ptr<kvo::Rectangle>> faces;
 };
 
-void BM_step_roiCopy(benchmark::State& state) {
-    DetectionRig rig;
-    for (auto _ : state) rig.manager.update(0);
-}
-
-void BM_step_detectAndMerge(benchmark::State& state) {
-    DetectionRig rig;
+// Arguments: the frame width, the step (Step).
+void BM_faceDetectionUpdate(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0)), h = w * 3 / 4;
+    const Step step = static_cast<Step>(state.range(1));
+    const std::vector<uint32_t>& px = hostFrame(w);
+    state.SetLabel(kStepNames[step]);
+    if (step == WHOLE_UPDATE) {
+        FreshLibrary lib;  // a tracker of this frame size
+        FREObject bitmap = lib.rt.bitmap(w, h, px.data());
+        lib.ext.call("kvo_init", bitmap, lib.rt.number(0), lib.rt.number(0), lib.rt.number(w), lib.rt.number(h));
+        lib.ext.call("kvo_set_mode", lib.rt.string("mode_face_detection"));
+        const FRENamedFunction* update = lib.ext.find("kvo_update");
+        FREObject argv[] = {bitmap};
+        for (auto _ : state) {
+            kvohost::Runtime::Scope scope(lib.rt);
+            benchmark::DoNotOptimize(lib.ext.invoke(*update, 1, argv));
+        }
+        return;
+    }
+    DetectionRig rig(w, h, px);
     for (auto _ : state) {
-        rig.detector.detect(rig.faces);
-        if (static_cast<int>(rig.faces.size()) >= rig.detector.minDetections) rig.detector.merge(rig.faces);
+        if (step == GREY_CONVERSION) {
+            kvo::convertToGrey(px.data(), rig.in.pixels.data(), rig.in.pixels.size());
+            benchmark::ClobberMemory();
+        } else if (step == ROI_COPY) {
+            rig.manager.update(0);
+        } else {
+            rig.detector.detect(rig.faces);
+            if (static_cast<int>(rig.faces.size()) >= rig.detector.minDetections) rig.detector.merge(rig.faces);
+        }
     }
 }
-
-BENCHMARK(BM_kvo_update_faceDetection)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_step_greyConversion)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_step_roiCopy)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_step_detectAndMerge)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_faceDetectionUpdate)
+    ->ArgNames({"width", "step"})
+    ->ArgsProduct({{std::begin(kWidths), std::end(kWidths)}, {WHOLE_UPDATE, GREY_CONVERSION, ROI_COPY, DETECT_AND_MERGE}})
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 // Keeps each run's real time per iteration, for the shares printed at the end.
 class ShareReporter : public benchmark::ConsoleReporter {
@@ -99,7 +102,13 @@ public:
         for (const Run& r : runs) times[r.benchmark_name()] = r.GetAdjustedRealTime();
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> times;  // microseconds
+    // The time of one row (microseconds), 0 when it did not run.
+    double of(int width, int step) const {
+        const auto it = times.find("BM_faceDetectionUpdate/width:" + std::to_string(width) +
+                                   "/step:" + std::to_string(step) + "/real_time");
+        return it == times.end() ? 0.0 : it->second;
+    }
+    std::map<std::string, double> times;
 };
 
 }  // namespace
@@ -108,15 +117,15 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     ShareReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const char* steps[] = {"BM_step_greyConversion/real_time", "BM_step_roiCopy/real_time",
-                           "BM_step_detectAndMerge/real_time"};
-    double sum = 0;
-    for (const char* s : steps) sum += reporter.times[s];
-    if (sum > 0) {
-        std::printf("\nkvo_update, face detection, 640 x 480: %.1f us per call\n",
-                    reporter.times["BM_kvo_update_faceDetection/real_time"]);
-        for (const char* s : steps) {
-            std::printf("  %-34s %9.1f us  %5.1f %% of the steps\n", s, reporter.times[s], 100.0 * reporter.times[s] / sum);
+    for (int w : kWidths) {
+        double sum = 0;
+        for (int s = GREY_CONVERSION; s < STEPS; ++s) sum += reporter.of(w, s);
+        if (sum <= 0) continue;
+        std::printf("\nkvo_update, face detection, %d x %d: %.1f us per call\n", w, w * 3 / 4,
+                    reporter.of(w, WHOLE_UPDATE));
+        for (int s = GREY_CONVERSION; s < STEPS; ++s) {
+            std::printf("  %-34s %9.1f us  %5.1f %% of the steps\n", kStepNames[s], reporter.of(w, s),
+                        100.0 * reporter.of(w, s) / sum);
         }
     }
     return 0;

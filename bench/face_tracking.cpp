@@ -54,24 +54,20 @@ struct Tracker {
     kvo::ASMSearch search;
 };
 
-void BM_SearchStartPhase(benchmark::State& state) {
-    Tracker t;
-    for (auto _ : state) {
-        t.search.prepareShape(kvo::Rectangle(220, 130, 200, 200));
-        benchmark::DoNotOptimize(t.search.doSearch());
-    }
-}
-BENCHMARK(BM_SearchStartPhase)->Unit(benchmark::kMicrosecond);
-
-void BM_SearchTracking(benchmark::State& state) {
+// Argument: 0 the start phase (the shape placed anew in the face box each frame), 1
+// tracking (past the start phase, each search from the last one's shape).
+void BM_Search(benchmark::State& state) {
+    const bool tracking = state.range(0) != 0;
+    state.SetLabel(tracking ? "tracking" : "start phase");
     Tracker t;
     t.search.prepareShape(kvo::Rectangle(220, 130, 200, 200));
-    for (int i = 0; i < 5; ++i) t.search.doSearch();  // past the start phase
+    for (int i = 0; tracking && i < 5; ++i) t.search.doSearch();  // past the start phase
     for (auto _ : state) {
+        if (!tracking) t.search.prepareShape(kvo::Rectangle(220, 130, 200, 200));
         benchmark::DoNotOptimize(t.search.doSearch());
     }
 }
-BENCHMARK(BM_SearchTracking)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Search)->ArgName("tracking")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 #ifdef KVO_HAVE_DLIB
 void BM_DlibShapePredictor(benchmark::State& state) {

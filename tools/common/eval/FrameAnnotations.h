@@ -15,7 +15,7 @@
 #include <vector>
 
 namespace kvo {
-namespace trainer {
+namespace eval {
 
 // frame number -> 136 coordinates
 using FrameShapes = std::map<int, std::vector<double>>;
@@ -31,5 +31,5 @@ bool readFrameAnnotations(std::istream& in, const std::string& source, FrameShap
 // `error`, when the folder cannot be read, holds no such file, or a file is malformed.
 bool readFrameAnnotationsDir(const std::string& dir, FrameShapes& out, std::string& error);
 
-}  // namespace trainer
+}  // namespace eval
 }  // namespace kvo
