@@ -26,5 +26,5 @@ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVO_PEERS=ON >/
 cmake --build "$build" -j "$(nproc)" --target evaluate Kestavo
 out="$here/out/report"
 mkdir -p "$out"
-"$build/tools/evaluate/evaluate" --out "$out" --extra "$extra" "$@" | tee "$out/run.log"
+"$build/tools/eval/report/evaluate" --out "$out" --extra "$extra" "$@" | tee "$out/run.log"
 echo "report: $out/report.md"

@@ -69,7 +69,7 @@ for s in "${settings[@]}"; do
   "$build/tools/shape_trainer/shape_trainer" --muct "$here/data/muct68-shapes.csv" \
     --faces300w "$faces" --augment "${KVO_SWEEP_AUGMENT:-0}" --len1d "$len" \
     --ridge "$ridge" --seed 20240611 "${extra[@]}" --out "$out/$name.json" >/dev/null
-  report=$("$build/tools/shape_trainer/track_eval" --faces300w "$faces" --no-dlib --model "$out/$name.json")
+  report=$("$build/tools/eval/track/track_eval" --faces300w "$faces" --no-dlib --model "$out/$name.json")
   eye=$(grep 'eye-started, tracked' <<<"$report")
   det=$(grep '^detector-started (30' <<<"$report" | sed -E 's/.*\(([0-9.]+) %\).*/\1/')
   mean=$(sed -E 's/.*core-17: mean ([0-9.]+).*/\1/' <<<"$eye")

@@ -7,7 +7,7 @@
 //
 // Usage: kvo_labeller --root DIR --out FILE [--stride N] [--draw DIR] [--draw-every K]
 //                     [--muct CSV] [--predictor DAT] [--upsample auto|0|1]
-//                     [--variance F] SOURCE...
+//                     [--variance F] [--min-score S] [--verbose] SOURCE...
 // SOURCE paths are relative to --root and name stills or videos (.mp4, .webm, .avi, .mov).
 #include <algorithm>
 #include <cmath>
@@ -27,6 +27,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "CommandLine.h"
 #include "eval/Files.h"
 #include "DlibLayoutConverter.h"
 #include "LabelFile.h"
@@ -57,63 +58,35 @@ void usage() {
                  "                    SOURCE...\n");
 }
 
-bool parseInt(const char* s, int lo, int hi, int& v) {
-    char* end = nullptr;
-    const long x = std::strtol(s, &end, 10);
-    if (!*s || *end || x < lo || x > hi) return false;
-    v = static_cast<int>(x);
-    return true;
-}
-
+// Reads the command line into `o` on the strict shared parser. Ensures: true with every
+// option taken, or false after one "Error: ..." line (or the usage, when --root, --out or
+// a source is missing) on standard error.
 bool parseArgs(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--verbose") {
-            o.verbose = true;
-            continue;
-        }
-        if (a.compare(0, 2, "--") == 0 && i + 1 >= argc) {
-            std::fprintf(stderr, "Error: %s needs a value\n", a.c_str());
-            return false;
-        }
-        if (a == "--root") o.root = argv[++i];
-        else if (a == "--out") o.out = argv[++i];
-        else if (a == "--draw") o.drawDir = argv[++i];
-        else if (a == "--muct") o.muct = argv[++i];
-        else if (a == "--predictor") o.predictor = argv[++i];
-        else if (a == "--stride" || a == "--draw-every") {
-            int& dst = a == "--stride" ? o.stride : o.drawEvery;
-            if (!parseInt(argv[++i], 1, 1000000, dst)) {
-                std::fprintf(stderr, "Error: %s wants a whole number from 1\n", a.c_str());
-                return false;
-            }
-        } else if (a == "--upsample") {
-            const std::string v = argv[++i];
-            if (v == "auto") o.upsample = -1;
-            else if (!parseInt(v.c_str(), 0, 1, o.upsample)) {
-                std::fprintf(stderr, "Error: --upsample wants auto, 0 or 1\n");
-                return false;
-            }
-        } else if (a == "--min-score") {
-            char* end = nullptr;
-            o.minScore = std::strtod(argv[++i], &end);
-            if (*end || !std::isfinite(o.minScore)) {
-                std::fprintf(stderr, "Error: --min-score wants a number\n");
-                return false;
-            }
-        } else if (a == "--variance") {
-            char* end = nullptr;
-            o.variance = std::strtod(argv[++i], &end);
-            if (*end || !(o.variance > 0.0 && o.variance < 1.0)) {
-                std::fprintf(stderr, "Error: --variance wants a fraction in (0, 1)\n");
-                return false;
-            }
-        } else if (a.compare(0, 2, "--") == 0) {
-            std::fprintf(stderr, "Error: unknown option %s\n", a.c_str());
-            return false;
-        } else {
-            o.sources.push_back(a);
-        }
+    try {
+        kvo::cli::CommandLine line;
+        line.text("--root", o.root)
+            .text("--out", o.out)
+            .text("--draw", o.drawDir)
+            .text("--muct", o.muct)
+            .text("--predictor", o.predictor)
+            .integer("--stride", o.stride, 1, 1000000)
+            .integer("--draw-every", o.drawEvery, 1, 1000000)
+            .option("--upsample", [&o](const std::string& name, const std::string& v) {
+                o.upsample = v == "auto" ? -1 : static_cast<int>(kvo::cli::toInteger(name, v, 0, 1));
+            })
+            .option("--min-score", [&o](const std::string& name, const std::string& v) {
+                o.minScore = kvo::cli::toDouble(name, v);
+            })
+            .option("--variance", [&o](const std::string& name, const std::string& v) {
+                o.variance = kvo::cli::toDouble(name, v);
+                if (!(o.variance > 0.0 && o.variance < 1.0)) throw kvo::cli::UsageError(name + " wants a fraction in (0, 1)");
+            })
+            .flag("--verbose", [&o] { o.verbose = true; })
+            .arguments([&o](const std::string& source) { o.sources.push_back(source); });
+        line.parse(argc, argv);
+    } catch (const kvo::cli::UsageError& e) {
+        kvo::cli::reportUsageError(e);
+        return false;
     }
     if (o.root.empty() || o.out.empty() || o.sources.empty()) {
         usage();

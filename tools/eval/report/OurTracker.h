@@ -11,17 +11,20 @@
 //
 // Thread safety: none; one thread per instance. Instances must not run concurrently
 // (the library's matrix scratch is shared).
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "LandmarkMap.h"
 #include "eval/GreyFrame.h"
 #include "math/Rectangle.h"
 #include "tracker/Kestavo.h"
 
 namespace kvoeval {
+
+// 68 points as x0, y0, x1, y1, ... (pixels), in our layout or dlib's.
+using Shape68 = std::array<double, 136>;
 
 struct StageTimes {
     double greyMs = 0.0;

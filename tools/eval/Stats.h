@@ -1,11 +1,14 @@
 #pragma once
-// Summary statistics of measured samples (times, errors) for the evaluation report.
-// Pure functions; thread-safe.
+// Summary statistics of measured samples (times in ms, errors), as the evaluation report
+// gives them: quantiles interpolated between order statistics (eval/ErrorSummary.h is the
+// landmark-error summary with its own median).
+// Thread safety: pure functions; callable from any thread.
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-namespace kvoeval {
+namespace kvo {
+namespace eval {
 
 // The q-quantile (0 <= q <= 1) by linear interpolation between order statistics;
 // NaN for no samples.
@@ -35,4 +38,5 @@ inline double shareAbove(const std::vector<double>& v, double limit) {
     return static_cast<double>(n) / static_cast<double>(v.size());
 }
 
-}  // namespace kvoeval
+}  // namespace eval
+}  // namespace kvo

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <dlib/image_processing.h>
-#include <dlib/image_processing/frontal_face_detector.h>
 #include <dlib/opencv.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -21,12 +19,10 @@
 #include "asm/ASMSearch.h"
 #include "asm/ShapePlausibility.h"
 #include "eval/DlibLayout.h"
-#include "eval/Files.h"
+#include "eval/DlibPeer.h"
 #include "math/Angles.h"
 #include "math/Rectangle.h"
 #include "tracker/KVOModeState.h"
-
-using namespace kvo;
 
 using namespace kvo;
 using namespace kvo::trainer;
@@ -154,30 +150,19 @@ cv::Mat sheetTile(const cv::Mat& bgr, const std::vector<double>& fit, const doub
 }  // namespace
 
 int faces300wMode(const Faces300WOptions& o, const TrackerSettings& settings) {
-    const std::string& dir = o.dir;
-    const std::string& model = o.model;
-    const std::string& perFacePath = o.perFacePath;
-    const std::string& sheetPath = o.sheetPath;
-    const bool withDlib = o.withDlib;
-    const int side = o.side;
-    const double faceWidth = o.faceWidth;
     const int kTile = 128, kCols = 6, kRows = 4;
     cv::Mat sheet;
-    if (!sheetPath.empty()) sheet = cv::Mat(kRows * kTile, kCols * kTile, CV_8UC3, cv::Scalar(255, 255, 255));
+    if (!o.sheetPath.empty()) sheet = cv::Mat(kRows * kTile, kCols * kTile, CV_8UC3, cv::Scalar(255, 255, 255));
     int sheetCount = 0;
     std::vector<Face300W> faces;
     std::string error;
-    if (!listFaces300W(dir, faces, error)) {
+    if (!listFaces300W(o.dir, faces, error)) {
         std::fprintf(stderr, "Error: %s\n", error.c_str());
         return 1;
     }
-    dlib::frontal_face_detector detector;
-    dlib::shape_predictor predictor;
-    if (withDlib) {
-        detector = dlib::get_frontal_face_detector();
-        dlib::deserialize(kvo::eval::DLIB_SHAPE_PREDICTOR) >> predictor;
-    }
-    std::FILE* perFace = perFacePath.empty() ? nullptr : std::fopen(perFacePath.c_str(), "w");
+    std::unique_ptr<eval::DlibPeer> dlibPeer;
+    if (o.withDlib) dlibPeer.reset(new eval::DlibPeer());
+    std::FILE* perFace = o.perFacePath.empty() ? nullptr : std::fopen(o.perFacePath.c_str(), "w");
     if (perFace)
         std::fprintf(perFace, "name\tside\teyes_state\teyes_core\teyes_shared\tdet_state\tdet_core\tdet_shared\t"
                               "dlib_core\tdlib_shared\n");
@@ -187,21 +172,21 @@ int faces300wMode(const Faces300WOptions& o, const TrackerSettings& settings) {
     const Converter300W converter(o.muctPath);
     std::map<std::string, int> truthFails;
     int truthChecked = 0, truthRejected = 0;
-    std::FILE* dropLog = perFacePath.empty() ? nullptr : std::fopen((perFacePath + ".drops").c_str(), "w");
+    std::FILE* dropLog = o.perFacePath.empty() ? nullptr : std::fopen((o.perFacePath + ".drops").c_str(), "w");
     // The eye-started fits beside the hand-placed points, for looking at where they differ:
     // name, then our 68 points, then dlib's 68 (x y pairs, frame pixels, y down).
-    std::FILE* fitLog = perFacePath.empty() ? nullptr : std::fopen((perFacePath + ".fits").c_str(), "w");
+    std::FILE* fitLog = o.perFacePath.empty() ? nullptr : std::fopen((o.perFacePath + ".fits").c_str(), "w");
     int n = 0, eyeTracked = 0, detTracked = 0, dlibFound = 0;
     for (const Face300W& f : faces) {
         if (!f.validation) continue;
-        const cv::Mat crop = cv::imread(dir + "/" + f.name + ".jpg", cv::IMREAD_COLOR);
+        const cv::Mat crop = cv::imread(o.dir + "/" + f.name + ".jpg", cv::IMREAD_COLOR);
         if (crop.empty()) {
-            std::fprintf(stderr, "Error: cannot read %s/%s.jpg (face skipped)\n", dir.c_str(), f.name.c_str());
+            std::fprintf(stderr, "Error: cannot read %s/%s.jpg (face skipped)\n", o.dir.c_str(), f.name.c_str());
             continue;
         }
         ++n;
         ShapeVec framed = f.dlib;
-        const cv::Mat bgr = side > 0 ? frameFace(crop, framed, side, faceWidth) : crop;
+        const cv::Mat bgr = o.side > 0 ? frameFace(crop, framed, o.side, o.faceWidth) : crop;
         const cv::Mat grey = toLibraryGrey(bgr);
         const double* ref = framed.data();
         const EyeCentres eyes = eval::dlibEyeCentres(ref);
@@ -212,7 +197,7 @@ int faces300wMode(const Faces300WOptions& o, const TrackerSettings& settings) {
         {
             ShapeVec ours;
             if (converter.ok() && converter.convert(framed, ours)) {
-                Tracker probe(grey.cols, grey.rows, model, settings);
+                Tracker probe(grey.cols, grey.rows, o.model, settings);
                 const DropChecks c = layoutChecks(ours, probe.kestavo.asmSearch);
                 ++truthChecked;
                 truthRejected += c.size || c.region || c.strict();
@@ -223,7 +208,7 @@ int faces300wMode(const Faces300WOptions& o, const TrackerSettings& settings) {
         std::string eyeState;
         double ec = NAN, es = NAN;
         {
-            Tracker t(grey.cols, grey.rows, model, settings);
+            Tracker t(grey.cols, grey.rows, o.model, settings);
             eyeState = t.startByEyes(grey, eyes.leftX, eyes.leftY, eyes.rightX, eyes.rightY, 10);
             for (int k = 0; k < 5; ++k) eyeState = t.feed(grey);
             if (eyeState == KVOState::FACE_TRACKING || eyeState == KVOState::FACE_TRACKING_START) {
@@ -250,7 +235,7 @@ int faces300wMode(const Faces300WOptions& o, const TrackerSettings& settings) {
         std::string detState;
         double dc = NAN, ds = NAN;
         {
-            Tracker t(grey.cols, grey.rows, model, settings);
+            Tracker t(grey.cols, grey.rows, o.model, settings);
             t.kestavo.violaJones.minDetections = o.minDetections;
             bool seenDrop = false, started = false;
             for (int k = 0; k < 30; ++k) {
@@ -279,31 +264,13 @@ int faces300wMode(const Faces300WOptions& o, const TrackerSettings& settings) {
         }
         // dlib.
         double lc = NAN, ls = NAN;
-        if (withDlib) {
+        if (o.withDlib) {
             dlib::cv_image<dlib::bgr_pixel> img(bgr);
-            const std::vector<dlib::rectangle> dets = detector(img);
-            double cx = 0, cy = 0;
-            for (int i = 0; i < 68; ++i) {
-                cx += ref[2 * i] / 68;
-                cy += ref[2 * i + 1] / 68;
-            }
-            int best = -1;
-            double bestD = 1e30;
-            for (size_t k = 0; k < dets.size(); ++k) {
-                const double d = std::hypot(dlib::center(dets[k]).x() - cx, dlib::center(dets[k]).y() - cy);
-                if (d < bestD) {
-                    bestD = d;
-                    best = static_cast<int>(k);
-                }
-            }
+            const std::vector<dlib::rectangle> dets = dlibPeer->faces(img);
+            const int best = eval::DlibPeer::nearestFace(dets, ref);
             if (best >= 0) {
                 ++dlibFound;
-                const dlib::full_object_detection d = predictor(img, dets[best]);
-                std::vector<double> p;
-                for (unsigned k = 0; k < 68; ++k) {
-                    p.push_back(d.part(k).x());
-                    p.push_back(d.part(k).y());
-                }
+                const std::vector<double> p = dlibPeer->landmarks(img, dets[best]);
                 lc = err(p, landmarks::Layout::Dlib, landmarks::PointSet::Core);
                 ls = err(p, landmarks::Layout::Dlib, landmarks::PointSet::Shared);
                 dlibCore.push_back(lc);
@@ -315,12 +282,12 @@ int faces300wMode(const Faces300WOptions& o, const TrackerSettings& settings) {
                          ec, es, detState.c_str(), dc, ds, lc, ls);
     }
     if (perFace) std::fclose(perFace);
-    if (!sheet.empty() && !cv::imwrite(sheetPath, sheet, {cv::IMWRITE_PNG_COMPRESSION, 9})) {
-        std::fprintf(stderr, "Error: cannot write %s\n", sheetPath.c_str());
+    if (!sheet.empty() && !cv::imwrite(o.sheetPath, sheet, {cv::IMWRITE_PNG_COMPRESSION, 9})) {
+        std::fprintf(stderr, "Error: cannot write %s\n", o.sheetPath.c_str());
         return 1;
     }
     std::printf("300-W validation faces: %d (every %dth by sorted name), framed %d x %d with the face %.0f px wide\n",
-                n, VALIDATION_EVERY, side, side, faceWidth);
+                n, VALIDATION_EVERY, o.side, o.side, o.faceWidth);
     std::printf("landmark refinement: %s\n", settings.refine ? (settings.refinerModel.empty() ? "on, the embedded model"
                                                                               : "on, the given refiner model")
                                                    : "off (--no-refine)");
@@ -342,7 +309,7 @@ int faces300wMode(const Faces300WOptions& o, const TrackerSettings& settings) {
                 "%d of %d rejected\n",
                 truthRejected, truthChecked);
     for (const auto& kv : truthFails) std::printf("    fails %-36s %d\n", kv.first.c_str(), kv.second);
-    if (withDlib) {
+    if (o.withDlib) {
         std::printf("dlib detector + 68-point predictor: %d of %d found\n", dlibFound, n);
         printSummary("dlib, found", dlibCore, dlibShared);
     }

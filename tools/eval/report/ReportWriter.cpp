@@ -8,12 +8,17 @@
 #include <sstream>
 
 #include "Charts.h"
-#include "LandmarkMap.h"
+#include "LandmarkCorrespondence.h"
 #include "Report.h"
-#include "Stats.h"
+#include "eval/Stats.h"
 #include "models/EmbeddedModels.h"
 
 namespace kvoeval {
+
+using kvo::eval::mean;
+using kvo::eval::median;
+using kvo::eval::p95;
+using kvo::eval::shareAbove;
 
 namespace {
 
@@ -26,6 +31,21 @@ long peakRssKb() {
 long fileSize(const std::string& path) {
     struct stat st{};
     return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+namespace lm = kvo::landmarks;
+
+// The shared points as report text, by group: "chin 7->8; brows 21->17, ...".
+std::string describePairs() {
+    std::string text;
+    for (int g = 0; g < lm::NUM_GROUPS; ++g) {
+        std::string items;
+        for (const lm::LandmarkPair& p : lm::sharedPairs())
+            if (p.group == static_cast<lm::Group>(g))
+                items += (items.empty() ? "" : ", ") + std::to_string(p.ours) + "->" + std::to_string(p.dlib);
+        if (!items.empty()) text += (text.empty() ? "" : "; ") + std::string(lm::groupName(static_cast<lm::Group>(g))) + " " + items;
+    }
+    return text;
 }
 
 // Our time over OpenCV's, frame by frame.
@@ -44,7 +64,7 @@ std::vector<double> trackedFrameTotals(const std::vector<VideoResult>& videos) {
 
 void writeIntroduction(std::ostringstream& md, const Results& r, const Options& opt) {
     md << "# Kestavo evaluation against OpenCV and dlib\n\n";
-    md << "One run of `tools/evaluate` on this machine (" << fmt(r.runMinutes, 1) << " min). Frames: every video frame letterboxed into 640 x 480 pixels; "
+    md << "One run of `tools/eval/report` on this machine (" << fmt(r.runMinutes, 1) << " min). Frames: every video frame letterboxed into 640 x 480 pixels; "
        << "our tracker sees every frame, the peers and the landmark comparison every " << opt.stride << "th frame (and every frame of each video's stillest second). "
        << "Shape model: " << (r.init.modelLoaded ? (opt.shapeModel.empty() ? std::string("embedded") : "from " + opt.shapeModel) : std::string("**no shape model embedded** (face tracking stays in detection; landmark, stability and consistency figures are n/a)")) << ".\n\n";
 }
@@ -99,7 +119,7 @@ void writeLandmarks(std::ostringstream& md, const std::vector<VideoResult>& vide
        << "Error: distance / dlib's outer-eye-corner distance, on the frames where dlib found a face and we were tracking. "
        << "dlib is the reference, not the truth.\n\n";
     std::vector<std::string> lmHeader = {"video (frames)", "tracked frames", "re-detections", "compared frames", "mean error"};
-    for (const std::string& g : landmarkGroups()) lmHeader.push_back(g);
+    for (int g = 0; g < lm::NUM_GROUPS; ++g) lmHeader.push_back(lm::groupName(static_cast<lm::Group>(g)));
     lmHeader.push_back("> 0.08");
     lmHeader.push_back("> 0.10");
     Table lm(lmHeader);

@@ -10,11 +10,10 @@
 namespace kvoeval {
 
 Peers::Peers(const std::string& cascadePath, const std::string& predictorPath, double minFace, double maxFace)
-    : hog_(dlib::get_frontal_face_detector()), minFace_(minFace), maxFace_(maxFace) {
+    : minFace_(minFace), maxFace_(maxFace) {
     const bool cascadeOk = cascade_.load(cascadePath);
-    bool predictorOk = std::ifstream(predictorPath).good();
-    if (predictorOk) dlib::deserialize(predictorPath) >> predictor_;
-    ok_ = cascadeOk && predictorOk;
+    if (std::ifstream(predictorPath).good()) dlib_.reset(new kvo::eval::DlibPeer(predictorPath));
+    ok_ = cascadeOk && dlib_ != nullptr;
 }
 
 std::vector<cv::Rect> Peers::opencvFaces(const cv::Mat& grey, double* ms) {
@@ -29,7 +28,7 @@ std::vector<cv::Rect> Peers::opencvFaces(const cv::Mat& grey, double* ms) {
 std::vector<cv::Rect> Peers::dlibFaces(const cv::Mat& grey, double* ms) {
     dlib::cv_image<unsigned char> img(grey);
     const double t0 = nowMs();
-    std::vector<dlib::rectangle> found = hog_(img);
+    std::vector<dlib::rectangle> found = dlib_->faces(img);
     if (ms != nullptr) *ms = nowMs() - t0;
     std::vector<cv::Rect> faces;
     for (const dlib::rectangle& r : found)
@@ -41,22 +40,11 @@ Shape68 Peers::dlibLandmarks(const cv::Mat& grey, const cv::Rect& face, double* 
     dlib::cv_image<unsigned char> img(grey);
     const dlib::rectangle box(face.x, face.y, face.x + face.width - 1, face.y + face.height - 1);
     const double t0 = nowMs();
-    dlib::full_object_detection d = predictor_(img, box);
+    const std::vector<double> xy = dlib_->landmarks(img, box);
     if (ms != nullptr) *ms = nowMs() - t0;
     Shape68 s{};
-    for (unsigned i = 0; i < 68 && i < d.num_parts(); ++i) {
-        s[2 * i] = d.part(i).x();
-        s[2 * i + 1] = d.part(i).y();
-    }
+    std::copy(xy.begin(), xy.begin() + std::min(xy.size(), s.size()), s.begin());
     return s;
-}
-
-double iou(double ax, double ay, double aw, double ah, double bx, double by, double bw, double bh) {
-    if (aw <= 0 || ah <= 0 || bw <= 0 || bh <= 0) return 0.0;
-    const double x0 = std::max(ax, bx), y0 = std::max(ay, by);
-    const double x1 = std::min(ax + aw, bx + bw), y1 = std::min(ay + ah, by + bh);
-    const double inter = std::max(0.0, x1 - x0) * std::max(0.0, y1 - y0);
-    return inter / (aw * ah + bw * bh - inter);
 }
 
 cv::Rect largest(const std::vector<cv::Rect>& faces) {

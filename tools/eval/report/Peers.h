@@ -3,15 +3,16 @@
 // detector (the cascade the library embeds), dlib's HOG frontal face detector and its
 // 68-landmark shape predictor.
 // Thread safety: none; one thread.
+#include <memory>
 #include <string>
 #include <vector>
 
-#include <dlib/image_processing.h>
-#include <dlib/image_processing/frontal_face_detector.h>
 #include <opencv2/core.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include "LandmarkMap.h"
+#include "OurTracker.h"
+#include "eval/DlibPeer.h"
+#include "eval/Overlap.h"
 
 namespace kvoeval {
 
@@ -29,14 +30,12 @@ public:
 
 private:
     cv::CascadeClassifier cascade_;
-    dlib::frontal_face_detector hog_;
-    dlib::shape_predictor predictor_;
+    std::unique_ptr<kvo::eval::DlibPeer> dlib_;  // null when the predictor is missing
     double minFace_, maxFace_;
     bool ok_ = false;
 };
 
-// Intersection over union of two rectangles (pixels); 0 when either is empty.
-double iou(double ax, double ay, double aw, double ah, double bx, double by, double bw, double bh);
+using kvo::eval::iou;  // the overlap of two boxes (eval/Overlap.h)
 
 // The largest of `faces`, or an empty rectangle.
 cv::Rect largest(const std::vector<cv::Rect>& faces);

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "OurLayoutError.h"
+#include "TrackEvalModes.h"
 #include "eval/FrameAnnotations.h"
 
 namespace kvo {
@@ -29,9 +30,10 @@ struct AnnotatedVideoOptions {
     std::string video;        // the annotated video
     std::string library;      // libKestavo.so, for the embedded model
     std::string modelText;    // a shape-model JSON text; empty: the embedded model
-    int finestLevel = -1;     // kvo_setFaceTrackingVars' fourth argument; -1: not called
-    bool refine = false;      // its fifth: the landmark refinement (then it is called)
-    std::string refinerModel; // a refiner model's bytes; empty: the embedded one
+    // Through the host: the finest level is kvo_setFaceTrackingVars' fourth argument and the
+    // refinement its fifth (called when a level is given or the refinement is on); a
+    // refiner model's bytes move the run into this process.
+    trackeval::TrackerSettings tracking;
     bool withDlib = true;     // also score dlib's detector + predictor on every annotated frame
     std::string perPointPath; // when set, one line per landmark: mean error, mean offset x, y
 };
