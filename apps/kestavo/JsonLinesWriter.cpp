@@ -1,6 +1,7 @@
 #include "JsonLinesWriter.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "AppError.h"
@@ -33,15 +34,17 @@ void JsonLinesWriter::write(long frame, double timeSeconds, const FrameResult& r
 }
 
 void JsonLinesWriter::writePicture(long picture, const std::string& path, int width, int height, int faceIndex,
-                                   double score, const char* outcome, int frames, double updateMs,
-                                   const FrameResult& r, const FrameResult& detection) {
+                                   double score, double settle, const char* outcome, int frames,
+                                   double updateMs, const FrameResult& r, const FrameResult& detection) {
     FILE* f = file_;
     std::fprintf(f, "{\"picture\":%ld,\"image\":\"%s\",\"width\":%d,\"height\":%d,", picture,
                  jsonEscaped(path).c_str(), width, height);
     if (faceIndex >= 0) {
         std::fprintf(f, "\"face_index\":%d,\"score\":%.3f,", faceIndex, score);
+        if (std::isfinite(settle)) std::fprintf(f, "\"settle\":%.4f,", settle);
+        else std::fputs("\"settle\":null,", f);
     } else {
-        std::fputs("\"face_index\":null,\"score\":null,", f);
+        std::fputs("\"face_index\":null,\"score\":null,\"settle\":null,", f);
     }
     std::fprintf(f, "\"outcome\":\"%s\",\"frames\":%d,", outcome, frames);
     writeFields(r, &detection);
@@ -51,7 +54,7 @@ void JsonLinesWriter::writePicture(long picture, const std::string& path, int wi
 void JsonLinesWriter::writeSkippedPicture(long picture, const std::string& path, const std::string& why) {
     std::fprintf(file_,
                  "{\"picture\":%ld,\"image\":\"%s\",\"width\":null,\"height\":null,\"face_index\":null,\"score\":null,"
-                 "\"outcome\":\"unreadable\","
+                 "\"settle\":null,\"outcome\":\"unreadable\","
                  "\"reason\":\"%s\",\"frames\":0,\"state\":null,\"last_state\":null,\"next_state\":null,"
                  "\"tracked\":false,\"landmarks\":null,\"bounds\":null,\"pose\":null,\"face\":null,"
                  "\"raw_detections\":null,\"update_ms\":0}\n",

@@ -41,10 +41,11 @@ public:
     // frame's fields in picture pixels, with "face" (the face's start box) and
     // "raw_detections" (every window of the picture's finding scans) from `detection`.
     // One record per face of a picture: "face_index" its place among the picture's faces
-    // (`faceIndex`, 0 the strongest) and "score" its detection score; a picture without a
-    // face gets one record with faceIndex -1, both written as null.
+    // (`faceIndex`, 0 the strongest), "score" its score and "settle" how far its pupils
+    // moved at the last restart, in pupil distances (null when none ran: NaN); a picture
+    // without a face gets one record with faceIndex -1, all three written as null.
     void writePicture(long picture, const std::string& path, int width, int height, int faceIndex, double score,
-                      const char* outcome, int frames, double updateMs, const FrameResult& r,
+                      double settle, const char* outcome, int frames, double updateMs, const FrameResult& r,
                       const FrameResult& detection);
     // A still picture of the run that could not be read or decoded: its index among the
     // pictures, its file, outcome "unreadable" and the reason (`why`, e.g. "cannot be

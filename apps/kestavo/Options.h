@@ -81,7 +81,7 @@ struct Options {
     // (share of that side), the smallest face (picture pixels; 0: no tiles), the score
     // below which faces are left out, and the restarts from the fitted pupils.
     std::optional<int> pictureSide, restarts;
-    std::optional<double> border, smallestFace, minScore;
+    std::optional<double> border, smallestFace, minScore, settleScale;
     bool oneFace = false;        // stills: the strongest face of a picture only
 
     std::optional<Region> roi;   // image region handed to kvo_init (pixels)

@@ -55,6 +55,7 @@ StillSettings stillSettingsFor(const Options& o) {
     if (o.border) s.canvas.border = *o.border;
     if (o.smallestFace) s.minFace = *o.smallestFace;
     if (o.minScore) s.minScore = *o.minScore;
+    if (o.settleScale) s.settleScale = *o.settleScale;
     s.onlyStrongest = o.oneFace;
     if (o.restarts) s.restarts = *o.restarts;
     if (o.repeat) s.framesPerPicture = *o.repeat;
@@ -154,7 +155,7 @@ bool PictureFrames::feed(long index, RunStats& stats, JsonLinesWriter* json) {
         if (json) {
             const bool isFace = r.outcome != StillOutcome::NotFound;
             json->writePicture(index, path_, picture_.cols, picture_.rows, isFace ? r.face : -1, r.score,
-                               stillOutcomeName(r.outcome), r.frames, r.updateMs, r.last, r.detection);
+                               r.settle, stillOutcomeName(r.outcome), r.frames, r.updateMs, r.last, r.detection);
         }
         if (r.outcome == StillOutcome::NotFound) continue;
         drawn_.push_back(shown);

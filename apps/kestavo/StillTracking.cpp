@@ -43,6 +43,10 @@ std::string StillSettings::describe() const {
         if (restartSettled > 0.0) {
             s << " (no more once the pupils move less than " << restartSettled << " of their distance)";
         }
+        if (settleScale > 0.0) {
+            s << "; a face's score is then divided by 1 + m / " << settleScale << ", m the pupils' move at the last "
+              << "restart in pupil distances, and a face below " << minScore << " is left out";
+        }
     }
     return s.str();
 }
@@ -134,6 +138,7 @@ void trackFace(HostTracker& tracker, const StillSettings& settings, const StillF
         if (xy.size() <= 2 * kRightPupil + 1) break;
         const double moved = std::max(std::hypot(xy[2 * kLeftPupil] - ax, xy[2 * kLeftPupil + 1] - ay),
                                       std::hypot(xy[2 * kRightPupil] - bx, xy[2 * kRightPupil + 1] - by));
+        out.settle = moved / std::hypot(bx - ax, by - ay);
         if (moved < settings.restartSettled * std::hypot(bx - ax, by - ay)) break;
     }
     framing.toPicture(out.last);
@@ -216,21 +221,25 @@ PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, 
             kept.push_back(c);
         }
     }
+    // The record of a picture with no face kept.
+    const auto none = [&] {
+        StillResult r;
+        r.outcome = StillOutcome::NotFound;
+        r.detection = detection;
+        r.last = detection;
+        r.frames = out.scans;
+        r.updateMs = out.findMs;
+        return r;
+    };
     if (kept.empty()) {
-        StillResult none;
-        none.outcome = StillOutcome::NotFound;
-        none.detection = detection;
-        none.last = detection;
-        none.frames = out.scans;
-        none.updateMs = out.findMs;
-        out.faces.push_back(none);
+        out.faces.push_back(none());
         if (!detectionOnly) tracker.setMode("mode_face_tracking");
         return out;
     }
     for (size_t i = 0; i < kept.size(); ++i) {
         StillResult r;
         r.face = static_cast<int>(i);
-        r.score = kept[i].score;
+        r.score = r.windowScore = kept[i].score;
         r.windows = kept[i].windows;
         r.detection = detection;
         const Box start = scaledAbout(kept[i].face, settings.faceScale);
@@ -253,8 +262,23 @@ PictureResult trackPicture(HostTracker& tracker, const StillSettings& settings, 
         tracker.setDetectionRegion(fr.x, fr.y, fr.width, fr.height);
         trackFace(tracker, settings, framing, canvas, framing.toCanvas(start), r);
         out.trackMs += r.updateMs;
+        if (settings.settleScale > 0.0 && std::isfinite(r.settle)) {
+            r.score = r.windowScore / (1.0 + r.settle / settings.settleScale);
+        }
+        if (r.outcome == StillOutcome::Tracked && r.score < settings.minScore) {
+            ++out.belowScore;
+            continue;
+        }
         out.faces.push_back(r);
     }
+    if (out.faces.empty()) {
+        out.faces.push_back(none());
+        return out;
+    }
+    // Strongest first by the final score, numbered again.
+    std::stable_sort(out.faces.begin(), out.faces.end(),
+                     [](const StillResult& a, const StillResult& b) { return a.score > b.score; });
+    for (size_t i = 0; i < out.faces.size(); ++i) out.faces[i].face = static_cast<int>(i);
     return out;
 }
 

@@ -148,6 +148,48 @@ TEST_F(AppGroupPictureTest, TheSmallFaceNeedsTheTileScansAndOneFaceKeepsTheStron
     EXPECT_TRUE(onAFace);
 }
 
+TEST_F(AppGroupPictureTest, SettleScaleLowersTheScoreOfAFitThatWanders) {
+    // Each tracked face reports how far its pupils moved at the last restart; with
+    // --settle-scale F its score is divided by 1 + that / F, the faces are ordered by it,
+    // and a face that falls below --min-score is left out. The fits themselves are the same.
+    const auto plain = run({pictures / "group.png"});
+    ASSERT_GE(plain.size(), 3u);
+    // A threshold just below the weakest face's score: every face passes it as found, and
+    // the weakest, lowered by any move at all, no longer does.
+    double minScore = 1e9;
+    for (const auto& a : plain) minScore = std::min(minScore, (*a)["score"].GetDouble() - 0.001);
+    const double F = 0.03;
+    const auto sure = run({pictures / "group.png", "--settle-scale", "0.03", "--min-score", std::to_string(minScore)});
+    size_t expected = 0;
+    for (const auto& a : plain) {
+        ASSERT_STREQ((*a)["outcome"].GetString(), "tracked");
+        ASSERT_TRUE((*a)["settle"].IsNumber()) << "a face tracked with restarts reports its settle";
+        const double settle = (*a)["settle"].GetDouble();
+        EXPECT_GE(settle, 0.0);
+        const double lowered = (*a)["score"].GetDouble() / (1.0 + settle / F);
+        const auto same = std::find_if(sure.begin(), sure.end(), [&](const auto& b) { return (*b)["face"] == (*a)["face"]; });
+        if (lowered < minScore) {
+            EXPECT_EQ(same, sure.end()) << "a face scoring " << lowered << " is left out";
+            continue;
+        }
+        ++expected;
+        ASSERT_NE(same, sure.end()) << "the face scoring " << lowered << " is kept";
+        EXPECT_NEAR((**same)["score"].GetDouble(), lowered, 0.002 + 0.002 * lowered);
+        EXPECT_EQ(landmarksOf(**same), landmarksOf(*a));
+    }
+    ASSERT_EQ(sure.size(), expected);
+    EXPECT_LT(expected, plain.size()) << "the weakest face is left out";
+    for (size_t i = 0; i < sure.size(); ++i) {
+        EXPECT_EQ((*sure[i])["face_index"].GetInt(), static_cast<int>(i));
+        if (i > 0) {
+            EXPECT_LE((*sure[i])["score"].GetDouble(), (*sure[i - 1])["score"].GetDouble());
+        }
+    }
+    kvotest::AppResult bad = kvotest::runApp({pictures / "group.png", "--settle-scale", "-0.5"}, dir.path());
+    EXPECT_NE(bad.status, 0);
+    kvotest::expectOneErrorLine(bad, "--settle-scale");
+}
+
 TEST_F(AppGroupPictureTest, APictureLeftWithoutFacesStillHasItsRecord) {
     // Every candidate below the score asked for: the picture gets one record, no face,
     // and the summary says how many were left out.

@@ -181,8 +181,9 @@ int groupPhotos(const StillEvalRun& run, const std::string& dir) {
             const size_t slash = photo.jpg.find_last_of('/');
             for (size_t k = 0; k < shapes.size(); ++k) {
                 const StillResult& f = *shapeFaces[k];
-                std::fprintf(run.perFace, "%s\t%d\t%.3f\t%d\t%.1f\t%.4f\n", photo.jpg.substr(slash + 1).c_str(), f.face,
-                             f.score, f.windows, f.detection.detectedFace.width, m.shapeError[k]);
+                std::fprintf(run.perFace, "%s\t%d\t%.3f\t%d\t%.1f\t%.4f\t%.3f\t%.4f\n", photo.jpg.substr(slash + 1).c_str(),
+                             f.face, f.score, f.windows, f.detection.detectedFace.width, m.shapeError[k], f.windowScore,
+                             f.settle);
             }
         }
         ours.add(m);

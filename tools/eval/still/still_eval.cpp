@@ -29,7 +29,7 @@
 // --min-detections N, --full-scan on|off, --start-searches N, --frames N, --face-scale F,
 // --smallest-face PX, --tile-start-scale S, --tile-scale-increment S, --tile-max-scale S,
 // --tile-step-factor F, --face-side PX, --face-enlargement F, --max-faces N,
-// --min-score S, --one-face, --library PATH; --no-refine leaves out the learned landmark refinement after the shape
+// --min-score S, --settle-scale F, --one-face, --library PATH; --no-refine leaves out the learned landmark refinement after the shape
 // search, which is on by default as in the kestavo program (kvo_setFaceTrackingVars
 // argument 4; the report says whether the library took it); --library-merge starts from the
 // library's own merged face instead of the strongest group of windows; --split training
@@ -298,6 +298,7 @@ int main(int argc, char** argv) {
         .integer("--restart-searches", s.restartSearches, 5, 100)
         .number("--restart-settled", s.restartSettled, 0.0, 1.0)
         .number("--min-score", s.minScore, 0.0, 1e6)
+        .number("--settle-scale", s.settleScale, 0.0, 10.0)
         .flag("--one-face", [&] { s.onlyStrongest = true; })
         .option("--split", [&](const std::string& o, const std::string& v) {
             if (v != "validation" && v != "training") throw cli::UsageError("bad value '" + v + "' for " + o + ": validation or training");
