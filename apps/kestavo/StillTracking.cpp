@@ -139,7 +139,7 @@ void trackFace(HostTracker& tracker, const StillSettings& settings, const StillF
         const double moved = std::max(std::hypot(xy[2 * kLeftPupil] - ax, xy[2 * kLeftPupil + 1] - ay),
                                       std::hypot(xy[2 * kRightPupil] - bx, xy[2 * kRightPupil + 1] - by));
         out.settle = moved / std::hypot(bx - ax, by - ay);
-        if (moved < settings.restartSettled * std::hypot(bx - ax, by - ay)) break;
+        if (out.settle < settings.restartSettled) break;
     }
     framing.toPicture(out.last);
     out.outcome = isTracked(out.last) ? StillOutcome::Tracked : StillOutcome::Rejected;

@@ -33,11 +33,11 @@
 #include <string>
 #include <vector>
 
-#include "LandmarkCorrespondence.h"
 #include "QualityRecord.h"
 #include "TrackedRun.h"
 #include "eval/ErrorSummary.h"
 #include "eval/FrameAnnotations.h"
+#include "eval/OurLayoutError.h"
 #include "image/GreyConversion.h"
 #include "support/MediaFrames.h"
 
@@ -68,14 +68,14 @@ bool recording() {
     return v != nullptr && std::strcmp(v, "1") == 0;
 }
 
-double outerEyes(const std::vector<double>& xy) {
-    return kvo::landmarks::outerEyeDistance(xy.data(), kvo::landmarks::Layout::Ours);
-}
-// Mean distance between the points of two shapes, pixels.
-double meanDistance(const std::vector<double>& a, const std::vector<double>& b) {
-    double sum = 0.0;
-    for (size_t i = 0; i + 1 < a.size() && i + 1 < b.size(); i += 2) sum += std::hypot(a[i] - b[i], a[i + 1] - b[i + 1]);
-    return sum / (a.size() / 2);
+// The mean distance between two shapes' points in the reference's outer-eye distances
+// (NaN when it cannot be measured), as the evaluators score a fit.
+double relativeDistance(const std::vector<double>& fit, const std::vector<double>& reference) {
+    kvo::eval::GroupErrors e;
+    if (fit.size() != 136 || reference.size() != 136 || !kvo::eval::ourLayoutError(fit.data(), reference.data(), e)) {
+        return NAN;
+    }
+    return e[static_cast<int>(kvo::eval::OurGroup::All)];
 }
 
 class TrackedQualityTest : public ::testing::Test {
@@ -199,7 +199,7 @@ TEST_F(TrackedQualityTest, FranckTrackedShareAndStillJitter) {
     }
     ASSERT_GE(best, 0) << "no stretch of " << kStretch << " tracked frames";
     double jitter = 0.0;
-    for (int t = best + 1; t < best + kStretch; ++t) jitter += meanDistance(shapes[t], shapes[t - 1]) / outerEyes(shapes[t]);
+    for (int t = best + 1; t < best + kStretch; ++t) jitter += relativeDistance(shapes[t - 1], shapes[t]);
     jitter *= 1000.0 / (kStretch - 1);
     std::printf("stillest stretch: frames %d ... %d, mean grey difference %.3f, jitter %.3f per mille\n", best,
                 best + kStretch - 1, bestStillness / (kStretch - 1), jitter);
@@ -218,7 +218,7 @@ TEST_F(TrackedQualityTest, FranckAnnotatedError) {
     std::vector<double> errors;
     for (const auto& a : annotations) {
         if (a.first >= kVideoFrames || !run.tracked[a.first]) continue;
-        errors.push_back(meanDistance(run.shapes[a.first], a.second) / outerEyes(a.second));
+        errors.push_back(relativeDistance(run.shapes[a.first], a.second));
     }
     ASSERT_FALSE(errors.empty()) << "no annotated frame is tracked";
     const kvo::eval::ErrorSummary summary = kvo::eval::summariseErrors(errors);
@@ -259,7 +259,7 @@ TEST_F(TrackedQualityTest, SampleStillsTrackAndStayInPlace) {
         } else if (ref == recorded.shapes.end()) {
             ADD_FAILURE() << kStills[s] << " tracks, but no shape of it is recorded; re-record with " << kRerecord;
         } else {
-            check(name + ".moved", meanDistance(shape, ref->second) / outerEyes(ref->second), kStillMoved);
+            check(name + ".moved", relativeDistance(shape, ref->second), kStillMoved);
         }
     }
     if (recording()) {

@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "eval/FrameAnnotations.h"
-#include "OurLayoutError.h"
+#include "eval/OurLayoutError.h"
 
-using namespace kvo::trainer;
 using namespace kvo::eval;
 
 namespace {

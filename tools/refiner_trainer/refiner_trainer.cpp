@@ -28,7 +28,7 @@
 #include "CommandLine.h"
 #include "Faces300W.h"
 #include "LandmarkCorrespondence.h"
-#include "OurLayoutError.h"
+#include "eval/OurLayoutError.h"
 #include "TrainingStarts.h"
 #include "refine/LandmarkRefiner.h"
 
@@ -85,7 +85,7 @@ double seconds(std::chrono::steady_clock::time_point since) {
 }
 
 void printSummary(const char* what, const std::vector<double>& values) {
-    const trainer::ErrorSummary s = trainer::summariseErrors(values);
+    const eval::ErrorSummary s = eval::summariseErrors(values);
     std::printf("  %-28s %.4f / %.4f / %5.1f %%  (%d faces)\n", what, s.mean, s.median, 100.0 * s.above10, s.count);
 }
 
@@ -119,8 +119,8 @@ void reportValidation(const std::vector<ValidationFace>& faces, const RefinerMod
         core.push_back(landmarks::landmarkError(d.data(), landmarks::Layout::Ours, f.dlib.data(),
                                                 landmarks::PointSet::Core).mean);
         const std::vector<double> t(f.target.begin(), f.target.end());
-        trainer::GroupErrors e;
-        if (trainer::ourLayoutError(d.data(), t.data(), e)) all.push_back(e[0]);
+        eval::GroupErrors e;
+        if (eval::ourLayoutError(d.data(), t.data(), e)) all.push_back(e[0]);
     }
     std::printf("levels %d:\n", levels);
     printSummary("core 17 (hand-placed)", core);

@@ -10,7 +10,7 @@
 
 #include "Faces300W.h"
 #include "LandmarkCorrespondence.h"
-#include "OurLayoutError.h"
+#include "eval/OurLayoutError.h"
 #include "ShapeExtent.h"
 
 namespace kvo {
@@ -160,7 +160,7 @@ int pastedGroups(const StillEvalRun& run, const std::string& dir, const std::str
         bothGroup.push_back(inGroup[i]);
         bothAlone.push_back(alone[i]);
     }
-    const trainer::ErrorSummary g = trainer::summariseErrors(bothGroup), a = trainer::summariseErrors(bothAlone);
+    const eval::ErrorSummary g = eval::summariseErrors(bothGroup), a = eval::summariseErrors(bothAlone);
     std::printf("still settings: %s\n", run.settings.describe().c_str());
     std::printf("refinement: %s\n", refinementSummary(tracker.refinement()).c_str());
     std::printf("group pictures: %zu of %d x %d px, %d faces each, %.0f to %.0f px wide\n", groupMs.size(), kWidth,
@@ -176,7 +176,7 @@ int pastedGroups(const StillEvalRun& run, const std::string& dir, const std::str
                 g.count, g.mean, g.median, 100.0 * g.above10, a.mean, a.median, 100.0 * a.above10);
     std::printf("  time per group picture: median %.0f ms (all its kvo_update calls, host clock), of which finding "
                 "median %.0f ms in %d scans\n",
-                trainer::summariseErrors(groupMs).median, trainer::summariseErrors(findMs).median, scans);
+                eval::summariseErrors(groupMs).median, eval::summariseErrors(findMs).median, scans);
     return 0;
 }
 

@@ -60,7 +60,7 @@
 #include "StillEvalRun.h"
 #include "HostTracker.h"
 #include "LandmarkCorrespondence.h"
-#include "OurLayoutError.h"
+#include "eval/OurLayoutError.h"
 #include "StillTracking.h"
 #include "eval/DlibLayout.h"
 #include "host/HostError.h"
@@ -180,7 +180,7 @@ int faces300w(const Run& run, const std::string& dir) {
                          d.width > 0 ? (d.y + 0.5 * d.height - eyes.y - 0.5 * eyes.height) / eyes.width : NAN);
         }
     }
-    const trainer::ErrorSummary s = trainer::summariseErrors(core);
+    const eval::ErrorSummary s = eval::summariseErrors(core);
     std::printf("still settings: %s\n", run.settings.describe().c_str());
     std::printf("refinement: %s\n", refinementSummary(tracker->refinement()).c_str());
     std::printf("300-W validation faces: %d (every %dth by sorted name), each crop as given\n", n,
@@ -193,10 +193,10 @@ int faces300w(const Run& run, const std::string& dir) {
     std::printf("  other faces found in the crops: %d; crops whose nearest shape is still above 0.10 with several "
                 "faces found: %d\n",
                 extraFaces, offFaceChosen);
-    std::printf("  time per picture: median %.1f ms (all its kvo_update calls, host clock)\n", trainer::summariseErrors(ms).median);
+    std::printf("  time per picture: median %.1f ms (all its kvo_update calls, host clock)\n", eval::summariseErrors(ms).median);
     std::printf("  of which finding: median %.1f ms; tracking a face: median %.1f ms, %.2f kvo_update and "
                 "kvo_updateByEyes calls on average (%zu faces)\n",
-                trainer::summariseErrors(findMs).median, trainer::summariseErrors(faceMs).median,
+                eval::summariseErrors(findMs).median, eval::summariseErrors(faceMs).median,
                 faceMs.empty() ? 0.0 : double(faceCalls) / faceMs.size(), faceMs.size());
     if (run.withDlib) {
         std::printf("  dlib's detector, same crops: a face on the hand-placed shape in %d of %d (%.1f %%)\n", dlibFound,

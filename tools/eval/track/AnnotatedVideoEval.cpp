@@ -18,6 +18,9 @@
 namespace kvo {
 namespace trainer {
 
+// The landmark error in our layout and its summaries.
+using namespace eval;
+
 namespace {
 
 const char* const kTracking = "state_face_tracking";

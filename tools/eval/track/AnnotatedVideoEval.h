@@ -17,7 +17,7 @@
 // kvo_init in the same process would be refused), so call run once per process.
 #include <string>
 
-#include "OurLayoutError.h"
+#include "eval/OurLayoutError.h"
 #include "TrackEvalModes.h"
 #include "eval/FrameAnnotations.h"
 
@@ -42,7 +42,7 @@ struct AnnotatedVideoResult {
     int framesRun = 0;   // frames fed
     int annotated = 0;   // annotated frames among them
     int tracked = 0;     // of those, in "state_face_tracking" (the scored frames)
-    ErrorTally ours;     // per scored frame
+    eval::ErrorTally ours;  // per scored frame
     int dlibFound = 0;   // annotated frames where dlib's detector found a face
     std::vector<double> dlibShared13, dlibCore17;  // dlib's error on the 13 and 17 shared points
     std::vector<double> oursCore17;                // ours on the 17 (scored frames)

@@ -13,7 +13,7 @@
 
 #include "Faces300W.h"
 #include "LandmarkCorrespondence.h"
-#include "OurLayoutError.h"
+#include "eval/OurLayoutError.h"
 #include "TrackEvalModes.h"
 #include "TrainingSet.h"
 #include "asm/ASMSearch.h"
@@ -26,6 +26,7 @@
 
 using namespace kvo;
 using namespace kvo::trainer;
+using namespace kvo::eval;
 
 namespace trackeval {
 namespace {

@@ -1,4 +1,4 @@
-#include "OurLayoutError.h"
+#include "eval/OurLayoutError.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include "LandmarkCorrespondence.h"
 
 namespace kvo {
-namespace trainer {
+namespace eval {
 
 namespace {
 
@@ -57,5 +57,5 @@ void ErrorTally::add(const GroupErrors& e) {
 
 ErrorSummary ErrorTally::summary(OurGroup g) const { return summariseErrors(values_[static_cast<int>(g)]); }
 
-}  // namespace trainer
+}  // namespace eval
 }  // namespace kvo

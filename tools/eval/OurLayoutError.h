@@ -17,7 +17,7 @@
 #include "eval/ErrorSummary.h"
 
 namespace kvo {
-namespace trainer {
+namespace eval {
 
 // Report order.
 enum class OurGroup { All = 0, Jaw, Brows, Eyes, Nose, Mouth, NoseTip, ClmShared };
@@ -45,10 +45,6 @@ bool ourLayoutError(const double* fit, const double* reference, GroupErrors& err
 // coordinate read is not finite or the eye distance is not positive.
 double pointSetError(const double* fit, const double* reference, const std::vector<int>& points);
 
-// Mean, median and share above 0.10 of a set of errors (the evaluations' one summary).
-using eval::ErrorSummary;
-using eval::summariseErrors;
-
 // Per-frame group errors collected over a run.
 class ErrorTally {
 public:
@@ -60,5 +56,5 @@ private:
     std::array<std::vector<double>, NUM_OUR_GROUPS> values_;
 };
 
-}  // namespace trainer
+}  // namespace eval
 }  // namespace kvo
