@@ -163,8 +163,9 @@ int pastedGroups(const StillEvalRun& run, const std::string& dir, const std::str
     const eval::ErrorSummary g = eval::summariseErrors(bothGroup), a = eval::summariseErrors(bothAlone);
     std::printf("still settings: %s\n", run.settings.describe().c_str());
     std::printf("refinement: %s\n", refinementSummary(tracker.refinement()).c_str());
-    std::printf("group pictures: %zu of %d x %d px, %d faces each, %.0f to %.0f px wide\n", groupMs.size(), kWidth,
-                kHeight, kPerPicture, kSmallest, kLargest);
+    std::printf("group pictures: %zu of %d x %d px, %d faces each, %.0f to %.0f px wide, of the 300-W %s faces\n",
+                groupMs.size(), kWidth, kHeight, kPerPicture, kSmallest, kLargest,
+                run.training ? "training (a fifth of those outside the validation split)" : "validation");
     std::printf("  faces found: %d of %d in the group pictures, %d of %d alone; other tracked shapes in the group "
                 "pictures: %d\n",
                 found, pasted, foundAlone, pasted, extra);

@@ -183,8 +183,12 @@ int faces300w(const Run& run, const std::string& dir) {
     const eval::ErrorSummary s = eval::summariseErrors(core);
     std::printf("still settings: %s\n", run.settings.describe().c_str());
     std::printf("refinement: %s\n", refinementSummary(tracker->refinement()).c_str());
-    std::printf("300-W validation faces: %d (every %dth by sorted name), each crop as given\n", n,
-                trainer::VALIDATION_EVERY);
+    if (run.training) {
+        std::printf("300-W training faces: %d (every 5th of those outside the validation split), each crop as given\n", n);
+    } else {
+        std::printf("300-W validation faces: %d (every %dth by sorted name), each crop as given\n", n,
+                    trainer::VALIDATION_EVERY);
+    }
     std::printf("  tracked: %d of %d (%.1f %%); shape rejected: %d; not found: %d\n", tracked, n,
                 n ? 100.0 * tracked / n : 0.0, rejected, n - tracked - rejected);
     std::printf("  core error of the tracked (17 points / hand-placed outer-eye distance; the shape nearest the "
