@@ -16,5 +16,17 @@ case "$variant" in
   m32)     args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVO_M32=ON) ;;
   *) echo "Error: unknown build variant '$variant' (release, asan, tsan, m32, wasm)" >&2; exit 2 ;;
 esac
+if [ "$variant" = m32 ]; then
+  # The 32-bit build runs its own converters while it builds, and its tests after: both need
+  # a kernel that runs 32-bit x86 programs, which some 64-bit machines lack.
+  probe="$(mktemp -d)"
+  printf 'int main(void) { return 0; }\n' > "$probe/probe.c"
+  if ! { cc -m32 "$probe/probe.c" -o "$probe/probe" && "$probe/probe"; } >/dev/null 2>&1; then
+    rm -rf "$probe"
+    echo "Error: the m32 build needs a machine that builds and runs 32-bit x86 programs; this one does not (cc -m32, or a kernel without 32-bit support)" >&2
+    exit 2
+  fi
+  rm -rf "$probe"
+fi
 cmake -S "$here" -B "$here/build/$variant" "${args[@]}" "$@" >/dev/null
 cmake --build "$here/build/$variant" -j "$(nproc)"
