@@ -10,7 +10,8 @@ apt_packages=(
   cmake g++ make pkg-config
   rapidjson-dev librapidxml-dev
   googletest libgtest-dev libbenchmark-dev
-  g++-multilib
+  # The 32-bit build; qemu's user-mode emulator runs its programs where the kernel cannot.
+  g++-multilib qemu-user
   clang libclang-rt-14-dev
   opencv-data libopencv-dev
   libdlib-dev libdlib-data
