@@ -20,7 +20,8 @@ if [ "$variant" = m32 ]; then
   # The 32-bit build runs its own converters while it builds, and its tests after: both need
   # a machine that runs 32-bit x86 programs. A 64-bit kernel built without 32-bit support
   # (as on some virtual machines) runs them through qemu's user-mode emulator instead, once
-  # the kernel is told to hand it such programs (binfmt_misc; needs root, lasts until reboot).
+  # the kernel is told to hand it such programs (binfmt_misc: needs root or sudo, and lasts
+  # until reboot).
   probe="$(mktemp -d)"
   trap 'rm -rf "$probe"' EXIT
   printf 'int main(void) { return 0; }\n' > "$probe/probe.c"
@@ -29,19 +30,22 @@ if [ "$variant" = m32 ]; then
     echo "Error: the m32 build needs a compiler that builds 32-bit x86 programs (cc -m32; Debian's g++-multilib, which scripts/setup.sh installs)" >&2
     exit 2
   fi
-  if ! runs32 && command -v qemu-i386 >/dev/null 2>&1 && [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+  [ "$(id -u)" -eq 0 ] || as_root=(sudo -n)
+  if ! runs32 && command -v qemu-i386 >/dev/null 2>&1; then
     binfmt=/proc/sys/fs/binfmt_misc
-    [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+    [ -e "$binfmt/register" ] || "${as_root[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
     if [ -e "$binfmt/register" ] && [ ! -e "$binfmt/kvo-i386" ]; then
       echo "build.sh: this kernel does not run 32-bit x86 programs; handing them to $(command -v qemu-i386)"
       # An i386 ELF executable or shared object (e_type 2 or 3, e_machine 3).
       magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
       mask='\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-      echo ":kvo-i386:M::$magic:$mask:$(command -v qemu-i386):F" > "$binfmt/register" || true
+      echo ":kvo-i386:M::$magic:$mask:$(command -v qemu-i386):F" |
+        "${as_root[@]}" tee "$binfmt/register" >/dev/null 2>&1 || true
     fi
   fi
   if ! runs32; then
-    echo "Error: the m32 build needs a machine that runs 32-bit x86 programs; this one does not (a kernel without 32-bit support, and no qemu-i386 with root to stand in)" >&2
+    echo "Error: the m32 build needs a machine that runs 32-bit x86 programs; this one does not (a kernel without 32-bit support, and no qemu-i386 registered in its place: that needs root or sudo)" >&2
     exit 2
   fi
   rm -rf "$probe"; trap - EXIT
