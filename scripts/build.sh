@@ -48,7 +48,6 @@ if [ "$variant" = m32 ]; then
     echo "Error: the m32 build needs a machine that runs 32-bit x86 programs; this one does not (a kernel without 32-bit support, and no qemu-i386 registered in its place: that needs root or sudo)" >&2
     exit 2
   fi
-  rm -rf "$probe"; trap - EXIT
 fi
 cmake -S "$here" -B "$here/build/$variant" "${args[@]}" "$@" >/dev/null
 cmake --build "$here/build/$variant" -j "$(nproc)"

@@ -72,9 +72,8 @@ int pastedGroups(const StillEvalRun& run, const std::string& dir, const std::str
     HostTracker& tracker = *started;
 
     std::vector<Pasted> chosen;
-    int trainingSeen = 0;
-    for (const trainer::Face300W& f : faces) {
-        if (run.training ? (f.validation || trainingSeen++ % 5 != 0) : !f.validation) continue;
+    for (const trainer::Face300W* face : measuredFaces(run, faces)) {
+        const trainer::Face300W& f = *face;
         Pasted p;
         p.name = f.name;
         p.crop = cv::imread(dir + "/" + f.name + ".jpg", cv::IMREAD_COLOR);

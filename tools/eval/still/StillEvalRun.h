@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
+#include "Faces300W.h"
 #include "HostTracker.h"
 #include "StillTracking.h"
 
@@ -20,11 +22,27 @@ struct StillEvalRun {
     StillSettings settings;
     std::string library;
     bool withDlib = true;
-    bool training = false;  // a fifth of the training faces instead of the validation faces
+    bool training = false;  // every TRAINING_EVERY-th training face instead of the validation faces
     bool refine = true;     // ask for the landmark refinement, as kestavo does by default
     std::FILE* perPicture = nullptr;
     std::FILE* perFace = nullptr;
 };
+
+// Training runs (for choosing settings without the validation faces) take every
+// TRAINING_EVERY-th face outside the validation split, in the faces' order.
+constexpr int TRAINING_EVERY = 5;
+
+// The 300-W faces the run measures, in their order: the validation split, or with
+// `training` every TRAINING_EVERY-th of the others.
+inline std::vector<const trainer::Face300W*> measuredFaces(const StillEvalRun& run,
+                                                           const std::vector<trainer::Face300W>& faces) {
+    std::vector<const trainer::Face300W*> picked;
+    int trainingSeen = 0;
+    for (const trainer::Face300W& f : faces) {
+        if (run.training ? (!f.validation && trainingSeen++ % TRAINING_EVERY == 0) : f.validation) picked.push_back(&f);
+    }
+    return picked;
+}
 
 // A tracker on a canvas-sized frame with the still detection settings, as kestavo starts
 // one for pictures. Throws AppError when the library cannot be loaded.

@@ -116,9 +116,8 @@ int faces300w(const Run& run, const std::string& dir) {
     std::vector<double> core, ms, findMs, faceMs;
     long faceCalls = 0;
     int n = 0, tracked = 0, rejected = 0, dlibFound = 0, extraFaces = 0, offFaceChosen = 0;
-    int trainingSeen = 0;
-    for (const trainer::Face300W& f : faces) {
-        if (run.training ? (f.validation || trainingSeen++ % 5 != 0) : !f.validation) continue;
+    for (const trainer::Face300W* face : measuredFaces(run, faces)) {
+        const trainer::Face300W& f = *face;
         const cv::Mat crop = cv::imread(dir + "/" + f.name + ".jpg", cv::IMREAD_COLOR);
         if (crop.empty()) {
             std::fprintf(stderr, "Error: cannot read %s/%s.jpg (face skipped)\n", dir.c_str(), f.name.c_str());
@@ -184,7 +183,8 @@ int faces300w(const Run& run, const std::string& dir) {
     std::printf("still settings: %s\n", run.settings.describe().c_str());
     std::printf("refinement: %s\n", refinementSummary(tracker->refinement()).c_str());
     if (run.training) {
-        std::printf("300-W training faces: %d (every 5th of those outside the validation split), each crop as given\n", n);
+        std::printf("300-W training faces: %d (every %dth of those outside the validation split), each crop as given\n",
+                    n, TRAINING_EVERY);
     } else {
         std::printf("300-W validation faces: %d (every %dth by sorted name), each crop as given\n", n,
                     trainer::VALIDATION_EVERY);
